@@ -1,0 +1,36 @@
+// The conversion run: one score in, one WAV file beside it out.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "driver/messages.h"
+#include "score/chord.h"
+#include "score/score_reader.h"
+#include "score/scanner.h"
+#include "sound/output_buffer.h"
+#include "sound/renderer.h"
+#include "sound/wave_format.h"
+
+// Where the run prints: chord echoes on out, warnings about skipped chord
+// text on err. Failure messages are printed by the caller.
+struct Console {
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+};
+
+// Sets format.dataSize to the declared data length of the score's samples.
+// Returns tooLong when the duration is not finite or the sizes would not fit
+// a WAV file's 32-bit fields; a negative length is declared as 0.
+Failure declareDataSize(const ScoreStats& stats, WaveFormat& format);
+
+// The second pass: reads every chord after reader's position, echoes it,
+// warns about text that holds no note, and renders it to output.
+Failure convertScore(ScoreReader& reader, OutputBuffer& output, Chord& chord,
+                     const RenderSettings& settings, const std::string& scoreName,
+                     const Console& console);
+
+// Converts the score at scorePath into the WAV file makeOutputName gives. On
+// success the output is whole; on failure an existing output is untouched
+// and nothing is left behind.
+Failure convertScoreFile(const std::string& scorePath, const Console& console);

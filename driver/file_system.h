@@ -1,0 +1,53 @@
+// The little the program needs from the operating system's files, behind one
+// interface so that the conversion run reads the same on every platform.
+// Paths are byte strings (UTF-8 on Windows).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/messages.h"
+#include "score/score_reader.h"
+#include "sound/output_buffer.h"
+
+// An open score: read-only, shared with readers only.
+struct ScoreFile {
+  std::intptr_t handle = -1;
+};
+
+// The file being written; it becomes the output only when it is complete.
+struct TemporaryFile {
+  std::intptr_t handle = -1;
+  std::string path;  // empty once removed or renamed
+};
+
+// Prepares the process: a write beyond the file-size limit fails with an
+// error instead of killing the program.
+void prepareProcess();
+
+// Opens the score for reading. Returns openRead if it is missing, unreadable
+// or a folder, readError if it cannot be read twice (a pipe or device).
+Failure openScore(const std::string& path, ScoreFile& score);
+
+// Returns a source that reads the open score.
+ByteSource scoreSource(ScoreFile& score);
+
+void closeScore(ScoreFile& score);
+
+// Returns openWrite unless outputPath may be replaced: it does not exist, or
+// it is a writable file that is not the score itself (nor a link to it).
+Failure checkOutputPath(const std::string& outputPath, const ScoreFile& score);
+
+// Creates a new temporary file in the folder of outputPath; openWrite if the
+// folder refuses it.
+Failure createTemporary(const std::string& outputPath, TemporaryFile& temporary);
+
+// Returns a sink that writes to the temporary file.
+ByteSink temporarySink(TemporaryFile& temporary);
+
+// Closes the temporary file and moves it onto outputPath, replacing what was
+// there in one step. False if the close or the move fails.
+bool commitTemporary(TemporaryFile& temporary, const std::string& outputPath);
+
+// Closes and removes the temporary file if it is still there.
+void discardTemporary(TemporaryFile& temporary);

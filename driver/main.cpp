@@ -1,0 +1,30 @@
+// score2wav: turns the score file named on the command line (or dropped on
+// the program) into a WAV file beside it.
+#include <cstdio>
+
+#include "driver/conversion.h"
+#include "driver/file_system.h"
+#include "driver/messages.h"
+#include "sound/period_table.h"
+
+namespace {
+
+// Waits for the user to press Enter, so that a console window opened by a
+// drag-and-drop stays readable; returns at once when input has ended.
+void waitForEnter() {
+  std::fflush(stdout);
+  char line[128];
+  if (std::fgets(line, sizeof line, stdin) == nullptr) return;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  buildPeriodTable();
+  prepareProcess();
+  Console console;
+  Failure failure = argc == 2 ? convertScoreFile(argv[1], console) : Failure::usage;
+  if (failure != Failure::none) std::printf("%s\n", messageText(failure));
+  waitForEnter();
+  return exitStatus(failure);
+}

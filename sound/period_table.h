@@ -1,0 +1,12 @@
+// Periods of the 48 pitches a score can name, in equal-tempered semitones
+// from 110 Hz upward.
+#pragma once
+
+#include "score/score_format.h"
+
+// periodTable[k]: the period in seconds of pitch index k, (1/110) / 2^(k/12).
+extern double periodTable[scoreFormat::pitchCount];
+
+// Fills periodTable. Each entry is the double quotient of 1/110 and the
+// correctly rounded 2^(k/12.0), the same bits on every platform.
+void buildPeriodTable();
