@@ -1,0 +1,26 @@
+// Score sources and output sinks in memory, with faults on demand.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "score/score_reader.h"
+#include "sound/output_buffer.h"
+
+struct MemorySource {
+  std::string bytes;
+  std::size_t offset = 0;
+  std::size_t chunk = 1 << 20;           // most bytes one read returns
+  std::int64_t failAfterReads = -1;      // reads that succeed before one fails
+  bool seekable = true;
+};
+
+ByteSource memorySource(MemorySource& memory);
+
+struct MemorySink {
+  std::vector<unsigned char> bytes;
+  std::int64_t failAfterWrites = -1;     // writes that succeed before one fails
+};
+
+ByteSink memorySink(MemorySink& memory);
