@@ -1,1 +1,188 @@
-import sys; sys.exit(0)
+#!/usr/bin/env python3
+"""End-to-end tests: runs the built program on the scores in tests/data and on
+file-system scenarios, comparing whole files and console lines.
+
+Each score NAME.txt in the data folder has golden files beside it:
+NAME.stdout (console lines), NAME.status (exit status), and NAME.wav and
+NAME.stderr where the run makes them. `--regenerate` rewrites the goldens
+from the independent Python model in reference.py; a normal run also checks
+that the model still agrees with them.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import wave
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import reference  # noqa: E402
+
+FAILURES = []
+
+
+def check(condition, what):
+    if not condition:
+        FAILURES.append(what)
+        print("FAIL: " + what)
+
+
+def run(program, args, cwd, stdin=b"\n", timeout=60):
+    result = subprocess.run([program] + args, cwd=cwd, input=stdin, capture_output=True,
+                            timeout=timeout)
+    return result.returncode, result.stdout, result.stderr
+
+
+def read(path, default=None):
+    if not os.path.exists(path):
+        return default
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def check_wave_header(path, name):
+    """Reads the file with Python's own WAV reader, which shares nothing with ours."""
+    with wave.open(path, "rb") as w:
+        check(w.getnchannels() == 1, name + ": mono")
+        check(w.getsampwidth() == 1, name + ": 8-bit")
+        check(w.getframerate() == 8000, name + ": 8000 Hz")
+        declared = int.from_bytes(read(path)[40:44], "little")
+        check(w.getnframes() == declared, name + ": frame count is the declared length")
+
+
+def golden_cases(data):
+    for entry in sorted(os.listdir(data)):
+        if entry.endswith(".txt"):
+            yield entry[:-4]
+
+
+def regenerate(data):
+    for name in golden_cases(data):
+        wav, out, err, status = reference.convert(read(os.path.join(data, name + ".txt")), name + ".txt")
+        for suffix, content in ((".wav", wav), (".stdout", out.encode("latin-1")),
+                                (".stderr", err.encode("latin-1") if err else None),
+                                (".status", b"%d\n" % status)):
+            path = os.path.join(data, name + suffix)
+            if content is None:
+                if os.path.exists(path):
+                    os.remove(path)
+            else:
+                with open(path, "wb") as f:
+                    f.write(content)
+
+
+def test_golden_scores(program, data, work):
+    for name in golden_cases(data):
+        score = read(os.path.join(data, name + ".txt"))
+        expected_wav = read(os.path.join(data, name + ".wav"))
+        expected_out = read(os.path.join(data, name + ".stdout"))
+        expected_err = read(os.path.join(data, name + ".stderr"), b"")
+        expected_status = int(read(os.path.join(data, name + ".status")))
+        model_wav, model_out, model_err, model_status = reference.convert(score, name + ".txt")
+        check(model_wav == expected_wav and model_out.encode("latin-1") == expected_out
+              and model_err.encode("latin-1") == expected_err and model_status == expected_status,
+              name + ": golden files agree with the reference model")
+
+        folder = os.path.join(work, name)
+        os.mkdir(folder)
+        shutil.copy(os.path.join(data, name + ".txt"), folder)
+        status, out, err = run(program, [name + ".txt"], folder)
+        check(status == expected_status, "%s: exit status %d, expected %d" % (name, status, expected_status))
+        check(out == expected_out, "%s: stdout %r, expected %r" % (name, out[:200], expected_out[:200]))
+        check(err == expected_err, "%s: stderr %r, expected %r" % (name, err[:200], expected_err[:200]))
+        produced = read(os.path.join(folder, name + ".wav"))
+        check(produced == expected_wav, name + ": WAV bytes match the golden file")
+        if produced is not None:
+            check_wave_header(os.path.join(folder, name + ".wav"), name)
+        check(sorted(os.listdir(folder)) == sorted([name + ".txt"] + ([name + ".wav"] if expected_wav else [])),
+              name + ": nothing else left in the folder: %s" % os.listdir(folder))
+
+
+def test_arguments(program, work):
+    for args in ([], ["a.txt", "b.txt"]):
+        status, out, _ = run(program, args, work)
+        check((status, out) == (1, b"Please D&D.\n"), "arguments %r: %r %r" % (args, status, out))
+    status, out, _ = run(program, ["missing.txt"], work)
+    check((status, out) == (1, b"File open error as read.\n"), "missing score: %r" % out)
+    check(not os.path.exists(os.path.join(work, "missing.wav")), "missing score: no output")
+    os.mkdir(os.path.join(work, "folder.txt"))
+    status, out, _ = run(program, ["folder.txt"], work)
+    check((status, out) == (1, b"File open error as read.\n"), "folder as score: %r" % out)
+    check(not os.path.exists(os.path.join(work, "folder.wav")), "folder as score: no output")
+
+
+def test_output_rules(program, work):
+    # The score named like its output keeps its content.
+    tune = os.path.join(work, "tune.wav")
+    with open(tune, "wb") as f:
+        f.write(b"0.001\n1d|")
+    status, out, _ = run(program, ["tune.wav"], work)
+    check((status, out) == (1, b"File open error as write.\n"), "tune.wav: %r" % out)
+    check(read(tune) == b"0.001\n1d|", "tune.wav keeps its content")
+    # A link to the score at the output path: the score is untouched.
+    os.symlink("linked.txt", os.path.join(work, "linked.wav"))
+    with open(os.path.join(work, "linked.txt"), "wb") as f:
+        f.write(b"0.001\n1d|")
+    status, out, _ = run(program, ["linked.txt"], work)
+    check((status, out) == (1, b"File open error as write.\n"), "link to score: %r" % out)
+    check(read(os.path.join(work, "linked.txt")) == b"0.001\n1d|", "linked score untouched")
+    # A "." in a folder name is not an extension.
+    folder = os.path.join(work, "my.dir")
+    os.mkdir(folder)
+    with open(os.path.join(folder, "song"), "wb") as f:
+        f.write(b"0.001\n2d2m|2m|")
+    status, out, _ = run(program, ["my.dir/song"], work)
+    check(status == 0 and out == b"2d2m\n2m\n", "my.dir/song: %r %r" % (status, out))
+    check(len(read(os.path.join(folder, "song.wav"), b"")) == 60, "my.dir/song.wav written")
+    check(not os.path.exists(os.path.join(work, "my.wav")), "nothing written outside the folder")
+    # An existing output is replaced whole on success.
+    with open(os.path.join(folder, "song.wav"), "wb") as f:
+        f.write(b"x" * 100000)
+    status, _, _ = run(program, [os.path.join(folder, "song")], work)
+    check(status == 0 and len(read(os.path.join(folder, "song.wav"))) == 60, "existing output replaced")
+    # A folder at the output path.
+    os.mkdir(os.path.join(work, "busy.wav"))
+    with open(os.path.join(work, "busy.txt"), "wb") as f:
+        f.write(b"0.001\n1d|")
+    status, out, _ = run(program, ["busy.txt"], work)
+    check((status, out) == (1, b"File open error as write.\n"), "folder at output path: %r" % out)
+    check(os.listdir(os.path.join(work, "busy.wav")) == [], "folder at output path untouched")
+
+
+def test_closing_wait(program, work):
+    with open(os.path.join(work, "wait.txt"), "wb") as f:
+        f.write(b"0.001\n1d|")
+    child = subprocess.Popen([program, "wait.txt"], cwd=work, stdin=subprocess.PIPE,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    time.sleep(0.5)
+    check(child.poll() is None, "the program waits for a line before it ends")
+    out, _ = child.communicate(b"\nnot read\n", timeout=30)
+    check(child.returncode == 0 and out == b"1d\n", "one line ends the wait: %r" % out)
+    status, _, _ = run(program, ["wait.txt"], work, stdin=b"")
+    check(status == 0, "ended input ends the wait at once")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program")
+    parser.add_argument("--data", required=True)
+    parser.add_argument("--regenerate", action="store_true")
+    options = parser.parse_args()
+    if options.regenerate:
+        regenerate(options.data)
+        return 0
+    program = os.path.abspath(options.program)
+    with tempfile.TemporaryDirectory() as work:
+        test_golden_scores(program, options.data, work)
+        for test in (test_arguments, test_output_rules, test_closing_wait):
+            folder = os.path.join(work, test.__name__)
+            os.mkdir(folder)
+            test(program, folder)
+    print("end-to-end: %d failed check(s)" % len(FAILURES) if FAILURES else "end-to-end: all checks passed")
+    return 1 if FAILURES else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,155 @@
+"""An independent, slow model of score2wav in plain Python.
+
+It follows the score format and the sound formula literally, one sample at a
+time with math.fmod, and is used to make and check the golden files of the
+end-to-end tests. It shares no code with the program.
+"""
+import math
+import re
+import struct
+
+MESSAGES = {
+    "openRead": "File open error as read.",
+    "openWrite": "File open error as write.",
+    "tooLong": "Score too long.",
+}
+NOTE_OFFSETS = {"d": 0, "r": 2, "m": 4, "f": 5, "s": 7, "l": 9, "t": 11}
+PERIODS = [(1 / 110) / 2 ** (k / 12.0) for k in range(48)]  # glibc pow rounds these correctly
+STEP = 1.0 / 8000
+
+
+def fold_crlf(data):
+    return data.replace(b"\r\n", b"\n")
+
+
+def parse_duration(text):
+    """The header number: 15 significant digits, no hex, inf or nan."""
+    m = re.match(rb"[ \t\n\v\f\r]*([+-]?)([0-9]*)(?:\.([0-9]*))?", text)
+    sign, whole, frac = m.group(1), m.group(2), m.group(3) or b""
+    if not whole and not frac:
+        return 0.0
+    exp_match = re.match(rb"[eE]([+-]?[0-9]+)", text[m.end():])
+    exponent = int(exp_match.group(1)) if exp_match else 0
+    digits, scale = whole.lstrip(b"0"), 0
+    if len(digits) > 15:
+        scale, digits = len(digits) - 15, digits[:15]
+    if not digits:  # the value starts in the fraction
+        stripped = frac.lstrip(b"0")
+        scale = -(len(frac) - len(stripped))
+        frac = stripped
+    room = 15 - len(digits)
+    kept_frac = frac[:room]
+    digits += kept_frac
+    scale -= len(kept_frac)
+    value = float((digits or b"0").decode() + "e" + str(scale + exponent)) if digits else 0.0
+    return -value if sign == b"-" else value
+
+
+def split_score(text):
+    """Returns (duration, chords): each chord its text and (line, column) per character."""
+    header_end = text.find(b"\n")
+    header_len = 127 if header_end < 0 or header_end >= 127 else header_end + 1
+    header_len = min(header_len, len(text))
+    duration = parse_duration(text[:header_len])
+    line = text.count(b"\n", 0, header_len) + 1
+    column = header_len - (text.rfind(b"\n", 0, header_len) + 1) + 1
+    chords, current, where = [], bytearray(), []
+    for byte in text[header_len:]:
+        c = byte + 32 if 65 <= byte <= 90 else byte
+        if c == ord("|"):
+            chords.append((bytes(current), where))
+            current, where = bytearray(), []
+        elif c not in (9, 10, 32):
+            current.append(c)
+            where.append((line, column))
+        if c == 10:
+            line, column = line + 1, 1
+        else:
+            column += 1
+    return duration, chords
+
+
+def parse_chord(text):
+    """Returns (pitch indexes, skipped runs as (start, bytes))."""
+    notes, skipped, i = [], [], 0
+    while i < len(text):
+        used = 0
+        if i + 1 < len(text) and 48 <= text[i] <= 51 and chr(text[i + 1]) in NOTE_OFFSETS:
+            pitch = (text[i] - 48) * 12 + NOTE_OFFSETS[chr(text[i + 1])]
+            used = 2
+            if i + 2 < len(text) and text[i + 2] in b"b#":
+                pitch += -1 if text[i + 2] == ord("b") else 1
+                used = 3
+            if not 0 <= pitch <= 47:
+                used = 0
+        if used:
+            notes.append(pitch)
+            i += used
+            continue
+        if skipped and skipped[-1][0] + len(skipped[-1][1]) == i:
+            skipped[-1] = (skipped[-1][0], skipped[-1][1] + text[i:i + 1])
+        else:
+            skipped.append((i, text[i:i + 1]))
+        i += 1
+    return notes, skipped
+
+
+def sample_count(duration):
+    count, t = 0, 0.0
+    while duration > t:
+        count, t = count + 1, t + STEP
+    return count
+
+
+def render(notes, max_notes, duration):
+    n = len(notes)
+    if n == 1 and max_notes <= 1:
+        gain = 60.0
+    elif n:
+        gain = ((60.0 / n) / float(max_notes - 1)) * (float(max_notes + n) - 2.0)
+    out, t = bytearray(), 0.0
+    while duration > t:
+        u = 0.0
+        for pitch in notes:
+            period = PERIODS[pitch]
+            u = ((math.fmod(t, period) * 2.0) / period - 1.0) * gain + u
+        out.append(int(u + 128.0) & 0xFF)
+        t = t + STEP
+    return bytes(out)
+
+
+def escape(raw):
+    out = ""
+    for b in raw:
+        if b in (0x22, 0x5C):
+            out += "\\" + chr(b)
+        elif b < 0x20 or b == 0x7F:
+            out += "\\x%02X" % b
+        else:
+            out += chr(b)  # the tests keep to ASCII here
+    return out
+
+
+def convert(data, score_name):
+    """Returns (wav bytes or None, stdout text, stderr text, exit status)."""
+    duration, chords = split_score(fold_crlf(data))
+    max_notes = max((sum(1 for c in text if chr(c) in NOTE_OFFSETS) for text, _ in chords), default=0)
+    if not math.isfinite(duration):
+        return None, MESSAGES["tooLong"] + "\n", "", 1
+    declared = duration * 8000 * float(len(chords))
+    if declared > 2147483611:
+        return None, MESSAGES["tooLong"] + "\n", "", 1
+    if chords and 44 + sample_count(duration) * len(chords) > 2147483647:
+        return None, MESSAGES["tooLong"] + "\n", "", 1
+    data_size = int(declared) if declared > 0 else 0
+    header = b"RIFF" + struct.pack("<I", data_size + 36) + b"WAVEfmt " + struct.pack(
+        "<IHHIIHH", 16, 1, 1, 8000, 8000, 1, 8) + b"data" + struct.pack("<I", data_size)
+    body, stdout, stderr = bytearray(), "", ""
+    for text, where in chords:
+        notes, skipped = parse_chord(text)
+        stdout += text.decode("latin-1") + "\n"
+        for start, raw in skipped:
+            line, column = where[start]
+            stderr += '%s:%d:%d: warning: skipped "%s"\n' % (score_name, line, column, escape(raw))
+        body += render(notes, max_notes, duration)
+    return header + bytes(body), stdout, stderr, 0
