@@ -14,7 +14,6 @@ namespace {
 // The largest data length whose RIFF length (data + 36) fits 32 signed bits.
 constexpr double largestDataSize = 2147483611.0;
 constexpr std::int64_t largestFileSize = 2147483647;
-constexpr std::size_t outputBlockSize = 256 * 1024;
 
 // Writes text to file with bytes that would disturb a console line escaped.
 void printEscaped(std::FILE* file, const char* text, std::size_t length) {
@@ -51,35 +50,6 @@ void echoChord(const Console& console, const std::string& text) {
   std::fputc('\n', console.out);
 }
 
-// Pre-scans the score, then writes the header and every chord to temporary.
-Failure convertOpenFiles(ScoreFile& score, TemporaryFile& temporary,
-                         const std::string& scoreName, const Console& console) {
-  auto reader = std::make_unique<ScoreReader>();
-  startReader(*reader, scoreSource(score));
-  ScoreStats stats;
-  if (!scanScore(*reader, stats)) return Failure::readError;
-  WaveFormat format;
-  Failure failure = declareDataSize(stats, format);
-  if (failure != Failure::none) return failure;
-  if (!returnToMark(*reader, stats.chordStream)) return Failure::readError;
-
-  OutputBuffer output;
-  startOutput(output, temporarySink(temporary), outputBlockSize);
-  unsigned char header[waveHeaderSize];
-  writeWaveHeader(header, format);
-  if (!writeOutput(output, header, sizeof header)) return Failure::writeError;
-
-  Chord chord;
-  chord.notes.assign(static_cast<std::size_t>(stats.maxChordNotes), 0);
-  RenderSettings settings;
-  settings.noteDuration = stats.noteDuration;
-  settings.maxChordNotes = stats.maxChordNotes;
-  settings.sampleStep = 1.0 / format.byteRate;
-  failure = convertScore(*reader, output, chord, settings, scoreName, console);
-  if (failure == Failure::none && !flushOutput(output)) failure = Failure::writeError;
-  return failure;
-}
-
 }  // namespace
 
 Failure declareDataSize(const ScoreStats& stats, WaveFormat& format) {
@@ -113,6 +83,34 @@ Failure convertScore(ScoreReader& reader, OutputBuffer& output, Chord& chord,
   return reader.failed ? Failure::readError : Failure::none;
 }
 
+Failure convertStreams(ByteSource source, ByteSink sink, const std::string& scoreName,
+                       const Console& console, std::size_t blockSize) {
+  auto reader = std::make_unique<ScoreReader>();
+  startReader(*reader, source);
+  ScoreStats stats;
+  if (!scanScore(*reader, stats)) return Failure::readError;
+  WaveFormat format;
+  Failure failure = declareDataSize(stats, format);
+  if (failure != Failure::none) return failure;
+  if (!returnToMark(*reader, stats.chordStream)) return Failure::readError;
+
+  OutputBuffer output;
+  startOutput(output, sink, blockSize);
+  unsigned char header[waveHeaderSize];
+  writeWaveHeader(header, format);
+  if (!writeOutput(output, header, sizeof header)) return Failure::writeError;
+
+  Chord chord;
+  chord.notes.assign(static_cast<std::size_t>(stats.maxChordNotes), 0);
+  RenderSettings settings;
+  settings.noteDuration = stats.noteDuration;
+  settings.maxChordNotes = stats.maxChordNotes;
+  settings.sampleStep = 1.0 / format.byteRate;
+  failure = convertScore(*reader, output, chord, settings, scoreName, console);
+  if (failure == Failure::none && !finishOutput(output)) failure = Failure::writeError;
+  return failure;
+}
+
 Failure convertScoreFile(const std::string& scorePath, const Console& console) {
   ScoreFile score;
   Failure failure = openScore(scorePath, score);
@@ -121,7 +119,9 @@ Failure convertScoreFile(const std::string& scorePath, const Console& console) {
   TemporaryFile temporary;
   failure = checkOutputPath(outputPath, score);
   if (failure == Failure::none) failure = createTemporary(outputPath, temporary);
-  if (failure == Failure::none) failure = convertOpenFiles(score, temporary, scorePath, console);
+  if (failure == Failure::none) {
+    failure = convertStreams(scoreSource(score), temporarySink(temporary), scorePath, console);
+  }
   if (failure == Failure::none && !commitTemporary(temporary, outputPath)) {
     failure = Failure::writeError;
   }

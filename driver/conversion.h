@@ -30,6 +30,16 @@ Failure convertScore(ScoreReader& reader, OutputBuffer& output, Chord& chord,
                      const RenderSettings& settings, const std::string& scoreName,
                      const Console& console);
 
+// Bytes the output collects before each write to the file.
+constexpr std::size_t outputBlockSize = 256 * 1024;
+
+// Converts the score read from source into a WAV file written to sink in
+// blocks of blockSize bytes: pre-scan, header, second pass, and finally the
+// sink's finish. Any failure stops the run; the caller discards what the
+// sink received.
+Failure convertStreams(ByteSource source, ByteSink sink, const std::string& scoreName,
+                       const Console& console, std::size_t blockSize = outputBlockSize);
+
 // Converts the score at scorePath into the WAV file makeOutputName gives. On
 // success the output is whole; on failure an existing output is untouched
 // and nothing is left behind.

@@ -42,11 +42,11 @@ Failure checkOutputPath(const std::string& outputPath, const ScoreFile& score);
 // folder refuses it.
 Failure createTemporary(const std::string& outputPath, TemporaryFile& temporary);
 
-// Returns a sink that writes to the temporary file.
+// Returns a sink that writes to the temporary file; its finish closes it.
 ByteSink temporarySink(TemporaryFile& temporary);
 
-// Closes the temporary file and moves it onto outputPath, replacing what was
-// there in one step. False if the close or the move fails.
+// Moves the finished temporary file onto outputPath, replacing what was
+// there in one step. False if the move fails.
 bool commitTemporary(TemporaryFile& temporary, const std::string& outputPath);
 
 // Closes and removes the temporary file if it is still there.

@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <limits.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -7,6 +8,25 @@
 #include "driver/file_system.h"
 
 namespace {
+
+// The temporary file a terminating signal (Ctrl-C, a closed terminal) must
+// remove; kept in plain storage so that the handler may read it.
+char pendingTemporary[PATH_MAX];
+volatile sig_atomic_t temporaryPending = 0;
+
+void removeTemporaryAndEnd(int signalNumber) {
+  if (temporaryPending) ::unlink(pendingTemporary);
+  ::signal(signalNumber, SIG_DFL);
+  ::raise(signalNumber);
+}
+
+// Makes path the file a terminating signal removes, when it fits the storage.
+void rememberTemporary(const std::string& path) {
+  if (path.size() >= sizeof pendingTemporary) return;
+  path.copy(pendingTemporary, path.size());
+  pendingTemporary[path.size()] = '\0';
+  temporaryPending = 1;
+}
 
 int fdOf(std::intptr_t handle) { return static_cast<int>(handle); }
 
@@ -36,6 +56,13 @@ bool writeTemporaryBytes(void* context, const unsigned char* bytes, std::size_t 
   return true;
 }
 
+bool closeTemporaryFile(void* context) {
+  auto& temporary = *static_cast<TemporaryFile*>(context);
+  int fd = fdOf(temporary.handle);
+  temporary.handle = -1;
+  return ::close(fd) == 0;
+}
+
 // Returns the folder part of path, with its trailing "/", or "" for none.
 std::string folderOf(const std::string& path) {
   std::size_t slash = path.find_last_of('/');
@@ -44,7 +71,15 @@ std::string folderOf(const std::string& path) {
 
 }  // namespace
 
-void prepareProcess() { ::signal(SIGXFSZ, SIG_IGN); }
+void prepareProcess() {
+  ::signal(SIGXFSZ, SIG_IGN);
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action {};
+    action.sa_handler = removeTemporaryAndEnd;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signalNumber, &action, nullptr);
+  }
+}
 
 Failure openScore(const std::string& path, ScoreFile& score) {
   // Non-blocking, so that a pipe without a writer cannot hold the open.
@@ -106,6 +141,7 @@ Failure createTemporary(const std::string& outputPath, TemporaryFile& temporary)
     if (fd >= 0) {
       temporary.handle = fd;
       temporary.path = path;
+      rememberTemporary(path);
       return Failure::none;
     }
     if (errno != EEXIST) break;
@@ -117,13 +153,13 @@ ByteSink temporarySink(TemporaryFile& temporary) {
   ByteSink sink;
   sink.context = &temporary;
   sink.write = writeTemporaryBytes;
+  sink.finish = closeTemporaryFile;
   return sink;
 }
 
 bool commitTemporary(TemporaryFile& temporary, const std::string& outputPath) {
-  int fd = fdOf(temporary.handle);
-  temporary.handle = -1;
-  if (::close(fd) != 0) return false;
+  if (temporary.handle >= 0) return false;  // not finished
+  temporaryPending = 0;
   if (::rename(temporary.path.c_str(), outputPath.c_str()) != 0) return false;
   temporary.path.clear();
   return true;
@@ -132,6 +168,7 @@ bool commitTemporary(TemporaryFile& temporary, const std::string& outputPath) {
 void discardTemporary(TemporaryFile& temporary) {
   if (temporary.handle >= 0) ::close(fdOf(temporary.handle));
   temporary.handle = -1;
+  temporaryPending = 0;
   if (!temporary.path.empty()) ::unlink(temporary.path.c_str());
   temporary.path.clear();
 }

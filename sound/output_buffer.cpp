@@ -38,3 +38,11 @@ bool flushOutput(OutputBuffer& output) {
   output.used = 0;
   return !output.failed;
 }
+
+bool finishOutput(OutputBuffer& output) {
+  if (!flushOutput(output)) return false;
+  if (output.sink.finish != nullptr && !output.sink.finish(output.sink.context)) {
+    output.failed = true;
+  }
+  return !output.failed;
+}

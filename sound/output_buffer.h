@@ -10,6 +10,9 @@ struct ByteSink {
   void* context = nullptr;
   // Writes all count bytes; false if any could not be written.
   bool (*write)(void* context, const unsigned char* bytes, std::size_t count) = nullptr;
+  // Completes the output once everything is written (a file is closed);
+  // false if that fails. May be null.
+  bool (*finish)(void* context) = nullptr;
 };
 
 struct OutputBuffer {
@@ -34,3 +37,6 @@ bool writeOutput(OutputBuffer& output, const unsigned char* bytes, std::size_t c
 
 // Writes out what the block holds; false if this or any earlier write failed.
 bool flushOutput(OutputBuffer& output);
+
+// Flushes the block and completes the sink; false if anything written failed.
+bool finishOutput(OutputBuffer& output);

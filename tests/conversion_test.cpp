@@ -22,7 +22,7 @@ std::string contents(std::FILE* file) {
   return text;
 }
 
-// Runs the pre-scan and the second pass of a score held in memory.
+// Converts a score held in memory, capturing the console.
 struct MemoryRun {
   MemorySource source;
   MemorySink sink;
@@ -30,27 +30,14 @@ struct MemoryRun {
   std::FILE* err = std::tmpfile();
   Failure failure = Failure::none;
 
-  explicit MemoryRun(const std::string& score, std::int64_t failReadsAfterScan = -1,
-                     std::int64_t failWritesAfter = -1) {
+  explicit MemoryRun(const std::string& score) {
     buildPeriodTable();
     source.bytes = score;
-    sink.failAfterWrites = failWritesAfter;
-    auto reader = std::make_unique<ScoreReader>();
-    startReader(*reader, memorySource(source));
-    ScoreStats stats;
-    EXPECT_TRUE(scanScore(*reader, stats));
-    EXPECT_TRUE(returnToMark(*reader, stats.chordStream));
-    source.failAfterReads = failReadsAfterScan;
     source.chunk = 4;
-    OutputBuffer output;
-    startOutput(output, memorySink(sink), 16);
-    Chord chord;
-    chord.notes.assign(static_cast<std::size_t>(stats.maxChordNotes), 0);
-    RenderSettings settings;
-    settings.noteDuration = stats.noteDuration;
-    settings.maxChordNotes = stats.maxChordNotes;
-    failure = convertScore(*reader, output, chord, settings, "song.txt", Console{out, err});
-    if (failure == Failure::none && !flushOutput(output)) failure = Failure::writeError;
+  }
+  MemoryRun& convert() {
+    failure = convertStreams(memorySource(source), memorySink(sink), "song.txt", Console{out, err});
+    return *this;
   }
   ~MemoryRun() {
     std::fclose(out);
@@ -105,30 +92,66 @@ TEST(DeclareDataSize, TooLongForAWaveFile) {
                                                              // 44 + 4001 * 536737 does not fit
 }
 
-TEST(ConvertScore, EchoesRendersAndWarns) {
+TEST(ConvertStreams, HeaderEchoesSamplesAndWarnings) {
   MemoryRun run("0.001\r\n2d2m|2M |\n1x2d|");
+  run.convert();
   EXPECT_EQ(run.failure, Failure::none);
   EXPECT_EQ(contents(run.out), "2d2m\n2m\n1x2d\n");
   EXPECT_EQ(contents(run.err), "song.txt:3:1: warning: skipped \"1x\"\n");
+  ASSERT_EQ(run.sink.bytes.size(), 44u + 24u);
+  EXPECT_EQ(run.sink.bytes[40], 24);  // declared: 0.001 s * 8000 * 3 chords
   std::vector<unsigned char> expected = {8, 22, 37, 52, 67, 82, 97, 112,
                                          68, 76, 84, 92, 101, 109, 117, 126};
-  ASSERT_EQ(run.sink.bytes.size(), 24u);
-  EXPECT_EQ(std::vector<unsigned char>(run.sink.bytes.begin(), run.sink.bytes.begin() + 16), expected);
+  EXPECT_EQ(std::vector<unsigned char>(run.sink.bytes.begin() + 44, run.sink.bytes.begin() + 60),
+            expected);
+  EXPECT_TRUE(run.sink.finished);
 }
 
-TEST(ConvertScore, WarningEscapesControlBytesAndQuotes) {
+TEST(ConvertStreams, WarningEscapesControlBytesAndQuotes) {
   MemoryRun run(std::string("1\n1d\"\x01\\|", 9));
+  run.convert();
   EXPECT_EQ(contents(run.err), "song.txt:2:3: warning: skipped \"\\\"\\x01\\\\\"\n");
 }
 
-TEST(ConvertScore, ReadErrorInSecondPass) {
-  MemoryRun run("0.001\n1d|1m|1s|", 1);
-  EXPECT_EQ(run.failure, Failure::readError);
+TEST(ConvertStreams, ReadErrorInEitherPass) {
+  MemoryRun first("0.001\n1d|1m|1s|");
+  first.source.failAfterReads = 2;
+  EXPECT_EQ(first.convert().failure, Failure::readError);
+  EXPECT_TRUE(first.sink.bytes.empty());  // nothing written before the pre-scan ends
+  EXPECT_EQ(contents(first.out), "");
+
+  MemoryRun second("0.001\n1d|1m|1s|");
+  second.source.failAfterSeek = true;
+  EXPECT_EQ(second.convert().failure, Failure::readError);
 }
 
-TEST(ConvertScore, WriteError) {
-  MemoryRun run("0.01\n1d|1m|1s|", -1, 2);
-  EXPECT_EQ(run.failure, Failure::writeError);
+TEST(ConvertStreams, ScoreThatCannotBeReadTwice) {
+  MemoryRun run("0.001\n1d|");
+  run.source.seekable = false;
+  EXPECT_EQ(run.convert().failure, Failure::readError);
+  EXPECT_TRUE(run.sink.bytes.empty());
+}
+
+TEST(ConvertStreams, WriteErrorWhileRenderingAtFlushAndAtFinish) {
+  MemoryRun rendering("20\n1d|1m|1s|");  // 480000 bytes: more than one block
+  rendering.sink.failAfterWrites = 0;
+  EXPECT_EQ(rendering.convert().failure, Failure::writeError);
+
+  MemoryRun flushing("0.001\n1d|");  // all of it in the final flush
+  flushing.sink.failAfterWrites = 0;
+  EXPECT_EQ(flushing.convert().failure, Failure::writeError);
+  EXPECT_EQ(contents(flushing.out), "1d\n");
+
+  MemoryRun finishing("0.001\n1d|");
+  finishing.sink.failFinish = true;
+  EXPECT_EQ(finishing.convert().failure, Failure::writeError);
+}
+
+TEST(ConvertStreams, TooLongWritesAndEchoesNothing) {
+  MemoryRun run("1e400\n1d|");
+  EXPECT_EQ(run.convert().failure, Failure::tooLong);
+  EXPECT_TRUE(run.sink.bytes.empty());
+  EXPECT_EQ(contents(run.out), "");
 }
 
 }  // namespace

@@ -7,7 +7,7 @@ namespace {
 
 std::int64_t readMemory(void* context, unsigned char* buffer, std::size_t capacity) {
   auto& memory = *static_cast<MemorySource*>(context);
-  if (memory.failAfterReads == 0) return -1;
+  if (memory.failAfterReads == 0 || (memory.failAfterSeek && memory.seeked)) return -1;
   if (memory.failAfterReads > 0) --memory.failAfterReads;
   std::size_t count = std::min({capacity, memory.chunk, memory.bytes.size() - memory.offset});
   std::memcpy(buffer, memory.bytes.data() + memory.offset, count);
@@ -21,6 +21,7 @@ bool seekMemory(void* context, std::int64_t offset) {
     return false;
   }
   memory.offset = static_cast<std::size_t>(offset);
+  memory.seeked = true;
   return true;
 }
 
@@ -30,6 +31,12 @@ bool writeMemory(void* context, const unsigned char* bytes, std::size_t count) {
   if (memory.failAfterWrites > 0) --memory.failAfterWrites;
   memory.bytes.insert(memory.bytes.end(), bytes, bytes + count);
   return true;
+}
+
+bool finishMemory(void* context) {
+  auto& memory = *static_cast<MemorySink*>(context);
+  memory.finished = true;
+  return !memory.failFinish;
 }
 
 }  // namespace
@@ -46,5 +53,6 @@ ByteSink memorySink(MemorySink& memory) {
   ByteSink sink;
   sink.context = &memory;
   sink.write = writeMemory;
+  sink.finish = finishMemory;
   return sink;
 }

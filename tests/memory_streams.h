@@ -14,6 +14,8 @@ struct MemorySource {
   std::size_t chunk = 1 << 20;           // most bytes one read returns
   std::int64_t failAfterReads = -1;      // reads that succeed before one fails
   bool seekable = true;
+  bool failAfterSeek = false;            // every read of the second pass fails
+  bool seeked = false;
 };
 
 ByteSource memorySource(MemorySource& memory);
@@ -21,6 +23,8 @@ ByteSource memorySource(MemorySource& memory);
 struct MemorySink {
   std::vector<unsigned char> bytes;
   std::int64_t failAfterWrites = -1;     // writes that succeed before one fails
+  bool failFinish = false;               // completing the output fails
+  bool finished = false;
 };
 
 ByteSink memorySink(MemorySink& memory);

@@ -9,7 +9,10 @@ from the independent Python model in reference.py; a normal run also checks
 that the model still agrees with them.
 """
 import argparse
+import glob
 import os
+import resource
+import signal
 import shutil
 import subprocess
 import sys
@@ -164,6 +167,107 @@ def test_closing_wait(program, work):
     check(status == 0, "ended input ends the wait at once")
 
 
+def write(path, content):
+    with open(path, "wb") as f:
+        f.write(content)
+
+
+def temporaries(folder):
+    return glob.glob(os.path.join(folder, ".score2wav-*"))
+
+
+def test_file_size_limit(program, work):
+    """A full disk, as a file-size limit: the old output stays, nothing is left behind."""
+    write(os.path.join(work, "big.txt"), b"1\n1d1m1s|" * 1 + b"1r|" * 30)  # 31 s: 248044 bytes
+    write(os.path.join(work, "big.wav"), b"old output")
+
+    def limit():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+
+    result = subprocess.run([program, "big.txt"], cwd=work, input=b"\n", capture_output=True,
+                            preexec_fn=limit, timeout=60)
+    check(result.returncode == 1 and result.stdout.endswith(b"File write error.\n"),
+          "file-size limit: %r %r" % (result.returncode, result.stdout[-40:]))
+    check(read(os.path.join(work, "big.wav")) == b"old output", "file-size limit: old output kept")
+    check(temporaries(work) == [], "file-size limit: no temporary file left")
+
+
+def test_fifo_score(program, work):
+    os.mkfifo(os.path.join(work, "pipe.txt"))
+    status, out, _ = run(program, ["pipe.txt"], work, timeout=20)
+    check((status, out) == (1, b"File read error.\n"), "FIFO score: %r %r" % (status, out))
+    check(not os.path.exists(os.path.join(work, "pipe.wav")) and temporaries(work) == [],
+          "FIFO score: no output")
+
+
+def start_long_render(program, work, name):
+    """Starts a conversion of a few seconds and returns once its temporary file exists."""
+    write(os.path.join(work, name + ".txt"), b"30\n" + b"1d1m1s2d|" * 200)
+    write(os.path.join(work, name + ".wav"), b"old output")
+    child = subprocess.Popen([program, name + ".txt"], cwd=work, stdin=subprocess.PIPE,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.time() + 20
+    while not temporaries(work) and time.time() < deadline and child.poll() is None:
+        time.sleep(0.01)
+    time.sleep(0.1)
+    return child
+
+
+def test_killed_runs(program, work):
+    child = start_long_render(program, work, "killed")
+    check(child.poll() is None, "a long render is still running when killed")
+    child.kill()
+    child.wait()
+    check(read(os.path.join(work, "killed.wav")) == b"old output", "kill -9: old output survives whole")
+    for leftover in temporaries(work):
+        os.remove(leftover)  # nothing can remove it after SIGKILL
+    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        child = start_long_render(program, work, "interrupted")
+        child.send_signal(number)
+        child.wait(timeout=20)
+        check(read(os.path.join(work, "interrupted.wav")) == b"old output",
+              "signal %d: old output survives" % number)
+        check(temporaries(work) == [], "signal %d: temporary file removed" % number)
+
+
+def test_parallel_runs(program, work):
+    write(os.path.join(work, "same.txt"), b"0.2\n" + b"1d1m1s|2d2m|1r|" * 20)
+    status, _, _ = run(program, ["same.txt"], work)
+    expected = read(os.path.join(work, "same.wav"))
+    os.remove(os.path.join(work, "same.wav"))
+    children = [subprocess.Popen([program, "same.txt"], cwd=work, stdin=subprocess.PIPE,
+                                 stdout=subprocess.DEVNULL) for _ in range(6)]
+    for child in children:
+        child.communicate(b"\n", timeout=60)
+    check(status == 0 and all(child.returncode == 0 for child in children), "parallel runs succeed")
+    check(read(os.path.join(work, "same.wav")) == expected, "parallel runs: whole, correct output")
+    check(temporaries(work) == [], "parallel runs: no temporary files left")
+
+
+def test_folder_refuses_new_files(program, work):
+    folder = os.path.join(work, "locked")
+    os.mkdir(folder)
+    write(os.path.join(folder, "song.txt"), b"0.001\n1d|")
+    write(os.path.join(folder, "song.wav"), b"old output")
+    os.chmod(os.path.join(folder, "song.wav"), 0o666)
+    os.chmod(folder, 0o555)
+    os.chmod(work, 0o755)
+    os.chmod(os.path.dirname(work), 0o755)
+
+    def as_nobody():  # root writes anywhere; run as an ordinary user
+        if os.getuid() == 0:
+            os.setgid(65534)
+            os.setuid(65534)
+
+    result = subprocess.run([program, "song.txt"], cwd=folder, input=b"\n", capture_output=True,
+                            preexec_fn=as_nobody, timeout=60)
+    check((result.returncode, result.stdout) == (1, b"File open error as write.\n"),
+          "folder refusing new files: %r" % result.stdout)
+    check(read(os.path.join(folder, "song.wav")) == b"old output", "folder refusing new files: output kept")
+    os.chmod(folder, 0o755)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program")
@@ -176,7 +280,9 @@ def main():
     program = os.path.abspath(options.program)
     with tempfile.TemporaryDirectory() as work:
         test_golden_scores(program, options.data, work)
-        for test in (test_arguments, test_output_rules, test_closing_wait):
+        for test in (test_arguments, test_output_rules, test_closing_wait, test_file_size_limit,
+                     test_fifo_score, test_killed_runs, test_parallel_runs,
+                     test_folder_refuses_new_files):
             folder = os.path.join(work, test.__name__)
             os.mkdir(folder)
             test(program, folder)
