@@ -70,15 +70,14 @@ Failure declareDataSize(const ScoreStats& stats, WaveFormat& format) {
 }
 
 Failure convertScore(ScoreReader& reader, OutputBuffer& output, Chord& chord,
-                     const RenderSettings& settings, const std::string& scoreName,
-                     const Console& console) {
+                     Renderer& renderer, const std::string& scoreName, const Console& console) {
   ChordText text;
   std::vector<SkippedRun> skipped;
   while (readChordText(reader, text)) {
     parseChord(text.text.data(), text.text.size(), chord, skipped);
     echoChord(console, text.text);
     reportSkipped(console, scoreName, text, skipped);
-    if (!renderChord(output, chord, settings)) return Failure::writeError;
+    if (!renderChord(renderer, output, chord)) return Failure::writeError;
   }
   return reader.failed ? Failure::readError : Failure::none;
 }
@@ -106,7 +105,9 @@ Failure convertStreams(ByteSource source, ByteSink sink, const std::string& scor
   settings.noteDuration = stats.noteDuration;
   settings.maxChordNotes = stats.maxChordNotes;
   settings.sampleStep = 1.0 / format.byteRate;
-  failure = convertScore(*reader, output, chord, settings, scoreName, console);
+  auto renderer = std::make_unique<Renderer>();
+  startRenderer(*renderer, settings);
+  failure = convertScore(*reader, output, chord, *renderer, scoreName, console);
   if (failure == Failure::none && !finishOutput(output)) failure = Failure::writeError;
   return failure;
 }

@@ -27,8 +27,7 @@ Failure declareDataSize(const ScoreStats& stats, WaveFormat& format);
 // The second pass: reads every chord after reader's position, echoes it,
 // warns about text that holds no note, and renders it to output.
 Failure convertScore(ScoreReader& reader, OutputBuffer& output, Chord& chord,
-                     const RenderSettings& settings, const std::string& scoreName,
-                     const Console& console);
+                     Renderer& renderer, const std::string& scoreName, const Console& console);
 
 // Bytes the output collects before each write to the file.
 constexpr std::size_t outputBlockSize = 256 * 1024;

@@ -1,6 +1,10 @@
 #include "sound/period_table.h"
 
+#include <cmath>
+
 double periodTable[scoreFormat::pitchCount];
+double periodHigh[scoreFormat::pitchCount];
+double periodLow[scoreFormat::pitchCount];
 
 namespace {
 
@@ -26,5 +30,11 @@ constexpr double semitoneRatio[scoreFormat::pitchCount] = {
 
 void buildPeriodTable() {
   const double basePeriod = 1.0 / 110.0;  // seconds: pitch index 0 sounds at 110 Hz
-  for (int k = 0; k < scoreFormat::pitchCount; ++k) periodTable[k] = basePeriod / semitoneRatio[k];
+  for (int k = 0; k < scoreFormat::pitchCount; ++k) {
+    periodTable[k] = basePeriod / semitoneRatio[k];
+    int exponent = 0;
+    double mantissa = std::frexp(periodTable[k], &exponent);
+    periodHigh[k] = std::ldexp(std::trunc(std::ldexp(mantissa, 32)), exponent - 32);
+    periodLow[k] = periodTable[k] - periodHigh[k];
+  }
 }

@@ -7,6 +7,12 @@
 // periodTable[k]: the period in seconds of pitch index k, (1/110) / 2^(k/12).
 extern double periodTable[scoreFormat::pitchCount];
 
-// Fills periodTable. Each entry is the double quotient of 1/110 and the
+// Each period split in two parts whose sum is exact: periodHigh[k] holds its
+// leading 32 significant bits, periodLow[k] the rest (at most 21 bits). Any
+// whole number below 2^21 times either part is exact in a double.
+extern double periodHigh[scoreFormat::pitchCount];
+extern double periodLow[scoreFormat::pitchCount];
+
+// Fills periodTable, periodHigh and periodLow. Each entry is the double quotient of 1/110 and the
 // correctly rounded 2^(k/12.0), the same bits on every platform.
 void buildPeriodTable();

@@ -2,8 +2,217 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "sound/period_table.h"
+
+namespace {
+
+// Below this chord time every quotient t / P is under 2^21, so the split
+// periods give exact products (the shortest period is 0.0006 s).
+constexpr double exactRemainderLimit = 1024.0;
+constexpr std::size_t tableBudget = 6u << 20;        // bytes of time and ramp tables
+constexpr std::size_t cacheBudget = 4u << 20;        // bytes of cached chord samples
+constexpr std::size_t cacheableChordBytes = 256u << 10;
+constexpr std::size_t seenSlots = 1u << 16;         // fingerprints of chords met
+constexpr unsigned char silence = 128;
+
+// Vector width pays off most in these loops; pick it when the machine runs.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
+#define SCORE2WAV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define SCORE2WAV_VECTOR_CLONES
+#endif
+#if defined(__GNUC__)
+#define SCORE2WAV_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define SCORE2WAV_ALWAYS_INLINE inline
+#endif
+
+// Chords of up to this many notes are summed in one pass over their samples.
+constexpr std::int64_t fewNotes = 4;
+
+// Returns fmod(t, P) for 0 <= t < exactRemainderLimit. The quotient t / P,
+// rounded, is the true one or one more (never less, as rounding to nearest
+// cannot fall below a whole number); t - q * P is then computed exactly from
+// the split period, and a negative result means q was one too many.
+inline double exactRemainder(double t, double period, double high, double low) {
+  double q = static_cast<double>(static_cast<std::int32_t>(t / period));
+  double r = (t - q * high) - q * low;
+  q = r < 0.0 ? q - 1.0 : q;
+  return (t - q * high) - q * low;
+}
+
+// The sample of a sum u: the low 8 bits of u + 128 truncated toward zero.
+SCORE2WAV_ALWAYS_INLINE unsigned char sampleOf(double u) {
+  return static_cast<unsigned char>(static_cast<std::int32_t>(u + 128.0));
+}
+
+// Samples of a chord of N notes whose ramp rows are rows[0..N), in one pass:
+// u = 0, then u = ramp * gain + u for each note in order.
+template <int N>
+SCORE2WAV_ALWAYS_INLINE void sumFewKernel(const double* const* rows, double gain,
+                                          std::size_t count, unsigned char* out) {
+  const double* row[N];
+  for (int i = 0; i < N; ++i) row[i] = rows[i];
+  for (std::size_t k = 0; k < count; ++k) {
+    double u = 0.0;
+    for (int i = 0; i < N; ++i) u = row[i][k] * gain + u;
+    out[k] = sampleOf(u);
+  }
+}
+
+SCORE2WAV_VECTOR_CLONES
+void sumFewNotes(const double* const* rows, std::int64_t noteCount, double gain,
+                 std::size_t count, unsigned char* out) {
+  switch (noteCount) {
+    case 1: sumFewKernel<1>(rows, gain, count, out); break;
+    case 2: sumFewKernel<2>(rows, gain, count, out); break;
+    case 3: sumFewKernel<3>(rows, gain, count, out); break;
+    default: sumFewKernel<4>(rows, gain, count, out); break;
+  }
+}
+
+// Samples of a chord of any number of notes, a pass over sums per note.
+SCORE2WAV_VECTOR_CLONES
+void sumManyNotes(const double* const* rowOf, const std::int16_t* notes, std::int64_t noteCount,
+                  double gain, std::size_t count, double* sums, unsigned char* out) {
+  for (std::size_t k = 0; k < count; ++k) sums[k] = 0.0;
+  for (std::int64_t i = 0; i < noteCount; ++i) {
+    const double* row = rowOf[notes[i]];
+    for (std::size_t k = 0; k < count; ++k) sums[k] = row[k] * gain + sums[k];
+  }
+  for (std::size_t k = 0; k < count; ++k) out[k] = sampleOf(sums[k]);
+}
+
+// Renders count samples of a chord from the ramp rows of its pitches.
+void sumNotes(const double* const* rowOf, const Chord& chord, double gain, std::size_t count,
+              double* sums, unsigned char* out) {
+  if (chord.noteCount > fewNotes) {
+    sumManyNotes(rowOf, chord.notes.data(), chord.noteCount, gain, count, sums, out);
+    return;
+  }
+  const double* rows[fewNotes];
+  for (std::int64_t i = 0; i < chord.noteCount; ++i) rows[i] = rowOf[chord.notes[static_cast<std::size_t>(i)]];
+  sumFewNotes(rows, chord.noteCount, gain, count, out);
+}
+
+// Fills times[0..count) with the chord times from t on, and returns the next.
+double fillTimes(double t, double step, std::size_t count, double* times) {
+  for (std::size_t k = 0; k < count; ++k) {
+    times[k] = t;
+    t = t + step;
+  }
+  return t;
+}
+
+// The distinct pitches of a chord.
+struct PitchSet {
+  int pitches[scoreFormat::pitchCount];
+  int count = 0;
+};
+
+PitchSet pitchesOf(const Chord& chord) {
+  bool seen[scoreFormat::pitchCount] = {};
+  PitchSet set;
+  for (std::int64_t i = 0; i < chord.noteCount; ++i) {
+    int pitch = chord.notes[static_cast<std::size_t>(i)];
+    if (!seen[pitch]) set.pitches[set.count++] = pitch;
+    seen[pitch] = true;
+  }
+  return set;
+}
+
+// Builds the missing ramp rows of the chord's pitches within the table
+// budget; returns true if every pitch of the chord has its row.
+bool ensureRows(Renderer& renderer, const PitchSet& set) {
+  if (renderer.times.empty()) return false;
+  std::size_t rowBytes = renderer.times.size() * sizeof(double);
+  for (int i = 0; i < set.count; ++i) {
+    std::vector<double>& row = renderer.rows[set.pitches[i]];
+    if (!row.empty()) continue;
+    if (renderer.tableBytes + rowBytes > tableBudget) return false;
+    row.resize(renderer.times.size());
+    rampValues(set.pitches[i], renderer.times.data(), row.size(), row.data());
+    renderer.tableBytes += rowBytes;
+  }
+  return true;
+}
+
+// One chord on its way through the renderer.
+struct ChordPass {
+  const Chord* chord = nullptr;
+  PitchSet pitches;
+  double gain = 0.0;
+  bool fromTables = false;  // ramp rows come from the score's tables
+  std::size_t done = 0;     // samples rendered so far
+  double t = 0.0;           // chord time of the next sample
+};
+
+// Renders the pass's next count samples into out.
+void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
+  const double* rowOf[scoreFormat::pitchCount] = {};
+  while (count > 0) {
+    std::size_t part = std::min(count, Renderer::blockSamples);
+    for (int i = 0; i < pass.pitches.count; ++i) {
+      int pitch = pass.pitches.pitches[i];
+      if (pass.fromTables) {
+        rowOf[pitch] = renderer.rows[pitch].data() + pass.done;
+        continue;
+      }
+      if (i == 0) {
+        pass.t = fillTimes(pass.t, renderer.settings.sampleStep, part, renderer.blockTimes.data());
+      }
+      double* row = renderer.blockRows.data() + static_cast<std::size_t>(pitch) * Renderer::blockSamples;
+      rampValues(pitch, renderer.blockTimes.data(), part, row);
+      rowOf[pitch] = row;
+    }
+    sumNotes(rowOf, *pass.chord, pass.gain, part, renderer.sums.data(), out);
+    pass.done += part;
+    out += part;
+    count -= part;
+  }
+}
+
+// Returns true if the chord with this key was met before (or, rarely, one
+// with the same fingerprint slot and value), and remembers it.
+bool metBefore(Renderer& renderer, const std::string& key) {
+  std::size_t fingerprint = std::hash<std::string>{}(key) | 1u;  // 0 marks an empty slot
+  std::size_t& slot = renderer.seen[fingerprint % seenSlots];
+  bool met = slot == fingerprint;
+  slot = fingerprint;
+  return met;
+}
+
+// Writes count silent samples.
+bool writeSilence(OutputBuffer& output, std::int64_t count) {
+  while (count > 0) {
+    std::size_t room = 0;
+    unsigned char* space = outputSpace(output, room);
+    if (room == 0) return false;
+    std::size_t part = static_cast<std::size_t>(std::min<std::int64_t>(count, static_cast<std::int64_t>(room)));
+    std::memset(space, silence, part);
+    commitOutput(output, part);
+    count -= static_cast<std::int64_t>(part);
+  }
+  return !output.failed;
+}
+
+// Renders the whole chord straight into the output's blocks.
+bool streamChord(Renderer& renderer, ChordPass& pass, OutputBuffer& output) {
+  std::size_t total = static_cast<std::size_t>(renderer.chordSamples);
+  while (pass.done < total) {
+    std::size_t room = 0;
+    unsigned char* space = outputSpace(output, room);
+    if (room == 0) return false;
+    std::size_t part = std::min(room, total - pass.done);
+    renderNext(renderer, pass, part, space);
+    commitOutput(output, part);
+  }
+  return !output.failed;
+}
+
+}  // namespace
 
 double amplitudeFactor(std::int64_t noteCount, std::int64_t maxChordNotes) {
   // With no chord of two notes the general formula divides 0 by 0.
@@ -18,7 +227,7 @@ namespace {
 // Counts the chord times t, t + step, ... below limit while every addition
 // stays in t's binade [2^(e-1), 2^e), where it always adds the same amount:
 // t is a multiple of the binade's unit, and step is never half a unit off
-// one (step = 1/8000 is an odd multiple of 2^-63, the units here >= 2^-53).
+// one (step = 1/8000 is an odd multiple of 2^-63, the units here >= 2^-52).
 // Returns the count and leaves t at the first value at or beyond limit or
 // beyond the binade.
 std::int64_t countWithinBinade(double& t, double limit, double step) {
@@ -51,32 +260,72 @@ std::int64_t samplesPerChord(double noteDuration, double sampleStep) {
   return count;
 }
 
-unsigned char chordSample(const std::int16_t* notes, std::int64_t noteCount, double gain,
-                          double t) {
-  double u = 0.0;
-  for (std::int64_t i = 0; i < noteCount; ++i) {
-    double period = periodTable[notes[i]];
-    double r = std::fmod(t, period);
-    u = ((r * 2.0) / period - 1.0) * gain + u;
-  }
-  return static_cast<unsigned char>(static_cast<std::int32_t>(u + 128.0));
+double periodRemainder(double t, int pitch) {
+  double period = periodTable[pitch];
+  if (!(t < exactRemainderLimit)) return std::fmod(t, period);
+  return exactRemainder(t, period, periodHigh[pitch], periodLow[pitch]);
 }
 
-bool renderChord(OutputBuffer& output, const Chord& chord, const RenderSettings& settings) {
-  const std::int16_t* notes = chord.notes.data();
-  std::int64_t n = chord.noteCount;
-  double gain = n > 0 ? amplitudeFactor(n, settings.maxChordNotes) : 0.0;
-  double t = 0.0;
-  while (settings.noteDuration > t) {
-    std::size_t room = 0;
-    unsigned char* space = outputSpace(output, room);
-    if (room == 0) return false;
-    std::size_t made = 0;
-    while (made < room && settings.noteDuration > t) {
-      space[made++] = chordSample(notes, n, gain, t);
-      t = t + settings.sampleStep;
-    }
-    commitOutput(output, made);
+void rampValues(int pitch, const double* times, std::size_t count, double* ramps) {
+  const double period = periodTable[pitch];
+  const double high = periodHigh[pitch];
+  const double low = periodLow[pitch];
+  // Times only grow, so the exact loop covers a prefix.
+  std::size_t exact = static_cast<std::size_t>(
+      std::lower_bound(times, times + count, exactRemainderLimit) - times);
+  for (std::size_t k = 0; k < exact; ++k) {
+    ramps[k] = (exactRemainder(times[k], period, high, low) * 2.0) / period - 1.0;
   }
-  return !output.failed;
+  for (std::size_t k = exact; k < count; ++k) {
+    ramps[k] = (std::fmod(times[k], period) * 2.0) / period - 1.0;
+  }
+}
+
+void startRenderer(Renderer& renderer, const RenderSettings& settings) {
+  renderer.settings = settings;
+  renderer.chordSamples = samplesPerChord(settings.noteDuration, settings.sampleStep);
+  for (std::vector<double>& row : renderer.rows) row.clear();
+  renderer.cache.clear();
+  renderer.cacheBytes = 0;
+  renderer.seen.assign(seenSlots, 0);
+  renderer.times.clear();
+  renderer.tableBytes = 0;
+  std::size_t timeBytes = static_cast<std::size_t>(renderer.chordSamples) * sizeof(double);
+  // Tables pay off only if the times leave room for several rows.
+  if (renderer.chordSamples > 0 && timeBytes * 4 <= tableBudget) {
+    renderer.times.resize(static_cast<std::size_t>(renderer.chordSamples));
+    fillTimes(0.0, settings.sampleStep, renderer.times.size(), renderer.times.data());
+    renderer.tableBytes = timeBytes;
+  }
+  renderer.blockTimes.assign(Renderer::blockSamples, 0.0);
+  renderer.blockRows.assign(Renderer::blockSamples * scoreFormat::pitchCount, 0.0);
+  renderer.sums.assign(Renderer::blockSamples, 0.0);
+}
+
+bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord) {
+  std::int64_t total = renderer.chordSamples;
+  if (chord.noteCount == 0) return writeSilence(output, total);
+  if (total == 0) return !output.failed;
+  std::string key(reinterpret_cast<const char*>(chord.notes.data()),
+                  static_cast<std::size_t>(chord.noteCount) * sizeof(std::int16_t));
+  auto cached = renderer.cache.find(key);
+  if (cached != renderer.cache.end()) {
+    return writeOutput(output, cached->second.data(), cached->second.size());
+  }
+
+  ChordPass pass;
+  pass.chord = &chord;
+  pass.pitches = pitchesOf(chord);
+  pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
+  pass.fromTables = ensureRows(renderer, pass.pitches);
+  std::size_t bytes = static_cast<std::size_t>(total);
+  if (!metBefore(renderer, key) || bytes > cacheableChordBytes ||
+      renderer.cacheBytes + bytes + key.size() > cacheBudget) {
+    return streamChord(renderer, pass, output);
+  }
+  std::vector<unsigned char> samples(bytes);
+  renderNext(renderer, pass, bytes, samples.data());
+  renderer.cacheBytes += bytes + key.size();
+  auto stored = renderer.cache.emplace(std::move(key), std::move(samples)).first;
+  return writeOutput(output, stored->second.data(), stored->second.size());
 }

@@ -1,10 +1,24 @@
 // Renders chords into 8-bit samples: each note a rising sawtooth, the notes
 // of a chord added and scaled, offset to the unsigned midpoint 128.
+//
+// Every sample is bit for bit the defining formula
+//   u = ((fmod(t, P) * 2.0) / P - 1.0) * g + u   (for each note, in order)
+//   sample = low 8 bits of (int32) (u + 128.0)
+// with t = 0, then t + 1/8000 again and again, restarting at every chord.
+// The renderer reaches it faster: the ramp values ((fmod(t, P) * 2.0) / P -
+// 1.0) are shared by every chord of a score and kept in tables, a chord met
+// again is copied from a cache, and the remainder is computed exactly without
+// fmod. Tables and cache have fixed budgets, so memory stays bounded.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "score/chord.h"
+#include "score/score_format.h"
 #include "sound/output_buffer.h"
 
 // What every chord of one score shares.
@@ -24,9 +38,40 @@ double amplitudeFactor(std::int64_t noteCount, std::int64_t maxChordNotes);
 // sampleStep in double precision each time. Fast for any duration.
 std::int64_t samplesPerChord(double noteDuration, double sampleStep);
 
-// Returns the sample of a chord at chord time t, by the defining formula.
-unsigned char chordSample(const std::int16_t* notes, std::int64_t noteCount, double gain,
-                          double t);
+// Returns fmod(t, periodTable[pitch]) exactly, faster than fmod, for chord
+// times 0 <= t < 1024 s (beyond, it is fmod itself).
+double periodRemainder(double t, int pitch);
+
+// Stores at ramps[k] the ramp value ((fmod(times[k], P) * 2.0) / P - 1.0) of
+// pitch for each of the count times.
+void rampValues(int pitch, const double* times, std::size_t count, double* ramps);
+
+// The renderer's state for one score: settings, tables and cache.
+struct Renderer {
+  static constexpr std::size_t blockSamples = 2048;  // samples summed at once
+
+  RenderSettings settings;
+  std::int64_t chordSamples = 0;  // samples of every chord
+  // Whole-chord tables, when they fit their budget: the chord time of every
+  // sample, and the ramp values of each pitch at those times (built when a
+  // chord first needs them).
+  std::vector<double> times;
+  std::vector<double> rows[scoreFormat::pitchCount];
+  std::size_t tableBytes = 0;
+  // Samples of chords met more than once, by note sequence; a chord is kept
+  // when it comes the second time, so a score of all different chords
+  // spends nothing on the cache. seen holds fingerprints of chords met.
+  std::unordered_map<std::string, std::vector<unsigned char>> cache;
+  std::size_t cacheBytes = 0;
+  std::vector<std::size_t> seen;
+  // Scratch for one block of samples.
+  std::vector<double> blockTimes;
+  std::vector<double> blockRows;  // pitchCount rows of blockSamples
+  std::vector<double> sums;
+};
+
+// Prepares a renderer for the chords of one score.
+void startRenderer(Renderer& renderer, const RenderSettings& settings);
 
 // Appends the chord's samples to output; false if a write failed.
-bool renderChord(OutputBuffer& output, const Chord& chord, const RenderSettings& settings);
+bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord);

@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
+#include <random>
+#include <thread>
 #include <vector>
 
+#include "literal_renderer.h"
 #include "memory_streams.h"
 #include "sound/period_table.h"
 
@@ -12,22 +17,47 @@ namespace {
 
 const double step = 1.0 / 8000;
 
-// Renders one chord of the given notes into memory.
-std::vector<unsigned char> render(std::vector<std::int16_t> notes, std::int64_t maxChordNotes,
-                                  double duration) {
+// Renders a sequence of chords through one renderer into memory.
+std::vector<unsigned char> renderAll(const std::vector<std::vector<std::int16_t>>& chords,
+                                     std::int64_t maxChordNotes, double duration,
+                                     std::size_t blockSize = 1000) {
   buildPeriodTable();
   MemorySink sink;
   OutputBuffer output;
-  startOutput(output, memorySink(sink), 1000);
-  Chord chord;
-  chord.noteCount = static_cast<std::int64_t>(notes.size());
-  chord.notes = std::move(notes);
+  startOutput(output, memorySink(sink), blockSize);
   RenderSettings settings;
   settings.noteDuration = duration;
   settings.maxChordNotes = maxChordNotes;
-  EXPECT_TRUE(renderChord(output, chord, settings));
+  auto renderer = std::make_unique<Renderer>();
+  startRenderer(*renderer, settings);
+  for (const std::vector<std::int16_t>& notes : chords) {
+    Chord chord;
+    chord.notes = notes;
+    chord.noteCount = static_cast<std::int64_t>(notes.size());
+    EXPECT_TRUE(renderChord(*renderer, output, chord));
+  }
   EXPECT_TRUE(flushOutput(output));
   return sink.bytes;
+}
+
+std::vector<unsigned char> render(std::vector<std::int16_t> notes, std::int64_t maxChordNotes,
+                                  double duration) {
+  return renderAll({notes}, maxChordNotes, duration);
+}
+
+// The literal samples of a sequence of chords, one after another.
+std::vector<unsigned char> renderAllLiterally(const std::vector<std::vector<std::int16_t>>& chords,
+                                              std::int64_t maxChordNotes, double duration) {
+  buildPeriodTable();
+  std::vector<unsigned char> all;
+  for (const std::vector<std::int16_t>& notes : chords) {
+    Chord chord;
+    chord.notes = notes;
+    chord.noteCount = static_cast<std::int64_t>(notes.size());
+    std::vector<unsigned char> samples = renderLiterally(chord, maxChordNotes, duration);
+    all.insert(all.end(), samples.begin(), samples.end());
+  }
+  return all;
 }
 
 // Counts the chord times below duration one addition at a time.
@@ -92,25 +122,11 @@ TEST(Renderer, SamplesPerChordMatchesTheWalk) {
 }
 
 TEST(Renderer, BlockSizeDoesNotChangeTheSamples) {
-  buildPeriodTable();
-  Chord chord;
-  chord.notes = {5, 17, 40};
-  chord.noteCount = 3;
-  RenderSettings settings;
-  settings.noteDuration = 0.3;
-  settings.maxChordNotes = 5;
-  std::vector<Bytes> results;
-  for (std::size_t block : {std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
-    MemorySink sink;
-    OutputBuffer output;
-    startOutput(output, memorySink(sink), block);
-    ASSERT_TRUE(renderChord(output, chord, settings));
-    ASSERT_TRUE(flushOutput(output));
-    results.push_back(sink.bytes);
-  }
-  EXPECT_EQ(results[0], results[1]);
-  EXPECT_EQ(results[0], results[2]);
-  EXPECT_EQ(results[0].size(), 2401u);
+  std::vector<std::vector<std::int16_t>> chords = {{5, 17, 40}, {5, 17, 40}, {1}};
+  Bytes one = renderAll(chords, 5, 0.3, 1);
+  EXPECT_EQ(one, renderAll(chords, 5, 0.3, 7));
+  EXPECT_EQ(one, renderAll(chords, 5, 0.3, 4096));
+  EXPECT_EQ(one.size(), 3u * 2401u);
 }
 
 TEST(Renderer, WriteFailureStopsTheChord) {
@@ -125,8 +141,70 @@ TEST(Renderer, WriteFailureStopsTheChord) {
   RenderSettings settings;
   settings.noteDuration = 0.5;
   settings.maxChordNotes = 1;
-  EXPECT_FALSE(renderChord(output, chord, settings));
+  auto renderer = std::make_unique<Renderer>();
+  startRenderer(*renderer, settings);
+  EXPECT_FALSE(renderChord(*renderer, output, chord));
   EXPECT_EQ(sink.bytes.size(), 100u);
+  EXPECT_FALSE(renderChord(*renderer, output, chord));  // from the cache: still failing
+}
+
+TEST(Renderer, MatchesTheLiteralFormulaOnRandomScores) {
+  std::mt19937 random(20261207);
+  for (int score = 0; score < 40; ++score) {
+    std::int64_t maxNotes = std::uniform_int_distribution<std::int64_t>(1, 10)(random);
+    double duration = std::uniform_real_distribution<double>(0.001, 7.0)(random);
+    if (score % 4 == 0) duration = std::uniform_real_distribution<double>(0.001, 0.05)(random);
+    std::vector<std::vector<std::int16_t>> chords;
+    int chordCount = std::uniform_int_distribution<int>(1, score % 4 == 0 ? 30 : 4)(random);
+    for (int c = 0; c < chordCount; ++c) {
+      if (c > 0 && random() % 3 == 0) {
+        chords.push_back(chords[random() % chords.size()]);  // a repeat, from the cache
+        continue;
+      }
+      std::int64_t n = std::uniform_int_distribution<std::int64_t>(0, std::min<std::int64_t>(maxNotes, 10))(random);
+      std::vector<std::int16_t> notes;
+      for (std::int64_t i = 0; i < n; ++i) notes.push_back(static_cast<std::int16_t>(random() % 48));
+      chords.push_back(notes);
+    }
+    ASSERT_EQ(renderAll(chords, maxNotes, duration, 65536), renderAllLiterally(chords, maxNotes, duration))
+        << "score " << score << ", duration " << duration << ", M " << maxNotes;
+  }
+}
+
+TEST(Renderer, MatchesTheLiteralFormulaBeyondItsTables) {
+  // 5 s chords: the time table leaves room for only some pitch rows, so
+  // later pitches are computed block by block.
+  std::vector<std::vector<std::int16_t>> many;
+  for (std::int16_t p = 0; p < 48; p += 2) many.push_back({p, static_cast<std::int16_t>(p + 1)});
+  EXPECT_EQ(renderAll(many, 2, 5.0, 65536), renderAllLiterally(many, 2, 5.0));
+  // 30 s chords: no tables at all.
+  std::vector<std::vector<std::int16_t>> chords = {{3, 29, 47}, {11}, {3, 29, 47}};
+  EXPECT_EQ(renderAll(chords, 3, 30.0, 65536), renderAllLiterally(chords, 3, 30.0));
+}
+
+TEST(Renderer, MatchesTheLiteralFormulaPastTheExactRemainderRange) {
+  // Chord times beyond 1024 s fall back to fmod itself.
+  Bytes fast = renderAll({{47}}, 1, 1030.0, 1 << 20);
+  Bytes literal = renderAllLiterally({{47}}, 1, 1030.0);
+  ASSERT_EQ(fast.size(), literal.size());
+  EXPECT_TRUE(fast == literal);
+}
+
+TEST(Remainder, ExactForEveryChordTimeUpTo600Seconds) {
+  buildPeriodTable();
+  // 230 million comparisons: the pitches are shared between two threads.
+  std::int64_t mismatches[2] = {0, 0};
+  auto compare = [&mismatches](int half) {
+    for (double t = 0.0; 600.0 > t; t = t + step) {
+      for (int pitch = half; pitch < 48; pitch += 2) {
+        if (periodRemainder(t, pitch) != std::fmod(t, periodTable[pitch])) ++mismatches[half];
+      }
+    }
+  };
+  std::thread other(compare, 1);
+  compare(0);
+  other.join();
+  EXPECT_EQ(mismatches[0] + mismatches[1], 0);
 }
 
 }  // namespace
