@@ -202,8 +202,11 @@ def test_fifo_score(program, work):
 
 
 def start_long_render(program, work, name):
-    """Starts a conversion of a few seconds and returns once its temporary file exists."""
-    write(os.path.join(work, name + ".txt"), b"30\n" + b"1d1m1s2d|" * 200)
+    """Starts a conversion of a second or more and returns once its temporary file exists:
+    minute-long chords of 300 notes, each different, cannot come from the cache."""
+    chords = [b"".join(b"%d%c" % ((c + i) % 4, b"drmfslt"[(c * 7 + i) % 7]) for i in range(300)) + b"|"
+              for c in range(20)]
+    write(os.path.join(work, name + ".txt"), b"60\n" + b"\n".join(chords))
     write(os.path.join(work, name + ".wav"), b"old output")
     child = subprocess.Popen([program, name + ".txt"], cwd=work, stdin=subprocess.PIPE,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
