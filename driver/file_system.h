@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "driver/messages.h"
 #include "score/score_reader.h"
@@ -22,8 +23,14 @@ struct TemporaryFile {
 };
 
 // Prepares the process: a write beyond the file-size limit fails with an
-// error instead of killing the program.
+// error instead of killing the program, a terminating signal removes the
+// temporary file, and on a console each line shows as soon as it is printed.
 void prepareProcess();
+
+// Returns the program's arguments, the program itself first, as UTF-8 byte
+// strings (on Windows from the wide command line, so that any file name
+// survives, whatever the console's code page).
+std::vector<std::string> programArguments(int argc, char** argv);
 
 // Opens the score for reading. Returns openRead if it is missing, unreadable
 // or a folder, readError if it cannot be read twice (a pipe or device).

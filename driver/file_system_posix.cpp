@@ -82,6 +82,10 @@ void prepareProcess() {
   }
 }
 
+std::vector<std::string> programArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 Failure openScore(const std::string& path, ScoreFile& score) {
   // Non-blocking, so that a pipe without a writer cannot hold the open.
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

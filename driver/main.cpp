@@ -1,6 +1,8 @@
 // score2wav: turns the score file named on the command line (or dropped on
 // the program) into a WAV file beside it.
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "driver/conversion.h"
 #include "driver/file_system.h"
@@ -23,7 +25,9 @@ int main(int argc, char** argv) {
   buildPeriodTable();
   prepareProcess();
   Console console;
-  Failure failure = argc == 2 ? convertScoreFile(argv[1], console) : Failure::usage;
+  std::vector<std::string> arguments = programArguments(argc, argv);
+  Failure failure =
+      arguments.size() == 2 ? convertScoreFile(arguments[1], console) : Failure::usage;
   if (failure != Failure::none) std::printf("%s\n", messageText(failure));
   waitForEnter();
   return exitStatus(failure);

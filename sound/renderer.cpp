@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "sound/period_table.h"
 
@@ -16,6 +17,7 @@ constexpr std::size_t cacheBudget = 4u << 20;        // bytes of cached chord sa
 constexpr std::size_t cacheableChordBytes = 256u << 10;
 constexpr std::size_t seenSlots = 1u << 16;         // fingerprints of chords met
 constexpr unsigned char silence = 128;
+constexpr std::int64_t endlessChord = std::numeric_limits<std::int64_t>::max();
 
 // Vector width pays off most in these loops; pick it when the machine runs.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
@@ -229,7 +231,7 @@ namespace {
 // t is a multiple of the binade's unit, and step is never half a unit off
 // one (step = 1/8000 is an odd multiple of 2^-63, the units here >= 2^-52).
 // Returns the count and leaves t at the first value at or beyond limit or
-// beyond the binade.
+// beyond the binade; returns endlessChord if step no longer moves t.
 std::int64_t countWithinBinade(double& t, double limit, double step) {
   int exponent = 0;
   std::frexp(t, &exponent);
@@ -239,6 +241,7 @@ std::int64_t countWithinBinade(double& t, double limit, double step) {
   auto units = [unit](double value) { return static_cast<std::int64_t>(value / unit); };
   std::int64_t first = units(t);
   std::int64_t stride = units((t + step) - t);
+  if (stride == 0) return endlessChord;  // from 2^40 s on, t + step is t
   std::int64_t count = (units(end) - first + stride - 1) / stride;
   double last = static_cast<double>(first + (count - 1) * stride) * unit;
   t = last + step;
@@ -256,7 +259,11 @@ std::int64_t samplesPerChord(double noteDuration, double sampleStep) {
     ++count;
     t = t + sampleStep;
   }
-  while (noteDuration > t) count += countWithinBinade(t, noteDuration, sampleStep);
+  while (noteDuration > t) {
+    std::int64_t more = countWithinBinade(t, noteDuration, sampleStep);
+    if (more == endlessChord) return endlessChord;
+    count += more;
+  }
   return count;
 }
 
@@ -290,9 +297,10 @@ void startRenderer(Renderer& renderer, const RenderSettings& settings) {
   renderer.seen.assign(seenSlots, 0);
   renderer.times.clear();
   renderer.tableBytes = 0;
-  std::size_t timeBytes = static_cast<std::size_t>(renderer.chordSamples) * sizeof(double);
   // Tables pay off only if the times leave room for several rows.
-  if (renderer.chordSamples > 0 && timeBytes * 4 <= tableBudget) {
+  std::int64_t tabledSamples = static_cast<std::int64_t>(tableBudget / 4 / sizeof(double));
+  if (renderer.chordSamples > 0 && renderer.chordSamples <= tabledSamples) {
+    std::size_t timeBytes = static_cast<std::size_t>(renderer.chordSamples) * sizeof(double);
     renderer.times.resize(static_cast<std::size_t>(renderer.chordSamples));
     fillTimes(0.0, settings.sampleStep, renderer.times.size(), renderer.times.data());
     renderer.tableBytes = timeBytes;

@@ -35,7 +35,9 @@ double amplitudeFactor(std::int64_t noteCount, std::int64_t maxChordNotes);
 
 // Returns how many samples one chord of the given duration yields: the number
 // of values the chord time takes below the duration, starting at 0 and adding
-// sampleStep in double precision each time. Fast for any duration.
+// sampleStep in double precision each time. Fast for any duration; from
+// about 2^40 s on, adding sampleStep no longer moves t, and the result is
+// INT64_MAX for a chord that would never end.
 std::int64_t samplesPerChord(double noteDuration, double sampleStep);
 
 // Returns fmod(t, periodTable[pitch]) exactly, faster than fmod, for chord

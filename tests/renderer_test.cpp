@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <random>
 #include <thread>
@@ -119,6 +120,14 @@ TEST(Renderer, SamplesPerChordMatchesTheWalk) {
       EXPECT_EQ(samplesPerChord(duration, step), countByWalking(duration)) << duration;
     }
   }
+}
+
+TEST(Renderer, SamplesPerChordOfEndlessChords) {
+  // Past 2^40 s an addition of 1/8000 leaves t as it is: the chord never ends.
+  const std::int64_t endless = std::numeric_limits<std::int64_t>::max();
+  EXPECT_EQ(samplesPerChord(3456789012345.0, step), endless);
+  EXPECT_EQ(samplesPerChord(1e300, step), endless);
+  EXPECT_LT(samplesPerChord(268435.0, step), endless);
 }
 
 TEST(Renderer, BlockSizeDoesNotChangeTheSamples) {
