@@ -65,19 +65,28 @@ def check_wave_header(path, name):
         check(w.getnframes() == declared, name + ": frame count is the declared length")
 
 
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
+
+
 def golden_cases(data):
+    """Yields (name, score path, golden path prefix): the scores of the data
+    folder, and the bundled examples with their goldens in data/examples."""
     for entry in sorted(os.listdir(data)):
         if entry.endswith(".txt"):
-            yield entry[:-4]
+            yield entry[:-4], os.path.join(data, entry), os.path.join(data, entry[:-4])
+    for entry in sorted(os.listdir(EXAMPLES)):
+        if entry.endswith(".txt"):
+            yield entry[:-4], os.path.join(EXAMPLES, entry), os.path.join(data, "examples", entry[:-4])
 
 
 def regenerate(data):
-    for name in golden_cases(data):
-        wav, out, err, status = reference.convert(read(os.path.join(data, name + ".txt")), name + ".txt")
+    os.makedirs(os.path.join(data, "examples"), exist_ok=True)
+    for name, score, golden in golden_cases(data):
+        wav, out, err, status = reference.convert(read(score), name + ".txt")
         for suffix, content in ((".wav", wav), (".stdout", out.encode("latin-1")),
                                 (".stderr", err.encode("latin-1") if err else None),
                                 (".status", b"%d\n" % status)):
-            path = os.path.join(data, name + suffix)
+            path = golden + suffix
             if content is None:
                 if os.path.exists(path):
                     os.remove(path)
@@ -87,12 +96,12 @@ def regenerate(data):
 
 
 def test_golden_scores(program, data, work):
-    for name in golden_cases(data):
-        score = read(os.path.join(data, name + ".txt"))
-        expected_wav = read(os.path.join(data, name + ".wav"))
-        expected_out = read(os.path.join(data, name + ".stdout"))
-        expected_err = read(os.path.join(data, name + ".stderr"), b"")
-        expected_status = int(read(os.path.join(data, name + ".status")))
+    for name, score_path, golden in golden_cases(data):
+        score = read(score_path)
+        expected_wav = read(golden + ".wav")
+        expected_out = read(golden + ".stdout")
+        expected_err = read(golden + ".stderr", b"")
+        expected_status = int(read(golden + ".status"))
         model_wav, model_out, model_err, model_status = reference.convert(score, name + ".txt")
         check(model_wav == expected_wav and model_out.encode("latin-1") == expected_out
               and model_err.encode("latin-1") == expected_err and model_status == expected_status,
@@ -100,7 +109,7 @@ def test_golden_scores(program, data, work):
 
         folder = os.path.join(work, name)
         os.mkdir(folder)
-        shutil.copy(os.path.join(data, name + ".txt"), folder)
+        shutil.copy(score_path, folder)
         status, out, err = run(program, [name + ".txt"], folder)
         check(status == expected_status, "%s: exit status %d, expected %d" % (name, status, expected_status))
         check(out == expected_out, "%s: stdout %r, expected %r" % (name, out[:200], expected_out[:200]))
