@@ -69,8 +69,8 @@ Failure declareDataSize(const ScoreStats& stats, WaveFormat& format) {
   return Failure::none;
 }
 
-Failure convertScore(ScoreReader& reader, OutputBuffer& output, Chord& chord,
-                     Renderer& renderer, const std::string& scoreName, const Console& console) {
+Failure convertScore(ScoreReader& reader, OutputBuffer& output, Chord& chord, Renderer& renderer,
+                     const std::string& scoreName, const Console& console) {
   ChordText text;
   std::vector<SkippedRun> skipped;
   while (readChordText(reader, text)) {

@@ -6,8 +6,8 @@
 
 #include "driver/messages.h"
 #include "score/chord.h"
-#include "score/score_reader.h"
 #include "score/scanner.h"
+#include "score/score_reader.h"
 #include "sound/output_buffer.h"
 #include "sound/renderer.h"
 #include "sound/wave_format.h"
@@ -26,8 +26,8 @@ Failure declareDataSize(const ScoreStats& stats, WaveFormat& format);
 
 // The second pass: reads every chord after reader's position, echoes it,
 // warns about text that holds no note, and renders it to output.
-Failure convertScore(ScoreReader& reader, OutputBuffer& output, Chord& chord,
-                     Renderer& renderer, const std::string& scoreName, const Console& console);
+Failure convertScore(ScoreReader& reader, OutputBuffer& output, Chord& chord, Renderer& renderer,
+                     const std::string& scoreName, const Console& console);
 
 // Bytes the output collects before each write to the file.
 constexpr std::size_t outputBlockSize = 256 * 1024;

@@ -3,11 +3,10 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <windows.h>
 
 #include <algorithm>
 
@@ -24,7 +23,8 @@ constexpr DWORD sharingRetryPause = 25;  // milliseconds
 
 std::wstring widen(const std::string& utf8) {
   if (utf8.empty()) return std::wstring();
-  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  int length =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
   return wide;
@@ -74,7 +74,8 @@ bool writeTemporaryBytes(void* context, const unsigned char* bytes, std::size_t 
 bool setDeleteOnClose(HANDLE file, bool deleteIt) {
   FILE_DISPOSITION_INFO disposition;
   disposition.DeleteFile = deleteIt ? TRUE : FALSE;
-  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
+         0;
 }
 
 bool closeTemporaryFile(void* context) {
@@ -103,8 +104,9 @@ HANDLE openExclusively(const std::wstring& path) {
 // True if path names the file behind the open handle (the same file through
 // another name or a link).
 bool isSameFile(const std::wstring& path, HANDLE open) {
-  HANDLE other = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE other =
+      CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (other == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION a;
   BY_HANDLE_FILE_INFORMATION b;
@@ -134,8 +136,9 @@ std::vector<std::string> programArguments(int, char**) {
 
 Failure openScore(const std::string& path, ScoreFile& score) {
   // A folder fails here: opening one needs FILE_FLAG_BACKUP_SEMANTICS.
-  HANDLE file = CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  HANDLE file =
+      CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Failure::openRead;
   if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
@@ -205,7 +208,8 @@ bool commitTemporary(TemporaryFile& temporary, const std::string& outputPath) {
   if (temporary.handle != -1) return false;  // not finished
   std::wstring from = widen(temporary.path);
   std::wstring to = widen(outputPath);
-  for (int attempt = 0; !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING); ++attempt) {
+  for (int attempt = 0; !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
+       ++attempt) {
     DWORD error = GetLastError();
     bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
     if (!held || attempt == sharingRetries) return false;

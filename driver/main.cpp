@@ -15,8 +15,8 @@ namespace {
 // drag-and-drop stays readable; returns at once when input has ended.
 void waitForEnter() {
   std::fflush(stdout);
-  char line[128];
-  if (std::fgets(line, sizeof line, stdin) == nullptr) return;
+  char line[128];  // one line of at most 127 characters; the rest stays unread
+  static_cast<void>(std::fgets(line, sizeof line, stdin));
 }
 
 }  // namespace

@@ -6,8 +6,7 @@ namespace {
 
 // If a note starts at text[i], returns its length (2 or 3) and sets index;
 // otherwise returns 0.
-std::size_t matchNote(const char* text, std::size_t length, std::size_t i,
-                      std::int16_t& index) {
+std::size_t matchNote(const char* text, std::size_t length, std::size_t i, std::int16_t& index) {
   if (i + 1 >= length) return 0;
   unsigned char octave = static_cast<unsigned char>(text[i]);
   unsigned char letter = static_cast<unsigned char>(text[i + 1]);

@@ -29,8 +29,8 @@ struct DecimalDigits {
 
 // Reads digits before (inFraction false) or after the point from text[i..),
 // returns the index after them.
-std::size_t readDigits(const char* text, std::size_t length, std::size_t i,
-                       bool inFraction, DecimalDigits& digits) {
+std::size_t readDigits(const char* text, std::size_t length, std::size_t i, bool inFraction,
+                       DecimalDigits& digits) {
   for (; i < length && isDigit(text[i]); ++i) {
     digits.sawDigit = true;
     bool leadingZero = digits.keptCount == 0 && text[i] == '0';

@@ -66,7 +66,7 @@ TextPosition positionOf(const ChordText& chord, std::size_t textIndex) {
       [](std::size_t index, const TextStretch& stretch) { return index < stretch.textIndex; });
   if (after == chord.stretches.begin()) return TextPosition{};
   const TextStretch& stretch = *(after - 1);
-  return TextPosition{stretch.position.line,
-                      stretch.position.column +
-                          static_cast<std::int64_t>(textIndex - stretch.textIndex)};
+  return TextPosition{
+      stretch.position.line,
+      stretch.position.column + static_cast<std::int64_t>(textIndex - stretch.textIndex)};
 }

@@ -10,10 +10,10 @@
 
 // What the pre-scan learns about a score.
 struct ScoreStats {
-  double noteDuration = 0.0;        // seconds of every chord
-  std::int64_t chordCount = 0;      // bars in the chord stream
-  std::int64_t maxChordNotes = 0;   // most note letters in a chord a bar ends
-  ReaderMark chordStream;           // where the chord stream starts
+  double noteDuration = 0.0;       // seconds of every chord
+  std::int64_t chordCount = 0;     // bars in the chord stream
+  std::int64_t maxChordNotes = 0;  // most note letters in a chord a bar ends
+  ReaderMark chordStream;          // where the chord stream starts
 };
 
 // Where a stretch of chord text stands in the file: text[textIndex] onwards

@@ -9,8 +9,8 @@ namespace scoreFormat {
 // The header line is read as at most this many characters, through its LF.
 constexpr std::size_t headerLineLimit = 127;
 constexpr unsigned char bar = '|';
-constexpr int octaveCount = 4;    // octave characters '0'..'3'
-constexpr int pitchCount = 48;    // pitch indexes 0..47
+constexpr int octaveCount = 4;  // octave characters '0'..'3'
+constexpr int pitchCount = 48;  // pitch indexes 0..47
 
 // Folds only A..Z to lower case; every other byte is kept, whatever the locale.
 inline unsigned char foldCase(unsigned char c) {

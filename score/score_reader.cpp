@@ -12,8 +12,8 @@ void startReader(ScoreReader& reader, ByteSource source) {
 
 bool refillReader(ScoreReader& reader) {
   if (reader.ended || reader.failed) return false;
-  std::int64_t count = reader.source.read(reader.source.context, reader.buffer,
-                                          ScoreReader::bufferSize);
+  std::int64_t count =
+      reader.source.read(reader.source.context, reader.buffer, ScoreReader::bufferSize);
   reader.bufferStart += static_cast<std::int64_t>(reader.length);
   reader.next = 0;
   reader.length = 0;
@@ -38,8 +38,7 @@ ReaderMark markReader(const ScoreReader& reader) {
 
 bool returnToMark(ScoreReader& reader, const ReaderMark& mark) {
   if (reader.failed) return false;
-  if (reader.source.seek == nullptr ||
-      !reader.source.seek(reader.source.context, mark.offset)) {
+  if (reader.source.seek == nullptr || !reader.source.seek(reader.source.context, mark.offset)) {
     return false;
   }
   reader.next = 0;

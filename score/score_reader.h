@@ -31,12 +31,12 @@ struct ScoreReader {
   static constexpr std::size_t bufferSize = 64 * 1024;
   ByteSource source;
   unsigned char buffer[bufferSize];
-  std::size_t next = 0;         // index of the next unread byte in buffer
-  std::size_t length = 0;       // bytes held in buffer
-  std::int64_t bufferStart = 0; // file offset of buffer[0]
-  bool ended = false;           // the source reported its end
-  bool failed = false;          // the source reported a read error
-  TextPosition position;        // place of the next character
+  std::size_t next = 0;          // index of the next unread byte in buffer
+  std::size_t length = 0;        // bytes held in buffer
+  std::int64_t bufferStart = 0;  // file offset of buffer[0]
+  bool ended = false;            // the source reported its end
+  bool failed = false;           // the source reported a read error
+  TextPosition position;         // place of the next character
 };
 
 // Prepares a reader at the start of the source.

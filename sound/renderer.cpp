@@ -12,10 +12,10 @@ namespace {
 // Below this chord time every quotient t / P is under 2^21, so the split
 // periods give exact products (the shortest period is 0.0006 s).
 constexpr double exactRemainderLimit = 1024.0;
-constexpr std::size_t tableBudget = 6u << 20;        // bytes of time and ramp tables
-constexpr std::size_t cacheBudget = 4u << 20;        // bytes of cached chord samples
+constexpr std::size_t tableBudget = 6u << 20;  // bytes of time and ramp tables
+constexpr std::size_t cacheBudget = 4u << 20;  // bytes of cached chord samples
 constexpr std::size_t cacheableChordBytes = 256u << 10;
-constexpr std::size_t seenSlots = 1u << 16;         // fingerprints of chords met
+constexpr std::size_t seenSlots = 1u << 16;  // fingerprints of chords met
 constexpr unsigned char silence = 128;
 constexpr std::int64_t endlessChord = std::numeric_limits<std::int64_t>::max();
 
@@ -53,8 +53,8 @@ SCORE2WAV_ALWAYS_INLINE unsigned char sampleOf(double u) {
 // Samples of a chord of N notes whose ramp rows are rows[0..N), in one pass:
 // u = 0, then u = ramp * gain + u for each note in order.
 template <int N>
-SCORE2WAV_ALWAYS_INLINE void sumFewKernel(const double* const* rows, double gain,
-                                          std::size_t count, unsigned char* out) {
+SCORE2WAV_ALWAYS_INLINE void sumFewKernel(const double* const* rows, double gain, std::size_t count,
+                                          unsigned char* out) {
   const double* row[N];
   for (int i = 0; i < N; ++i) row[i] = rows[i];
   for (std::size_t k = 0; k < count; ++k) {
@@ -65,8 +65,8 @@ SCORE2WAV_ALWAYS_INLINE void sumFewKernel(const double* const* rows, double gain
 }
 
 SCORE2WAV_VECTOR_CLONES
-void sumFewNotes(const double* const* rows, std::int64_t noteCount, double gain,
-                 std::size_t count, unsigned char* out) {
+void sumFewNotes(const double* const* rows, std::int64_t noteCount, double gain, std::size_t count,
+                 unsigned char* out) {
   switch (noteCount) {
     case 1: sumFewKernel<1>(rows, gain, count, out); break;
     case 2: sumFewKernel<2>(rows, gain, count, out); break;
@@ -95,7 +95,8 @@ void sumNotes(const double* const* rowOf, const Chord& chord, double gain, std::
     return;
   }
   const double* rows[fewNotes];
-  for (std::int64_t i = 0; i < chord.noteCount; ++i) rows[i] = rowOf[chord.notes[static_cast<std::size_t>(i)]];
+  for (std::int64_t i = 0; i < chord.noteCount; ++i)
+    rows[i] = rowOf[chord.notes[static_cast<std::size_t>(i)]];
   sumFewNotes(rows, chord.noteCount, gain, count, out);
 }
 
@@ -165,7 +166,8 @@ void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned
       if (i == 0) {
         pass.t = fillTimes(pass.t, renderer.settings.sampleStep, part, renderer.blockTimes.data());
       }
-      double* row = renderer.blockRows.data() + static_cast<std::size_t>(pitch) * Renderer::blockSamples;
+      double* row =
+          renderer.blockRows.data() + static_cast<std::size_t>(pitch) * Renderer::blockSamples;
       rampValues(pitch, renderer.blockTimes.data(), part, row);
       rowOf[pitch] = row;
     }
@@ -192,7 +194,8 @@ bool writeSilence(OutputBuffer& output, std::int64_t count) {
     std::size_t room = 0;
     unsigned char* space = outputSpace(output, room);
     if (room == 0) return false;
-    std::size_t part = static_cast<std::size_t>(std::min<std::int64_t>(count, static_cast<std::int64_t>(room)));
+    std::size_t part =
+        static_cast<std::size_t>(std::min<std::int64_t>(count, static_cast<std::int64_t>(room)));
     std::memset(space, silence, part);
     commitOutput(output, part);
     count -= static_cast<std::int64_t>(part);
@@ -278,8 +281,8 @@ void rampValues(int pitch, const double* times, std::size_t count, double* ramps
   const double high = periodHigh[pitch];
   const double low = periodLow[pitch];
   // Times only grow, so the exact loop covers a prefix.
-  std::size_t exact = static_cast<std::size_t>(
-      std::lower_bound(times, times + count, exactRemainderLimit) - times);
+  std::size_t exact =
+      static_cast<std::size_t>(std::lower_bound(times, times + count, exactRemainderLimit) - times);
   for (std::size_t k = 0; k < exact; ++k) {
     ramps[k] = (exactRemainder(times[k], period, high, low) * 2.0) / period - 1.0;
   }

@@ -23,9 +23,9 @@
 
 // What every chord of one score shares.
 struct RenderSettings {
-  double noteDuration = 0.0;        // seconds of every chord
-  std::int64_t maxChordNotes = 0;   // most note letters in a chord of the score
-  double sampleStep = 1.0 / 8000;   // seconds between samples: 1 / byte rate
+  double noteDuration = 0.0;       // seconds of every chord
+  std::int64_t maxChordNotes = 0;  // most note letters in a chord of the score
+  double sampleStep = 1.0 / 8000;  // seconds between samples: 1 / byte rate
 };
 
 // Returns the amplitude factor of a chord of noteCount notes in a score whose

@@ -6,11 +6,11 @@
 
 struct WaveFormat {
   std::int16_t channels = 1;
-  std::int32_t sampleRate = 8000;   // samples per second
-  std::int32_t byteRate = 8000;     // bytes per second: one byte a sample
-  std::int16_t blockAlign = 1;      // bytes per sample frame
+  std::int32_t sampleRate = 8000;  // samples per second
+  std::int32_t byteRate = 8000;    // bytes per second: one byte a sample
+  std::int16_t blockAlign = 1;     // bytes per sample frame
   std::int16_t bitsPerSample = 8;
-  std::int32_t dataSize = 0;        // declared bytes of sample data
+  std::int32_t dataSize = 0;  // declared bytes of sample data
 };
 
 // Size of the RIFF/WAVE header before the first sample, in bytes.

@@ -19,7 +19,8 @@ Parsed parse(const std::string& text, std::size_t capacity = 16) {
   std::vector<SkippedRun> runs;
   parseChord(text.data(), text.size(), chord, runs);
   Parsed result;
-  for (std::int64_t i = 0; i < chord.noteCount; ++i) result.notes.push_back(chord.notes[static_cast<std::size_t>(i)]);
+  for (std::int64_t i = 0; i < chord.noteCount; ++i)
+    result.notes.push_back(chord.notes[static_cast<std::size_t>(i)]);
   for (const SkippedRun& run : runs) result.skipped.push_back(text.substr(run.start, run.length));
   return result;
 }

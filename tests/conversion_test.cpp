@@ -18,7 +18,8 @@ std::string contents(std::FILE* file) {
   std::fflush(file);
   std::rewind(file);
   std::string text;
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text.push_back(static_cast<char>(c));
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
+    text.push_back(static_cast<char>(c));
   return text;
 }
 
@@ -100,7 +101,7 @@ TEST(ConvertStreams, HeaderEchoesSamplesAndWarnings) {
   EXPECT_EQ(contents(run.err), "song.txt:3:1: warning: skipped \"1x\"\n");
   ASSERT_EQ(run.sink.bytes.size(), 44u + 24u);
   EXPECT_EQ(run.sink.bytes[40], 24);  // declared: 0.001 s * 8000 * 3 chords
-  std::vector<unsigned char> expected = {8, 22, 37, 52, 67, 82, 97, 112,
+  std::vector<unsigned char> expected = {8,  22, 37, 52, 67,  82,  97,  112,
                                          68, 76, 84, 92, 101, 109, 117, 126};
   EXPECT_EQ(std::vector<unsigned char>(run.sink.bytes.begin() + 44, run.sink.bytes.begin() + 60),
             expected);

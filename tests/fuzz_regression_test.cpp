@@ -1,9 +1,9 @@
 // Scores that once troubled the program (from fuzzing or by hand) converted
 // in memory; under the sanitizer build any fault they provoke fails here.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <dirent.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,7 +19,8 @@ std::vector<std::string> regressionFiles() {
   std::vector<std::string> files;
   if (DIR* folder = opendir(FUZZ_REGRESSIONS_DIR)) {
     while (dirent* entry = readdir(folder)) {
-      if (entry->d_name[0] != '.') files.push_back(std::string(FUZZ_REGRESSIONS_DIR "/") + entry->d_name);
+      if (entry->d_name[0] != '.')
+        files.push_back(std::string(FUZZ_REGRESSIONS_DIR "/") + entry->d_name);
     }
     closedir(folder);
   }
@@ -38,7 +39,8 @@ TEST(FuzzRegressions, EveryCaseConvertsOrFailsCleanly) {
     MemorySource source;
     source.bytes = bytes.str();
     MemorySink sink;
-    Failure failure = convertStreams(memorySource(source), memorySink(sink), "case", Console{discard, discard});
+    Failure failure =
+        convertStreams(memorySource(source), memorySink(sink), "case", Console{discard, discard});
     EXPECT_TRUE(failure == Failure::none || failure == Failure::tooLong) << file;
     if (failure == Failure::none) {
       ASSERT_GE(sink.bytes.size(), 44u) << file;

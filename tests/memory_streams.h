@@ -11,10 +11,10 @@
 struct MemorySource {
   std::string bytes;
   std::size_t offset = 0;
-  std::size_t chunk = 1 << 20;           // most bytes one read returns
-  std::int64_t failAfterReads = -1;      // reads that succeed before one fails
+  std::size_t chunk = 1 << 20;       // most bytes one read returns
+  std::int64_t failAfterReads = -1;  // reads that succeed before one fails
   bool seekable = true;
-  bool failAfterSeek = false;            // every read of the second pass fails
+  bool failAfterSeek = false;  // every read of the second pass fails
   bool seeked = false;
 };
 
@@ -22,8 +22,8 @@ ByteSource memorySource(MemorySource& memory);
 
 struct MemorySink {
   std::vector<unsigned char> bytes;
-  std::int64_t failAfterWrites = -1;     // writes that succeed before one fails
-  bool failFinish = false;               // completing the output fails
+  std::int64_t failAfterWrites = -1;  // writes that succeed before one fails
+  bool failFinish = false;            // completing the output fails
   bool finished = false;
 };
 

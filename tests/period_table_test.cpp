@@ -7,13 +7,13 @@ namespace {
 // The expected periods, printed by tests/gen_period_constants.py from 300-bit
 // arithmetic: (1/110) / nearest_double(2^(k/12.0)).
 constexpr double expectedPeriods[48] = {
-    0x1.29e4129e4129ep-7, 0x1.192bec799a4cfp-7, 0x1.0964004407062p-7, 0x1.f4fda4c0c9939p-8,
-    0x1.d8df51d5ec170p-8, 0x1.be5501b3d73ffp-8, 0x1.a54807744ed25p-8, 0x1.8da2fbfee74cap-8,
-    0x1.7751abbfd079dp-8, 0x1.624105655c714p-8, 0x1.4e5f099583fb5p-8, 0x1.3b9abb8d7d311p-8,
-    0x1.29e4129e4129ep-8, 0x1.192bec799a4cfp-8, 0x1.0964004407062p-8, 0x1.f4fda4c0c9939p-9,
-    0x1.d8df51d5ec170p-9, 0x1.be5501b3d73ffp-9, 0x1.a54807744ed25p-9, 0x1.8da2fbfee74cap-9,
-    0x1.7751abbfd079cp-9, 0x1.624105655c714p-9, 0x1.4e5f099583fb5p-9, 0x1.3b9abb8d7d311p-9,
-    0x1.29e4129e4129ep-9, 0x1.192bec799a4cfp-9, 0x1.0964004407063p-9, 0x1.f4fda4c0c9939p-10,
+    0x1.29e4129e4129ep-7,  0x1.192bec799a4cfp-7,  0x1.0964004407062p-7,  0x1.f4fda4c0c9939p-8,
+    0x1.d8df51d5ec170p-8,  0x1.be5501b3d73ffp-8,  0x1.a54807744ed25p-8,  0x1.8da2fbfee74cap-8,
+    0x1.7751abbfd079dp-8,  0x1.624105655c714p-8,  0x1.4e5f099583fb5p-8,  0x1.3b9abb8d7d311p-8,
+    0x1.29e4129e4129ep-8,  0x1.192bec799a4cfp-8,  0x1.0964004407062p-8,  0x1.f4fda4c0c9939p-9,
+    0x1.d8df51d5ec170p-9,  0x1.be5501b3d73ffp-9,  0x1.a54807744ed25p-9,  0x1.8da2fbfee74cap-9,
+    0x1.7751abbfd079cp-9,  0x1.624105655c714p-9,  0x1.4e5f099583fb5p-9,  0x1.3b9abb8d7d311p-9,
+    0x1.29e4129e4129ep-9,  0x1.192bec799a4cfp-9,  0x1.0964004407063p-9,  0x1.f4fda4c0c9939p-10,
     0x1.d8df51d5ec170p-10, 0x1.be5501b3d7401p-10, 0x1.a54807744ed25p-10, 0x1.8da2fbfee74c9p-10,
     0x1.7751abbfd079dp-10, 0x1.624105655c714p-10, 0x1.4e5f099583fb5p-10, 0x1.3b9abb8d7d311p-10,
     0x1.29e4129e4129ep-10, 0x1.192bec799a4cfp-10, 0x1.0964004407063p-10, 0x1.f4fda4c0c9939p-11,

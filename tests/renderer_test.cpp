@@ -109,8 +109,9 @@ TEST(Renderer, SampleCountsOfTheWorkedDurations) {
 }
 
 TEST(Renderer, SamplesPerChordMatchesTheWalk) {
-  const double durations[] = {0.0, -1.0, 1e-300, step, 0.5, 0.999999, 1.0, 1.0001, 1.99995,
-                              2.0, 3.7, 7.0, 30.0, 100.3, 600.0, 1024.0, 1500.123456, 4096.5};
+  const double durations[] = {0.0,  -1.0,   1e-300,  step,   0.5,         0.999999,
+                              1.0,  1.0001, 1.99995, 2.0,    3.7,         7.0,
+                              30.0, 100.3,  600.0,   1024.0, 1500.123456, 4096.5};
   for (double duration : durations) {
     EXPECT_EQ(samplesPerChord(duration, step), countByWalking(duration)) << duration;
   }
@@ -170,12 +171,15 @@ TEST(Renderer, MatchesTheLiteralFormulaOnRandomScores) {
         chords.push_back(chords[random() % chords.size()]);  // a repeat, from the cache
         continue;
       }
-      std::int64_t n = std::uniform_int_distribution<std::int64_t>(0, std::min<std::int64_t>(maxNotes, 10))(random);
+      std::int64_t n = std::uniform_int_distribution<std::int64_t>(
+          0, std::min<std::int64_t>(maxNotes, 10))(random);
       std::vector<std::int16_t> notes;
-      for (std::int64_t i = 0; i < n; ++i) notes.push_back(static_cast<std::int16_t>(random() % 48));
+      for (std::int64_t i = 0; i < n; ++i)
+        notes.push_back(static_cast<std::int16_t>(random() % 48));
       chords.push_back(notes);
     }
-    ASSERT_EQ(renderAll(chords, maxNotes, duration, 65536), renderAllLiterally(chords, maxNotes, duration))
+    ASSERT_EQ(renderAll(chords, maxNotes, duration, 65536),
+              renderAllLiterally(chords, maxNotes, duration))
         << "score " << score << ", duration " << duration << ", M " << maxNotes;
   }
 }

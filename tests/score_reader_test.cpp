@@ -27,10 +27,16 @@ struct ReaderFixture {
 };
 
 TEST(ScoreReader, FoldsCrLfButKeepsLoneCrAndCtrlZ) {
-  std::string bytes = std::string("a\r\nb\rc\x1A" "d\r\r\n\r", 12);
+  std::string bytes = std::string(
+      "a\r\nb\rc\x1A"
+      "d\r\r\n\r",
+      12);
   for (std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{64}}) {
     ReaderFixture f(bytes, chunk);  // chunk 1 splits every CR LF across two reads
-    EXPECT_EQ(readAll(*f.reader), std::string("a\nb\rc\x1A" "d\r\n\r", 10)) << "chunk " << chunk;
+    EXPECT_EQ(readAll(*f.reader), std::string("a\nb\rc\x1A"
+                                              "d\r\n\r",
+                                              10))
+        << "chunk " << chunk;
     EXPECT_FALSE(f.reader->failed);
   }
 }
