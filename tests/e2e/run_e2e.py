@@ -303,6 +303,23 @@ def test_windows_paths(program, work):
         check(read(os.path.join(folder, name + ".wav")) == expected, "%r: the output beside the score" % name)
 
 
+def test_windows_held_output(program, work):
+    """An output another program holds open (here cmd.exe's redirection) is refused."""
+    write(os.path.join(work, "held.txt"), b"0.001\n1d|")
+    holder = subprocess.Popen(EMULATOR + ["cmd.exe", "/c", "pause > held.wav"], cwd=work,
+                              stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    deadline = time.time() + 30
+    while not os.path.exists(os.path.join(work, "held.wav")) and time.time() < deadline:
+        time.sleep(0.1)
+    time.sleep(0.5)
+    status, out, _ = run(program, ["held.txt"], work)
+    check((status, out) == (1, b"File open error as write.\n"), "held output: %r %r" % (status, out))
+    holder.communicate(b"\n", timeout=60)
+    status, out, _ = run(program, ["held.txt"], work)
+    check((status, out) == (0, b"1d\n"), "released output is replaced: %r %r" % (status, out))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program")
@@ -320,7 +337,7 @@ def main():
         test_golden_scores(program, options.data, work)
         tests = [test_arguments, test_output_rules, test_closing_wait, test_parallel_runs]
         if EMULATOR:
-            tests += [test_windows_paths]
+            tests += [test_windows_paths, test_windows_held_output]
             print("skipped under %s: the POSIX fault tests (file-size limit, FIFO, signals, "
                   "permissions)" % options.emulator)
         else:
