@@ -154,6 +154,11 @@ struct ChordPass {
 
 // Renders the pass's next count samples into out.
 void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
+  if (renderer.sums.empty()) renderer.sums.assign(Renderer::blockSamples, 0.0);
+  if (!pass.fromTables && renderer.blockRows.empty()) {
+    renderer.blockTimes.assign(Renderer::blockSamples, 0.0);
+    renderer.blockRows.assign(Renderer::blockSamples * scoreFormat::pitchCount, 0.0);
+  }
   const double* rowOf[scoreFormat::pitchCount] = {};
   while (count > 0) {
     std::size_t part = std::min(count, Renderer::blockSamples);
@@ -182,6 +187,7 @@ void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned
 // with the same fingerprint slot and value), and remembers it.
 bool metBefore(Renderer& renderer, const std::string& key) {
   std::size_t fingerprint = std::hash<std::string>{}(key) | 1u;  // 0 marks an empty slot
+  if (renderer.seen.empty()) renderer.seen.assign(seenSlots, 0);
   std::size_t& slot = renderer.seen[fingerprint % seenSlots];
   bool met = slot == fingerprint;
   slot = fingerprint;
@@ -297,7 +303,7 @@ void startRenderer(Renderer& renderer, const RenderSettings& settings) {
   for (std::vector<double>& row : renderer.rows) row.clear();
   renderer.cache.clear();
   renderer.cacheBytes = 0;
-  renderer.seen.assign(seenSlots, 0);
+  renderer.seen.clear();
   renderer.times.clear();
   renderer.tableBytes = 0;
   // Tables pay off only if the times leave room for several rows.
@@ -308,9 +314,10 @@ void startRenderer(Renderer& renderer, const RenderSettings& settings) {
     fillTimes(0.0, settings.sampleStep, renderer.times.size(), renderer.times.data());
     renderer.tableBytes = timeBytes;
   }
-  renderer.blockTimes.assign(Renderer::blockSamples, 0.0);
-  renderer.blockRows.assign(Renderer::blockSamples * scoreFormat::pitchCount, 0.0);
-  renderer.sums.assign(Renderer::blockSamples, 0.0);
+  // Scratch space, taken when a chord first needs it.
+  renderer.blockTimes.clear();
+  renderer.blockRows.clear();
+  renderer.sums.clear();
 }
 
 bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord) {
