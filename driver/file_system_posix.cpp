@@ -15,6 +15,7 @@ namespace {
 char pendingTemporary[PATH_MAX];
 volatile sig_atomic_t temporaryPending = 0;
 
+// Removes the pending temporary file, then ends the process by the signal.
 void removeTemporaryAndEnd(int signalNumber) {
   if (temporaryPending) ::unlink(pendingTemporary);
   ::signal(signalNumber, SIG_DFL);
@@ -31,6 +32,7 @@ void rememberTemporary(const std::string& path) {
 
 int fdOf(std::intptr_t handle) { return static_cast<int>(handle); }
 
+// Reads up to capacity bytes of the score; the count, 0 at its end, -1 on error.
 std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity) {
   int fd = fdOf(static_cast<ScoreFile*>(context)->handle);
   for (;;) {
@@ -40,11 +42,13 @@ std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t ca
   }
 }
 
+// Moves the score to an absolute offset; false if it cannot (a pipe).
 bool seekScore(void* context, std::int64_t offset) {
   int fd = fdOf(static_cast<ScoreFile*>(context)->handle);
   return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
+// Writes all count bytes to the temporary file; false on any error.
 bool writeTemporaryBytes(void* context, const unsigned char* bytes, std::size_t count) {
   int fd = fdOf(static_cast<TemporaryFile*>(context)->handle);
   while (count > 0) {
@@ -57,6 +61,7 @@ bool writeTemporaryBytes(void* context, const unsigned char* bytes, std::size_t 
   return true;
 }
 
+// Closes the finished temporary file; false if the close reports an error.
 bool closeTemporaryFile(void* context) {
   auto& temporary = *static_cast<TemporaryFile*>(context);
   int fd = fdOf(temporary.handle);

@@ -21,6 +21,7 @@ constexpr DWORD largestTransfer = 1u << 30;  // bytes one ReadFile or WriteFile 
 constexpr int sharingRetries = 40;
 constexpr DWORD sharingRetryPause = 25;  // milliseconds
 
+// Returns the UTF-16 form of a UTF-8 path, for the wide-character calls.
 std::wstring widen(const std::string& utf8) {
   if (utf8.empty()) return std::wstring();
   int length =
@@ -30,6 +31,7 @@ std::wstring widen(const std::string& utf8) {
   return wide;
 }
 
+// Returns the UTF-8 form of a UTF-16 string.
 std::string narrow(const wchar_t* wide) {
   int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
   if (length <= 1) return std::string();
@@ -41,6 +43,7 @@ std::string narrow(const wchar_t* wide) {
 
 HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// Reads up to capacity bytes of the score; the count, 0 at its end, -1 on error.
 std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity) {
   HANDLE file = handleOf(static_cast<ScoreFile*>(context)->handle);
   DWORD got = 0;
@@ -49,6 +52,7 @@ std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t ca
   return got;
 }
 
+// Moves the score to an absolute offset; false if it cannot.
 bool seekScore(void* context, std::int64_t offset) {
   LARGE_INTEGER position;
   position.QuadPart = offset;
@@ -56,6 +60,7 @@ bool seekScore(void* context, std::int64_t offset) {
                           FILE_BEGIN) != 0;
 }
 
+// Writes all count bytes to the temporary file; false on any error.
 bool writeTemporaryBytes(void* context, const unsigned char* bytes, std::size_t count) {
   HANDLE file = handleOf(static_cast<TemporaryFile*>(context)->handle);
   while (count > 0) {
@@ -78,6 +83,7 @@ bool setDeleteOnClose(HANDLE file, bool deleteIt) {
          0;
 }
 
+// Keeps the finished temporary file and closes it; false if either fails.
 bool closeTemporaryFile(void* context) {
   auto& temporary = *static_cast<TemporaryFile*>(context);
   HANDLE file = handleOf(temporary.handle);

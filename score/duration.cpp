@@ -12,6 +12,7 @@ constexpr int significantDigitLimit = 15;
 // An exponent beyond this already puts any 15-digit value outside a double.
 constexpr std::int64_t exponentClamp = 100000;
 
+// The number grammar knows only ASCII digits and these six spaces.
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool isLeadingSpace(char c) {

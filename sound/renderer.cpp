@@ -115,6 +115,7 @@ struct PitchSet {
   int count = 0;
 };
 
+// Returns each pitch of the chord once, in order of first appearance.
 PitchSet pitchesOf(const Chord& chord) {
   bool seen[scoreFormat::pitchCount] = {};
   PitchSet set;

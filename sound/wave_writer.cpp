@@ -4,6 +4,7 @@
 
 namespace {
 
+// Stores a four-character tag without its terminator; returns the position after it.
 unsigned char* writeTag(unsigned char* out, const char (&tag)[5]) {
   std::memcpy(out, tag, 4);
   return out + 4;
