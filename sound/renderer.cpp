@@ -12,8 +12,8 @@ namespace {
 // Below this chord time every quotient t / P is under 2^21, so the split
 // periods give exact products (the shortest period is 0.0006 s).
 constexpr double exactRemainderLimit = 1024.0;
-constexpr std::size_t tableBudget = 6u << 20;  // bytes of time and ramp tables
-constexpr std::size_t cacheBudget = 4u << 20;  // bytes of cached chord samples
+constexpr std::size_t tableBudget = 4u << 20;  // bytes of time and ramp tables
+constexpr std::size_t cacheBudget = 3u << 20;  // bytes of cached chord samples
 constexpr std::size_t cacheableChordBytes = 256u << 10;
 constexpr std::size_t seenSlots = 1u << 16;  // fingerprints of chords met
 constexpr unsigned char silence = 128;
