@@ -31,6 +31,22 @@ std::wstring widen(const std::string& utf8) {
   return wide;
 }
 
+// Returns the wide path to hand to the file calls: a long one is made
+// absolute and given the "\\?\" prefix, which lifts the 260-character limit.
+std::wstring systemPath(const std::string& utf8) {
+  const std::size_t shortPathLimit = 240;  // room under MAX_PATH for a file name
+  std::wstring wide = widen(utf8);
+  if (wide.size() < shortPathLimit) return wide;
+  DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return wide;
+  std::wstring full(length, L'\0');
+  length = GetFullPathNameW(wide.c_str(), length, &full[0], nullptr);
+  full.resize(length);
+  if (full.compare(0, 4, L"\\\\?\\") == 0) return full;
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
 // Returns the UTF-8 form of a UTF-16 string.
 std::string narrow(const wchar_t* wide) {
   int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
@@ -143,7 +159,7 @@ std::vector<std::string> programArguments(int, char**) {
 Failure openScore(const std::string& path, ScoreFile& score) {
   // A folder fails here: opening one needs FILE_FLAG_BACKUP_SEMANTICS.
   HANDLE file =
-      CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      CreateFileW(systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Failure::openRead;
   if (GetFileType(file) != FILE_TYPE_DISK) {
@@ -168,7 +184,7 @@ void closeScore(ScoreFile& score) {
 }
 
 Failure checkOutputPath(const std::string& outputPath, const ScoreFile& score) {
-  std::wstring wide = widen(outputPath);
+  std::wstring wide = systemPath(outputPath);
   DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
@@ -189,8 +205,8 @@ Failure createTemporary(const std::string& outputPath, TemporaryFile& temporary)
       folderOf(outputPath) + ".score2wav-" + std::to_string(GetCurrentProcessId()) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string path = stem + std::to_string(attempt) + ".tmp";
-    HANDLE file = CreateFileW(widen(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(systemPath(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       setDeleteOnClose(file, true);
       temporary.handle = reinterpret_cast<std::intptr_t>(file);
@@ -212,8 +228,8 @@ ByteSink temporarySink(TemporaryFile& temporary) {
 
 bool commitTemporary(TemporaryFile& temporary, const std::string& outputPath) {
   if (temporary.handle != -1) return false;  // not finished
-  std::wstring from = widen(temporary.path);
-  std::wstring to = widen(outputPath);
+  std::wstring from = systemPath(temporary.path);
+  std::wstring to = systemPath(outputPath);
   for (int attempt = 0; !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
        ++attempt) {
     DWORD error = GetLastError();
@@ -228,6 +244,6 @@ bool commitTemporary(TemporaryFile& temporary, const std::string& outputPath) {
 void discardTemporary(TemporaryFile& temporary) {
   if (temporary.handle != -1) CloseHandle(handleOf(temporary.handle));  // deleted on close
   temporary.handle = -1;
-  if (!temporary.path.empty()) DeleteFileW(widen(temporary.path).c_str());
+  if (!temporary.path.empty()) DeleteFileW(systemPath(temporary.path).c_str());
   temporary.path.clear();
 }

@@ -173,6 +173,19 @@ def test_output_rules(program, work):
     check(os.listdir(os.path.join(work, "busy.wav")) == [], "folder at output path untouched")
 
 
+def test_long_paths(program, work):
+    """No length limit on paths: a score 500 characters deep, a chord of 300."""
+    relative = os.path.join(*(["d" * 100 + str(i) for i in range(5)]))
+    os.makedirs(os.path.join(work, relative))
+    chord = b"1d1m1s2d" * 40
+    write(os.path.join(work, relative, "deep.song.txt"), b"0.001\n" + chord + b"|")
+    argument = relative.replace("/", "\\") if EMULATOR else relative
+    status, out, _ = run(program, [argument + ("\\" if EMULATOR else "/") + "deep.song.txt"], work)
+    check(status == 0 and out == chord + b"\n", "long path: %r %r" % (status, out[:60]))
+    expected = reference.convert(b"0.001\n" + chord + b"|", "")[0]
+    check(read(os.path.join(work, relative, "deep.song.wav")) == expected, "long path: output beside the score")
+
+
 def test_closing_wait(program, work):
     with open(os.path.join(work, "wait.txt"), "wb") as f:
         f.write(b"0.001\n1d|")
@@ -335,7 +348,8 @@ def main():
     program = os.path.abspath(options.program)
     with tempfile.TemporaryDirectory() as work:
         test_golden_scores(program, options.data, work)
-        tests = [test_arguments, test_output_rules, test_closing_wait, test_parallel_runs]
+        tests = [test_arguments, test_output_rules, test_long_paths, test_closing_wait,
+                 test_parallel_runs]
         if EMULATOR:
             tests += [test_windows_paths, test_windows_held_output]
             print("skipped under %s: the POSIX fault tests (file-size limit, FIFO, signals, "
