@@ -11,6 +11,7 @@ that the model still agrees with them.
 import argparse
 import glob
 import os
+import random
 import resource
 import signal
 import shutil
@@ -186,6 +187,29 @@ def test_long_paths(program, work):
     check(read(os.path.join(work, relative, "deep.song.wav")) == expected, "long path: output beside the score")
 
 
+def test_random_scores_match_model(program, work):
+    """Random, mostly malformed scores: every byte, line and status as the model says."""
+    rng = random.Random(20261207)
+    alphabet = list(b"0123drmfsltDRMFSLTb#B|||| \t\n\r") + [0, 0x1A, 0x7F, 0xFF] + list(b"x49")
+    headers = [b"0.001", b"0.0005", b"1e-3", b"+.002", b"-0.5", b"abc", b"", b"0x10",
+               b"  \t2e-3xyz", b"0.00099999999999999999", b"1e400", b"5e", b".", b"-"]
+    for case in range(10 if EMULATOR else 300):  # Wine starts slowly
+        header = rng.choice(headers)
+        if rng.random() < 0.2:
+            header += bytes(rng.choice(alphabet) for _ in range(rng.randint(0, 200)))
+        score = header + rng.choice([b"\n", b"\r\n", b"\r", b""]) + bytes(
+            rng.choice(alphabet) for _ in range(rng.randint(0, 400)))
+        write(os.path.join(work, "random.txt"), score)
+        output = os.path.join(work, "random.wav")
+        if os.path.exists(output):
+            os.remove(output)
+        status, out, err = run(program, ["random.txt"], work)
+        wav, model_out, model_err, model_status = reference.convert(score, "random.txt")
+        check((read(output), out, err, status) ==
+              (wav, model_out.encode("latin-1"), model_err.encode("latin-1"), model_status),
+              "random score %d differs from the model: %r" % (case, score[:80]))
+
+
 def test_closing_wait(program, work):
     with open(os.path.join(work, "wait.txt"), "wb") as f:
         f.write(b"0.001\n1d|")
@@ -349,7 +373,7 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         test_golden_scores(program, options.data, work)
         tests = [test_arguments, test_output_rules, test_long_paths, test_closing_wait,
-                 test_parallel_runs]
+                 test_parallel_runs, test_random_scores_match_model]
         if EMULATOR:
             tests += [test_windows_paths, test_windows_held_output]
             print("skipped under %s: the POSIX fault tests (file-size limit, FIFO, signals, "
