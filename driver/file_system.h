@@ -39,6 +39,12 @@ Failure openScore(const std::string& path, ScoreFile& score);
 // Returns a source that reads the open score.
 ByteSource scoreSource(ScoreFile& score);
 
+// The platform's reading of the score (context: a ScoreFile): returns the
+// bytes read, 0 at the end, -1 on an error; seeking returns false if the
+// score cannot be repositioned.
+std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity);
+bool seekScore(void* context, std::int64_t offset);
+
 void closeScore(ScoreFile& score);
 
 // Returns openWrite unless outputPath may be replaced: it does not exist, or
@@ -51,6 +57,11 @@ Failure createTemporary(const std::string& outputPath, TemporaryFile& temporary)
 
 // Returns a sink that writes to the temporary file; its finish closes it.
 ByteSink temporarySink(TemporaryFile& temporary);
+
+// The platform's writing of the temporary file (context: a TemporaryFile):
+// all count bytes or false; closing the finished file, false on an error.
+bool writeTemporaryBytes(void* context, const unsigned char* bytes, std::size_t count);
+bool closeTemporaryFile(void* context);
 
 // Moves the finished temporary file onto outputPath, replacing what was
 // there in one step. False if the move fails.

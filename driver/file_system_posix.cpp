@@ -30,7 +30,16 @@ void rememberTemporary(const std::string& path) {
   temporaryPending = 1;
 }
 
+// The descriptor a ScoreFile or TemporaryFile holds.
 int fdOf(std::intptr_t handle) { return static_cast<int>(handle); }
+
+// Returns the folder part of path, with its trailing "/", or "" for none.
+std::string folderOf(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
 
 // Reads up to capacity bytes of the score; the count, 0 at its end, -1 on error.
 std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity) {
@@ -69,14 +78,6 @@ bool closeTemporaryFile(void* context) {
   return ::close(fd) == 0;
 }
 
-// Returns the folder part of path, with its trailing "/", or "" for none.
-std::string folderOf(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-}  // namespace
-
 void prepareProcess() {
   ::signal(SIGXFSZ, SIG_IGN);
   for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
@@ -110,14 +111,6 @@ Failure openScore(const std::string& path, ScoreFile& score) {
   }
   score.handle = fd;
   return Failure::none;
-}
-
-ByteSource scoreSource(ScoreFile& score) {
-  ByteSource source;
-  source.context = &score;
-  source.read = readScoreBytes;
-  source.seek = seekScore;
-  return source;
 }
 
 void closeScore(ScoreFile& score) {
@@ -157,14 +150,6 @@ Failure createTemporary(const std::string& outputPath, TemporaryFile& temporary)
     if (errno != EEXIST) break;
   }
   return Failure::openWrite;
-}
-
-ByteSink temporarySink(TemporaryFile& temporary) {
-  ByteSink sink;
-  sink.context = &temporary;
-  sink.write = writeTemporaryBytes;
-  sink.finish = closeTemporaryFile;
-  return sink;
 }
 
 bool commitTemporary(TemporaryFile& temporary, const std::string& outputPath) {

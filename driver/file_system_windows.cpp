@@ -57,37 +57,8 @@ std::string narrow(const wchar_t* wide) {
   return utf8;
 }
 
+// The handle a ScoreFile or TemporaryFile holds.
 HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-// Reads up to capacity bytes of the score; the count, 0 at its end, -1 on error.
-std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity) {
-  HANDLE file = handleOf(static_cast<ScoreFile*>(context)->handle);
-  DWORD got = 0;
-  DWORD want = static_cast<DWORD>(std::min<std::size_t>(capacity, largestTransfer));
-  if (!ReadFile(file, buffer, want, &got, nullptr)) return -1;
-  return got;
-}
-
-// Moves the score to an absolute offset; false if it cannot.
-bool seekScore(void* context, std::int64_t offset) {
-  LARGE_INTEGER position;
-  position.QuadPart = offset;
-  return SetFilePointerEx(handleOf(static_cast<ScoreFile*>(context)->handle), position, nullptr,
-                          FILE_BEGIN) != 0;
-}
-
-// Writes all count bytes to the temporary file; false on any error.
-bool writeTemporaryBytes(void* context, const unsigned char* bytes, std::size_t count) {
-  HANDLE file = handleOf(static_cast<TemporaryFile*>(context)->handle);
-  while (count > 0) {
-    DWORD written = 0;
-    DWORD part = static_cast<DWORD>(std::min<std::size_t>(count, largestTransfer));
-    if (!WriteFile(file, bytes, part, &written, nullptr) || written == 0) return false;
-    bytes += written;
-    count -= written;
-  }
-  return true;
-}
 
 // Sets whether the system deletes the file when its handle closes; the
 // temporary file carries it until it is complete, so that a run that dies
@@ -97,16 +68,6 @@ bool setDeleteOnClose(HANDLE file, bool deleteIt) {
   disposition.DeleteFile = deleteIt ? TRUE : FALSE;
   return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
          0;
-}
-
-// Keeps the finished temporary file and closes it; false if either fails.
-bool closeTemporaryFile(void* context) {
-  auto& temporary = *static_cast<TemporaryFile*>(context);
-  HANDLE file = handleOf(temporary.handle);
-  temporary.handle = -1;
-  bool kept = setDeleteOnClose(file, false);
-  bool closed = CloseHandle(file) != 0;
-  return kept && closed;
 }
 
 // Opens path for writing without sharing, waiting a little while another
@@ -147,6 +108,46 @@ std::string folderOf(const std::string& path) {
 
 }  // namespace
 
+// Reads up to capacity bytes of the score; the count, 0 at its end, -1 on error.
+std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity) {
+  HANDLE file = handleOf(static_cast<ScoreFile*>(context)->handle);
+  DWORD got = 0;
+  DWORD want = static_cast<DWORD>(std::min<std::size_t>(capacity, largestTransfer));
+  if (!ReadFile(file, buffer, want, &got, nullptr)) return -1;
+  return got;
+}
+
+// Moves the score to an absolute offset; false if it cannot.
+bool seekScore(void* context, std::int64_t offset) {
+  LARGE_INTEGER position;
+  position.QuadPart = offset;
+  return SetFilePointerEx(handleOf(static_cast<ScoreFile*>(context)->handle), position, nullptr,
+                          FILE_BEGIN) != 0;
+}
+
+// Writes all count bytes to the temporary file; false on any error.
+bool writeTemporaryBytes(void* context, const unsigned char* bytes, std::size_t count) {
+  HANDLE file = handleOf(static_cast<TemporaryFile*>(context)->handle);
+  while (count > 0) {
+    DWORD written = 0;
+    DWORD part = static_cast<DWORD>(std::min<std::size_t>(count, largestTransfer));
+    if (!WriteFile(file, bytes, part, &written, nullptr) || written == 0) return false;
+    bytes += written;
+    count -= written;
+  }
+  return true;
+}
+
+// Keeps the finished temporary file and closes it; false if either fails.
+bool closeTemporaryFile(void* context) {
+  auto& temporary = *static_cast<TemporaryFile*>(context);
+  HANDLE file = handleOf(temporary.handle);
+  temporary.handle = -1;
+  bool kept = setDeleteOnClose(file, false);
+  bool closed = CloseHandle(file) != 0;
+  return kept && closed;
+}
+
 void prepareProcess() {
   // The C library buffers a console fully; each echo line should show at once.
   if (_isatty(_fileno(stdout))) setvbuf(stdout, nullptr, _IONBF, 0);
@@ -168,14 +169,6 @@ Failure openScore(const std::string& path, ScoreFile& score) {
   }
   score.handle = reinterpret_cast<std::intptr_t>(file);
   return Failure::none;
-}
-
-ByteSource scoreSource(ScoreFile& score) {
-  ByteSource source;
-  source.context = &score;
-  source.read = readScoreBytes;
-  source.seek = seekScore;
-  return source;
 }
 
 void closeScore(ScoreFile& score) {
@@ -216,14 +209,6 @@ Failure createTemporary(const std::string& outputPath, TemporaryFile& temporary)
     if (GetLastError() != ERROR_FILE_EXISTS) break;
   }
   return Failure::openWrite;
-}
-
-ByteSink temporarySink(TemporaryFile& temporary) {
-  ByteSink sink;
-  sink.context = &temporary;
-  sink.write = writeTemporaryBytes;
-  sink.finish = closeTemporaryFile;
-  return sink;
 }
 
 bool commitTemporary(TemporaryFile& temporary, const std::string& outputPath) {
