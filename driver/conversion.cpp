@@ -52,19 +52,17 @@ void echoChord(const Console& console, const std::string& text) {
 
 }  // namespace
 
-Failure declareDataSize(const ScoreStats& stats, WaveFormat& format) {
+Failure declareDataSize(const ScoreStats& stats, std::int64_t chordSamples, WaveFormat& format) {
   double duration = stats.noteDuration;
   if (!std::isfinite(duration)) return Failure::tooLong;
   double declared = duration * format.byteRate * static_cast<double>(stats.chordCount);
   if (declared > largestDataSize) return Failure::tooLong;
   format.dataSize = declared > 0.0 ? static_cast<std::int32_t>(declared) : 0;
-  if (stats.chordCount > 0) {
-    // The renderer writes one sample more per chord than the declared length
-    // counts, so the file itself may still be too large.
-    std::int64_t perChord = samplesPerChord(duration, 1.0 / format.byteRate);
-    if (perChord > (largestFileSize - waveHeaderSize) / stats.chordCount) {
-      return Failure::tooLong;
-    }
+  // The renderer writes one sample more per chord than the declared length
+  // counts, so the file itself may still be too large.
+  if (stats.chordCount > 0 &&
+      chordSamples > (largestFileSize - waveHeaderSize) / stats.chordCount) {
+    return Failure::tooLong;
   }
   return Failure::none;
 }
@@ -89,7 +87,13 @@ Failure convertStreams(ByteSource source, ByteSink sink, const std::string& scor
   ScoreStats stats;
   if (!scanScore(*reader, stats)) return Failure::readError;
   WaveFormat format;
-  Failure failure = declareDataSize(stats, format);
+  RenderSettings settings;
+  settings.noteDuration = stats.noteDuration;
+  settings.maxChordNotes = stats.maxChordNotes;
+  settings.sampleStep = 1.0 / format.byteRate;
+  auto renderer = std::make_unique<Renderer>();
+  startRenderer(*renderer, settings);
+  Failure failure = declareDataSize(stats, renderer->chordSamples, format);
   if (failure != Failure::none) return failure;
   if (!returnToMark(*reader, stats.chordStream)) return Failure::readError;
 
@@ -101,12 +105,6 @@ Failure convertStreams(ByteSource source, ByteSink sink, const std::string& scor
 
   Chord chord;
   chord.notes.assign(static_cast<std::size_t>(stats.maxChordNotes), 0);
-  RenderSettings settings;
-  settings.noteDuration = stats.noteDuration;
-  settings.maxChordNotes = stats.maxChordNotes;
-  settings.sampleStep = 1.0 / format.byteRate;
-  auto renderer = std::make_unique<Renderer>();
-  startRenderer(*renderer, settings);
   failure = convertScore(*reader, output, chord, *renderer, scoreName, console);
   if (failure == Failure::none && !finishOutput(output)) failure = Failure::writeError;
   return failure;

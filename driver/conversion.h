@@ -19,10 +19,11 @@ struct Console {
   std::FILE* err = stderr;
 };
 
-// Sets format.dataSize to the declared data length of the score's samples.
-// Returns tooLong when the duration is not finite or the sizes would not fit
-// a WAV file's 32-bit fields; a negative length is declared as 0.
-Failure declareDataSize(const ScoreStats& stats, WaveFormat& format);
+// Sets format.dataSize to the declared data length of the score's samples,
+// given the samples the renderer writes for each chord. Returns tooLong when
+// the duration is not finite or the sizes would not fit a WAV file's 32-bit
+// fields; a negative length is declared as 0.
+Failure declareDataSize(const ScoreStats& stats, std::int64_t chordSamples, WaveFormat& format);
 
 // The second pass: reads every chord after reader's position, echoes it,
 // warns about text that holds no note, and renders it to output.

@@ -163,19 +163,19 @@ void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned
   const double* rowOf[scoreFormat::pitchCount] = {};
   while (count > 0) {
     std::size_t part = std::min(count, Renderer::blockSamples);
+    if (!pass.fromTables) {
+      pass.t = fillTimes(pass.t, renderer.settings.sampleStep, part, renderer.blockTimes.data());
+    }
     for (int i = 0; i < pass.pitches.count; ++i) {
       int pitch = pass.pitches.pitches[i];
       if (pass.fromTables) {
         rowOf[pitch] = renderer.rows[pitch].data() + pass.done;
-        continue;
+      } else {
+        double* row =
+            renderer.blockRows.data() + static_cast<std::size_t>(pitch) * Renderer::blockSamples;
+        rampValues(pitch, renderer.blockTimes.data(), part, row);
+        rowOf[pitch] = row;
       }
-      if (i == 0) {
-        pass.t = fillTimes(pass.t, renderer.settings.sampleStep, part, renderer.blockTimes.data());
-      }
-      double* row =
-          renderer.blockRows.data() + static_cast<std::size_t>(pitch) * Renderer::blockSamples;
-      rampValues(pitch, renderer.blockTimes.data(), part, row);
-      rowOf[pitch] = row;
     }
     sumNotes(rowOf, *pass.chord, pass.gain, part, renderer.sums.data(), out);
     pass.done += part;

@@ -52,7 +52,7 @@ Failure declare(double duration, std::int64_t chords, std::int32_t* dataSize = n
   stats.chordCount = chords;
   WaveFormat format;
   format.dataSize = -7;
-  Failure failure = declareDataSize(stats, format);
+  Failure failure = declareDataSize(stats, samplesPerChord(duration, 1.0 / 8000), format);
   if (dataSize != nullptr) *dataSize = format.dataSize;
   return failure;
 }
