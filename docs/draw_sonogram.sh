@@ -1,7 +1,8 @@
 #!/bin/sh
-# Renders the spectrogram of a bundled example into docs/ode_to_joy.png, the
-# picture the README shows beside the score. Needs sox; run from anywhere:
-#   sh docs/make_spectrogram.sh
+# Draws the sonogram (frequency over time) of a bundled example into
+# docs/ode_to_joy.png, the picture the README shows beside the score.
+# Needs sox (its effect for this picture is named below); run from anywhere:
+#   sh docs/draw_sonogram.sh
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cmake -S "$root" -B "$root/build" >/dev/null
