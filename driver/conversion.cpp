@@ -1,130 +1,237 @@
 #include "driver/conversion.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
-#include <vector>
+#include <new>
 
-#include "driver/file_system.h"
 #include "driver/output_path.h"
 #include "score/chord_parser.h"
+#include "sound/renderer.h"
 #include "sound/wave_writer.h"
 
 namespace {
 
 // The largest data length whose RIFF length (data + 36) fits 32 signed bits.
 constexpr double largestDataSize = 2147483611.0;
-constexpr std::int64_t largestFileSize = 2147483647;
+constexpr double largestFileSize = 2147483647.0;
 
-// Writes text to file with bytes that would disturb a console line escaped.
-void printEscaped(std::FILE* file, const char* text, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\') {
-      std::fprintf(file, "\\%c", c);
-    } else if (c < 0x20 || c == 0x7F) {
-      std::fprintf(file, "\\x%02X", c);
-    } else {
-      std::fputc(c, file);
+// Skipped runs waiting for the end of their chord's echo line, and the count
+// of those beyond the first hundred, which are not shown.
+struct SkippedWarnings {
+  static constexpr int shownLimit = 100;
+  SkippedRun held[shownLimit];
+  int heldCount = 0;
+  std::int64_t shown = 0;
+  std::int64_t hidden = 0;
+};
+
+void holdRun(void* context, const SkippedRun& run) {
+  auto& warnings = *static_cast<SkippedWarnings*>(context);
+  if (warnings.shown == SkippedWarnings::shownLimit) {
+    ++warnings.hidden;
+    return;
+  }
+  warnings.held[warnings.heldCount++] = run;
+  ++warnings.shown;
+}
+
+// Prints the held warnings, each quoting its run as the file holds it.
+void printHeldWarnings(SkippedWarnings& warnings, ScoreReader& reader, const std::string& scoreName,
+                       const Console& console) {
+  for (int i = 0; i < warnings.heldCount; ++i) {
+    const SkippedRun& run = warnings.held[i];
+    unsigned char quote[quoteLimit];
+    std::int64_t wanted = run.end - run.start;
+    std::size_t count = wanted < static_cast<std::int64_t>(quoteLimit)
+                            ? static_cast<std::size_t>(wanted)
+                            : quoteLimit;
+    std::int64_t got = readBytesAt(reader, run.start, quote, count);
+    warnSkipped(console, scoreName, run, quote, got < 0 ? 0 : static_cast<std::size_t>(got));
+  }
+  warnings.heldCount = 0;
+}
+
+Outcome readFailure(const ScoreReader& reader) {
+  return failed(Failure::readError, Cause::system, reader.error);
+}
+
+Outcome writeFailure(const OutputBuffer& output) {
+  if (output.error == outOfMemoryError) return failed(Failure::outOfMemory);
+  return failed(Failure::writeError, Cause::system, output.error);
+}
+
+// The second pass: parses, echoes and renders the chords the pre-scan
+// counted, then checks that it met the same chords (the score did not change).
+Outcome convertChords(ScoreReader& reader, const ScoreStats& stats, Chord& chord,
+                      Renderer& renderer, OutputBuffer& output, const std::string& scoreName,
+                      const Console& console) {
+  SkippedWarnings warnings;
+  ChordParser parser;
+  parser.chord = &chord;
+  parser.runs = SkippedRunSink{&warnings, holdRun};
+  std::int64_t letters = 0;
+  std::int64_t notes = 0;
+  Outcome outcome;
+  for (std::int64_t i = 0; i < stats.chordCount && succeeded(outcome); ++i) {
+    bool whole = parseChord(reader, parser, *console.out);
+    printHeldWarnings(warnings, reader, scoreName, console);
+    letters += parser.letters;
+    notes += parser.notesKept;
+    if (!whole) {
+      outcome = reader.failed ? readFailure(reader) : failed(Failure::readError, Cause::changed);
+    } else if (parser.overflow || parser.letters > stats.maxChordNotes) {
+      outcome = failed(Failure::readError, Cause::changed);
+    } else if (!renderChord(renderer, output, chord)) {
+      outcome = renderer.outOfMemory ? failed(Failure::outOfMemory) : writeFailure(output);
     }
   }
+  warnHidden(console, scoreName, warnings.hidden);
+  bool same = letters == stats.letterTotal && notes == stats.noteTotal &&
+              readerOffset(reader) == stats.lastBarEnd;
+  if (succeeded(outcome) && !same) outcome = failed(Failure::readError, Cause::changed);
+  return outcome;
 }
 
-// Warns on err about each run of chord text the parser skipped.
-void reportSkipped(const Console& console, const std::string& scoreName, const ChordText& text,
-                   const std::vector<SkippedRun>& skipped) {
-  if (skipped.empty()) return;
-  std::fflush(console.out);  // keep the warnings after the echo they follow
-  for (const SkippedRun& run : skipped) {
-    TextPosition at = positionOf(text, run.start);
-    std::fprintf(console.err, "%s:%lld:%lld: warning: skipped \"", scoreName.c_str(),
-                 static_cast<long long>(at.line), static_cast<long long>(at.column));
-    printEscaped(console.err, text.text.data() + run.start, run.length);
-    std::fputs("\"\n", console.err);
+// The memory sink: bytes appended to a MemoryWav, which takes its whole
+// size at once when told it.
+int reserveMemory(void* context, std::int64_t total) {
+  auto& wav = *static_cast<MemoryWav*>(context);
+  if (total <= static_cast<std::int64_t>(wav.capacity)) return 0;
+  if (static_cast<std::uint64_t>(total) > wav.limit) return outOfMemoryError;
+  void* grown = std::realloc(wav.bytes, static_cast<std::size_t>(total));
+  if (grown == nullptr) return outOfMemoryError;
+  wav.bytes = static_cast<unsigned char*>(grown);
+  wav.capacity = static_cast<std::size_t>(total);
+  return 0;
+}
+
+int writeMemory(void* context, const unsigned char* bytes, std::size_t count) {
+  auto& wav = *static_cast<MemoryWav*>(context);
+  if (count > wav.capacity - wav.size) {
+    std::size_t wanted = wav.size + count;
+    std::size_t doubled = wav.capacity * 2;
+    int error =
+        reserveMemory(context, static_cast<std::int64_t>(doubled > wanted ? doubled : wanted));
+    if (error != 0) return error;
   }
-  std::fflush(console.err);
+  std::memcpy(wav.bytes + wav.size, bytes, count);
+  wav.size += count;
+  return 0;
 }
 
-// Writes the chord text as the chord's echo line.
-void echoChord(const Console& console, const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), console.out);
-  std::fputc('\n', console.out);
+struct MemoryScore {
+  const unsigned char* bytes;
+  std::size_t size;
+  std::size_t offset;
+};
+
+std::int64_t readMemoryScore(void* context, unsigned char* buffer, std::size_t capacity) {
+  auto& score = *static_cast<MemoryScore*>(context);
+  std::size_t count = score.size - score.offset < capacity ? score.size - score.offset : capacity;
+  if (count > 0) std::memcpy(buffer, score.bytes + score.offset, count);
+  score.offset += count;
+  return static_cast<std::int64_t>(count);
+}
+
+bool seekMemoryScore(void* context, std::int64_t offset) {
+  auto& score = *static_cast<MemoryScore*>(context);
+  if (offset < 0 || static_cast<std::uint64_t>(offset) > score.size) return false;
+  score.offset = static_cast<std::size_t>(offset);
+  return true;
 }
 
 }  // namespace
 
-Failure declareDataSize(const ScoreStats& stats, std::int64_t chordSamples, WaveFormat& format) {
+Outcome declareDataSize(const ScoreStats& stats, std::int64_t chordSamples, WaveFormat& format) {
   double duration = stats.noteDuration;
-  if (!std::isfinite(duration)) return Failure::tooLong;
-  double declared = duration * format.byteRate * static_cast<double>(stats.chordCount);
-  if (declared > largestDataSize) return Failure::tooLong;
-  format.dataSize = declared > 0.0 ? static_cast<std::int32_t>(declared) : 0;
+  if (!std::isfinite(duration)) return failed(Failure::tooLong, Cause::notFinite);
+  double chords = static_cast<double>(stats.chordCount);
+  double declared = duration * format.byteRate * chords;
   // The renderer writes one sample more per chord than the declared length
-  // counts, so the file itself may still be too large.
-  if (stats.chordCount > 0 &&
-      chordSamples > (largestFileSize - waveHeaderSize) / stats.chordCount) {
-    return Failure::tooLong;
+  // counts (or, past 78,000 s a chord, a few fewer), so check the file too.
+  double fileBytes = waveHeaderSize + static_cast<double>(chordSamples) * chords;
+  if (declared > largestDataSize || fileBytes > largestFileSize) {
+    Outcome outcome = failed(Failure::tooLong, Cause::tooLarge);
+    outcome.wavBytes =
+        fileBytes > declared + waveHeaderSize ? fileBytes : declared + waveHeaderSize;
+    return outcome;
   }
-  return Failure::none;
+  std::int64_t written = chordSamples * stats.chordCount;  // fits: checked above
+  std::int64_t product = declared > 0.0 ? static_cast<std::int64_t>(declared) : 0;
+  format.dataSize = static_cast<std::int32_t>(product < written ? product : written);
+  return Outcome{};
 }
 
-Failure convertScore(ScoreReader& reader, OutputBuffer& output, Chord& chord, Renderer& renderer,
-                     const std::string& scoreName, const Console& console) {
-  ChordText text;
-  std::vector<SkippedRun> skipped;
-  while (readChordText(reader, text)) {
-    parseChord(text.text.data(), text.text.size(), chord, skipped);
-    echoChord(console, text.text);
-    reportSkipped(console, scoreName, text, skipped);
-    if (!renderChord(renderer, output, chord)) return Failure::writeError;
-  }
-  return reader.failed ? Failure::readError : Failure::none;
-}
-
-Failure convertStreams(ByteSource source, ByteSink sink, const std::string& scoreName,
+Outcome convertStreams(ByteSource source, ByteSink sink, const std::string& scoreName,
                        const Console& console, std::size_t blockSize) {
-  auto reader = std::make_unique<ScoreReader>();
+  std::unique_ptr<ScoreReader> reader(new (std::nothrow) ScoreReader);
+  std::unique_ptr<Renderer> renderer(new (std::nothrow) Renderer);
+  if (!reader || !renderer) return failed(Failure::outOfMemory);
   startReader(*reader, source);
   ScoreStats stats;
-  if (!scanScore(*reader, stats)) return Failure::readError;
+  if (!scanScore(*reader, stats)) return readFailure(*reader);
   WaveFormat format;
   RenderSettings settings;
   settings.noteDuration = stats.noteDuration;
   settings.maxChordNotes = stats.maxChordNotes;
   settings.sampleStep = 1.0 / format.byteRate;
-  auto renderer = std::make_unique<Renderer>();
   startRenderer(*renderer, settings);
-  Failure failure = declareDataSize(stats, renderer->chordSamples, format);
-  if (failure != Failure::none) return failure;
-  if (!returnToMark(*reader, stats.chordStream)) return Failure::readError;
+  Outcome outcome = declareDataSize(stats, renderer->chordSamples, format);
+  if (!succeeded(outcome)) return outcome;
+  if (!returnToMark(*reader, stats.chordStream)) return readFailure(*reader);
 
+  std::int64_t fileBytes = waveHeaderSize + renderer->chordSamples * stats.chordCount;
+  int error = sink.reserve != nullptr ? sink.reserve(sink.context, fileBytes) : 0;
+  std::unique_ptr<std::int16_t[]> notes(
+      new (std::nothrow) std::int16_t[static_cast<std::size_t>(stats.maxKeptNotes)]);
   OutputBuffer output;
-  startOutput(output, sink, blockSize);
+  if (error == outOfMemoryError || !notes || !startOutput(output, sink, blockSize)) {
+    return failed(Failure::outOfMemory);
+  }
+  if (error != 0) return failed(Failure::writeError, Cause::system, error);
   unsigned char header[waveHeaderSize];
   writeWaveHeader(header, format);
-  if (!writeOutput(output, header, sizeof header)) return Failure::writeError;
+  if (!writeOutput(output, header, sizeof header)) return writeFailure(output);
 
+  warnAboutHeader(console, scoreName, stats.noteDuration, stats.chordCount, stats.headerText,
+                  stats.headerLength);
   Chord chord;
-  chord.notes.assign(static_cast<std::size_t>(stats.maxChordNotes), 0);
-  failure = convertScore(*reader, output, chord, *renderer, scoreName, console);
-  if (failure == Failure::none && !finishOutput(output)) failure = Failure::writeError;
-  return failure;
+  chord.notes = notes.get();
+  chord.capacity = stats.maxKeptNotes;
+  outcome = convertChords(*reader, stats, chord, *renderer, output, scoreName, console);
+  if (!succeeded(outcome)) return outcome;
+  if (!finishOutput(output)) return writeFailure(output);
+  return Outcome{};
 }
 
-Failure convertScoreFile(const std::string& scorePath, const Console& console) {
-  ScoreFile score;
-  Failure failure = openScore(scorePath, score);
-  if (failure != Failure::none) return failure;
-  std::string outputPath = makeOutputName(scorePath);
-  TemporaryFile temporary;
-  failure = checkOutputPath(outputPath, score);
-  if (failure == Failure::none) failure = createTemporary(outputPath, temporary);
-  if (failure == Failure::none) {
-    failure = convertStreams(scoreSource(score), temporarySink(temporary), scorePath, console);
+MemoryWav::~MemoryWav() { std::free(bytes); }
+
+void convertMemory(const unsigned char* bytes, std::size_t size, const std::string& scoreName,
+                   MemoryConversion& result, std::size_t wavLimit) {
+  MemoryScore score{bytes, size, 0};
+  result.wav.limit = wavLimit;
+  ByteSource source;
+  source.context = &score;
+  source.read = readMemoryScore;
+  source.seek = seekMemoryScore;
+  ByteSink sink;
+  sink.context = &result.wav;
+  sink.write = writeMemory;
+  sink.reserve = reserveMemory;
+  std::unique_ptr<TextOutput> out(new (std::nothrow) TextOutput);
+  std::unique_ptr<TextOutput> err(new (std::nothrow) TextOutput);
+  if (!out || !err) {
+    result.outcome = failed(Failure::outOfMemory);
+    return;
   }
-  if (failure == Failure::none && !commitTemporary(temporary, outputPath)) {
-    failure = Failure::writeError;
-  }
-  if (failure != Failure::none) discardTemporary(temporary);
-  closeScore(score);
-  return failure;
+  out->sink = stringSink(result.out);
+  err->sink = stringSink(result.err);
+  Console console{out.get(), err.get()};
+  result.outcome = convertStreams(source, sink, scoreName, console);
+  reportOutcome(console, result.outcome, scoreName, makeOutputName(scoreName));
+  flushText(*out);
+  flushText(*err);
+  if (!succeeded(result.outcome)) result.wav.size = 0;
 }

@@ -1,5 +1,6 @@
-// The little the program needs from the operating system's files, behind one
-// interface so that the conversion run reads the same on every platform.
+// The little the program needs from the operating system, behind one
+// interface so that the conversion run reads the same on every platform:
+// the process's streams and signals, the score, the output and the console.
 // Paths are byte strings (UTF-8 on Windows).
 #pragma once
 
@@ -9,63 +10,92 @@
 
 #include "driver/messages.h"
 #include "score/score_reader.h"
+#include "score/text_output.h"
 #include "sound/output_buffer.h"
 
-// An open score: read-only, shared with readers only.
+// An open score: read-only, shared with readers only. Closed when the record
+// goes out of scope.
 struct ScoreFile {
   std::intptr_t handle = -1;
+  std::int64_t size = 0;      // bytes, when it was opened
+  std::int64_t modified = 0;  // last write time when it was opened, in the platform's ticks
+  ScoreFile() = default;
+  ScoreFile(const ScoreFile&) = delete;
+  ScoreFile& operator=(const ScoreFile&) = delete;
+  ~ScoreFile();
 };
 
-// The file being written; it becomes the output only when it is complete.
-struct TemporaryFile {
+// The output while it is written: a file without a name, or with a random
+// temporary one, in the output's folder. It becomes the output only when
+// committed; until then, when the record goes out of scope, or the process
+// ends in any way, it disappears.
+struct OutputFile {
   std::intptr_t handle = -1;
-  std::string path;  // empty once removed or renamed
+  std::string path;           // the output path
+  std::string temporaryPath;  // the file's temporary name, "" while it has none
+  bool replaces = false;      // an output exists and will be replaced
+  unsigned int mode = 0;      // that output's permission bits
+  long long owner = -1;       // and its owner and group (-1 where unknown)
+  long long group = -1;
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();
 };
 
-// Prepares the process: a write beyond the file-size limit fails with an
-// error instead of killing the program, a terminating signal removes the
-// temporary file, and on a console each line shows as soon as it is printed.
+// Prepares the process: closed standard streams are opened on the null
+// device, so that no file of the run can take their place; a closed pipe or
+// a file-size limit fails a write instead of ending the process; every
+// terminating signal removes a named temporary file.
 void prepareProcess();
+
+// Removes a named temporary file, if one exists; safe in any state of the
+// process (for a last-resort exit).
+void removeTemporaryNow();
 
 // Returns the program's arguments, the program itself first, as UTF-8 byte
 // strings (on Windows from the wide command line, so that any file name
 // survives, whatever the console's code page).
 std::vector<std::string> programArguments(int argc, char** argv);
 
-// Opens the score for reading. Returns openRead if it is missing, unreadable
-// or a folder, readError if it cannot be read twice (a pipe or device).
-Failure openScore(const std::string& path, ScoreFile& score);
+// True if something (a file, a folder, a link) exists at path.
+bool pathExists(const std::string& path);
+
+// Opens the score for reading and notes its size and modification time.
+// Fails with openRead if it is missing, unreadable or a folder, with
+// readError if it cannot be read twice (a pipe or device).
+Outcome openScore(const std::string& path, ScoreFile& score);
 
 // Returns a source that reads the open score.
 ByteSource scoreSource(ScoreFile& score);
 
-// The platform's reading of the score (context: a ScoreFile): returns the
-// bytes read, 0 at the end, -1 on an error; seeking returns false if the
-// score cannot be repositioned.
-std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity);
-bool seekScore(void* context, std::int64_t offset);
+// Fails with readError (Cause::changed) if the score's size or modification
+// time is no longer what it was when it was opened.
+Outcome checkScoreUnchanged(const ScoreFile& score);
 
-void closeScore(ScoreFile& score);
+// Creates the output's file in the folder of outputPath, after checking that
+// outputPath may be replaced: it does not exist, or it is a writable file
+// that is not the score itself (nor a link to it). A replaced output's
+// permissions (and owner and group, where the process may set them) carry
+// over to the new file. Fails with openWrite.
+Outcome createOutput(const std::string& outputPath, const ScoreFile& score, OutputFile& output);
 
-// Returns openWrite unless outputPath may be replaced: it does not exist, or
-// it is a writable file that is not the score itself (nor a link to it).
-Failure checkOutputPath(const std::string& outputPath, const ScoreFile& score);
+// Returns a sink that writes to the output's file.
+ByteSink outputSink(OutputFile& output);
 
-// Creates a new temporary file in the folder of outputPath; openWrite if the
-// folder refuses it.
-Failure createTemporary(const std::string& outputPath, TemporaryFile& temporary);
+// Closes the finished file and gives it the output path, replacing what was
+// there in one step. Fails with writeError.
+Outcome commitOutput(OutputFile& output);
 
-// Returns a sink that writes to the temporary file; its finish closes it.
-ByteSink temporarySink(TemporaryFile& temporary);
+// The standard streams as console text sinks: what cannot be written (a
+// closed pipe) is dropped. On Windows, text for a console is written as
+// UTF-16, so that any file name shows whatever the code page.
+TextSink standardOutputSink();
+TextSink standardErrorSink();
 
-// The platform's writing of the temporary file (context: a TemporaryFile):
-// all count bytes or false; closing the finished file, false on an error.
-bool writeTemporaryBytes(void* context, const unsigned char* bytes, std::size_t count);
-bool closeTemporaryFile(void* context);
+// True if standard input is a terminal (a console window).
+bool inputIsTerminal();
 
-// Moves the finished temporary file onto outputPath, replacing what was
-// there in one step. False if the move fails.
-bool commitTemporary(TemporaryFile& temporary, const std::string& outputPath);
-
-// Closes and removes the temporary file if it is still there.
-void discardTemporary(TemporaryFile& temporary);
+// Reads one line of at most 127 characters from standard input, leaving the
+// rest unread; returns at once when input has ended.
+void waitForLine();

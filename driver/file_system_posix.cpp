@@ -1,17 +1,24 @@
+// The file-system layer on POSIX systems. The output is written to a file
+// without a name (O_TMPFILE) that is linked into the folder only when
+// complete, so that no end of the process can leave a partial file behind;
+// where the file system has no unnamed files, a randomly named temporary
+// file takes its place, and every terminating signal removes it.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "driver/file_system.h"
 
 namespace {
 
-// The temporary file a terminating signal (Ctrl-C, a closed terminal) must
-// remove; kept in plain storage so that the handler may read it.
+// The named temporary file a terminating signal must remove; kept in plain
+// storage so that a signal handler may read it.
 char pendingTemporary[PATH_MAX];
 volatile sig_atomic_t temporaryPending = 0;
 
@@ -24,13 +31,64 @@ void removeTemporaryAndEnd(int signalNumber) {
 
 // Makes path the file a terminating signal removes, when it fits the storage.
 void rememberTemporary(const std::string& path) {
+  temporaryPending = 0;
   if (path.size() >= sizeof pendingTemporary) return;
   path.copy(pendingTemporary, path.size());
   pendingTemporary[path.size()] = '\0';
   temporaryPending = 1;
 }
 
-// The descriptor a ScoreFile or TemporaryFile holds.
+// Holds every signal back while it lives, so that a temporary file and the
+// record of it for the signal handler appear together.
+struct SignalsHeld {
+  sigset_t previous;
+  SignalsHeld() {
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+};
+
+// Catches signalNumber with removeTemporaryAndEnd unless something already
+// handles or ignores it (a sanitizer's handler, or nohup's ignored hang-up).
+void catchIfDefault(int signalNumber) {
+  struct sigaction current {};
+  if (::sigaction(signalNumber, nullptr, &current) != 0) return;
+  if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) return;
+  struct sigaction action {};
+  action.sa_handler = removeTemporaryAndEnd;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signalNumber, &action, nullptr);
+}
+
+// The signals whose default action ends the process and that can be caught
+// (SIGPIPE and SIGXFSZ are ignored instead; SIGKILL cannot be caught).
+constexpr int terminatingSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
+
+// Opens any of the standard descriptors that is closed on the null device:
+// otherwise the next file opened would take its number, and console text
+// would go into it.
+void openClosedStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    ::open("/dev/null", O_RDWR);  // takes fd, the lowest free descriptor
+  }
+}
+
+// The descriptor a ScoreFile or OutputFile holds.
 int fdOf(std::intptr_t handle) { return static_cast<int>(handle); }
 
 // Returns the folder part of path, with its trailing "/", or "" for none.
@@ -39,144 +97,322 @@ std::string folderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-}  // namespace
+// Returns a name for a temporary file beside path that no one can guess:
+// 64 random bits, from the system, or else from the clock and process.
+std::string temporaryName(const std::string& path) {
+  unsigned long long bits = 0;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    bits = static_cast<unsigned long long>(now.tv_nsec) * 0x9E3779B97F4A7C15ull ^
+           static_cast<unsigned long long>(now.tv_sec) ^
+           (static_cast<unsigned long long>(::getpid()) << 40);
+  }
+  char name[40];
+  std::snprintf(name, sizeof name, ".score2wav-%016llx.tmp", bits);
+  return folderOf(path) + name;
+}
 
-// Reads up to capacity bytes of the score; the count, 0 at its end, -1 on error.
+// The modification time of a file in nanoseconds.
+std::int64_t modifiedTime(const struct stat& info) {
+  return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+// Gives the unnamed file behind fd the name path; false (errno set) if it
+// cannot, EEXIST among the reasons.
+bool linkUnnamed(int fd, const std::string& path) {
+  char procPath[48];
+  std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+  if (::linkat(AT_FDCWD, procPath, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  if (errno != ENOENT || ::access("/proc/self/fd", F_OK) == 0) return false;
+  // Without /proc, linking by descriptor takes a privilege the process may have.
+  return ::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+// Gives the unnamed file a random temporary name beside the output.
+Outcome nameUnnamed(OutputFile& output, int fd) {
+  SignalsHeld held;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::string path = temporaryName(output.path);
+    if (linkUnnamed(fd, path)) {
+      output.temporaryPath = path;
+      rememberTemporary(path);
+      return Outcome{};
+    }
+    if (errno != EEXIST) break;
+  }
+  return failed(Failure::writeError, Cause::system, errno);
+}
+
+// Creates a randomly named temporary file beside the output, for file
+// systems without unnamed files; fd receives it.
+Outcome createNamedTemporary(OutputFile& output, int& fd) {
+  SignalsHeld held;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::string path = temporaryName(output.path);
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      output.temporaryPath = path;
+      rememberTemporary(path);
+      return Outcome{};
+    }
+    if (errno != EEXIST) break;
+  }
+  return failed(Failure::openWrite, Cause::system, errno);
+}
+
+// Fails unless outputPath may be replaced; notes what the new file keeps of
+// an existing output.
+Outcome checkOutputPath(const std::string& outputPath, const ScoreFile& score, OutputFile& output) {
+  struct stat existing {};
+  if (::stat(outputPath.c_str(), &existing) != 0) {
+    return errno == ENOENT ? Outcome{} : failed(Failure::openWrite, Cause::system, errno);
+  }
+  struct stat scoreInfo {};
+  if (::fstat(fdOf(score.handle), &scoreInfo) != 0) {
+    return failed(Failure::openWrite, Cause::system, errno);
+  }
+  if (S_ISDIR(existing.st_mode)) return failed(Failure::openWrite, Cause::system, EISDIR);
+  if (!S_ISREG(existing.st_mode)) return failed(Failure::openWrite, Cause::notRegular);
+  if (existing.st_dev == scoreInfo.st_dev && existing.st_ino == scoreInfo.st_ino) {
+    return failed(Failure::openWrite, Cause::scoreIsOutput);
+  }
+  // A read-only output is the user's to protect, though the folder allows a
+  // rename, and even when the process could write it anyway (as root).
+  if ((existing.st_mode & 0222) == 0) return failed(Failure::openWrite, Cause::system, EACCES);
+  int fd = ::open(outputPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return failed(Failure::openWrite, Cause::system, errno);
+  ::close(fd);
+  output.replaces = true;
+  output.mode = existing.st_mode & 07777;
+  output.owner = existing.st_uid;
+  output.group = existing.st_gid;
+  return Outcome{};
+}
+
+// Gives the new file the replaced output's owner, group and permissions, as
+// far as the process may: a user may hand a file only to a group of theirs.
+void keepPermissions(int fd, const OutputFile& output) {
+  if (::fchown(fd, static_cast<uid_t>(output.owner), static_cast<gid_t>(output.group)) != 0 &&
+      ::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(output.group)) != 0) {
+    // The file keeps the user's own owner and group.
+  }
+  // After the change of owner, which may clear the set-user-ID bit.
+  if (::fchmod(fd, static_cast<mode_t>(output.mode)) != 0) {
+    // A file system without permissions (FAT) keeps its own.
+  }
+}
+
+// Moves the finished, named temporary file onto the output path.
+Outcome replaceOutput(OutputFile& output) {
+#if defined(RENAME_EXCHANGE)
+  // Swapping the two names replaces the output in one step, as a rename
+  // would, without making the file system flush the new file's data first
+  // (ext4 does that for a rename over an existing file), which would take
+  // longer than writing it. The old output, now at the temporary path, goes.
+  if (output.replaces && ::renameat2(AT_FDCWD, output.temporaryPath.c_str(), AT_FDCWD,
+                                     output.path.c_str(), RENAME_EXCHANGE) == 0) {
+    temporaryPending = 0;
+    ::unlink(output.temporaryPath.c_str());
+    output.temporaryPath.clear();
+    return Outcome{};
+  }
+#endif
+  if (::rename(output.temporaryPath.c_str(), output.path.c_str()) != 0) {
+    return failed(Failure::writeError, Cause::system, errno);
+  }
+  temporaryPending = 0;
+  output.temporaryPath.clear();
+  return Outcome{};
+}
+
+// Writes count bytes to a console descriptor; what cannot be written is dropped.
+void writeToDescriptor(void* context, const char* bytes, std::size_t count) {
+  int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(context));
+  while (count > 0) {
+    ssize_t written = ::write(fd, bytes, count);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    bytes += written;
+    count -= static_cast<std::size_t>(written);
+  }
+}
+
+// Reads up to capacity bytes of the score; the count, 0 at its end, -errno on error.
 std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity) {
   int fd = fdOf(static_cast<ScoreFile*>(context)->handle);
   for (;;) {
     ssize_t count = ::read(fd, buffer, capacity);
     if (count >= 0) return count;
-    if (errno != EINTR) return -1;
+    if (errno != EINTR) return -static_cast<std::int64_t>(errno);
   }
 }
 
-// Moves the score to an absolute offset; false if it cannot (a pipe).
+// Moves the score to an absolute offset; false if it cannot.
 bool seekScore(void* context, std::int64_t offset) {
   int fd = fdOf(static_cast<ScoreFile*>(context)->handle);
   return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
-// Writes all count bytes to the temporary file; false on any error.
-bool writeTemporaryBytes(void* context, const unsigned char* bytes, std::size_t count) {
-  int fd = fdOf(static_cast<TemporaryFile*>(context)->handle);
+// Writes all count bytes to the output's file; 0 or errno.
+int writeOutputBytes(void* context, const unsigned char* bytes, std::size_t count) {
+  int fd = fdOf(static_cast<OutputFile*>(context)->handle);
   while (count > 0) {
     ssize_t written = ::write(fd, bytes, count);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written <= 0) return written < 0 ? errno : ENOSPC;
     bytes += written;
     count -= static_cast<std::size_t>(written);
   }
-  return true;
+  return 0;
 }
 
-// Closes the finished temporary file; false if the close reports an error.
-bool closeTemporaryFile(void* context) {
-  auto& temporary = *static_cast<TemporaryFile*>(context);
-  int fd = fdOf(temporary.handle);
-  temporary.handle = -1;
-  return ::close(fd) == 0;
+}  // namespace
+
+ScoreFile::~ScoreFile() {
+  if (handle >= 0) ::close(fdOf(handle));
+}
+
+OutputFile::~OutputFile() {
+  if (handle >= 0) ::close(fdOf(handle));
+  if (!temporaryPath.empty()) {
+    temporaryPending = 0;
+    ::unlink(temporaryPath.c_str());
+  }
 }
 
 void prepareProcess() {
+  openClosedStandardStreams();
+  ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGXFSZ, SIG_IGN);
-  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction action {};
-    action.sa_handler = removeTemporaryAndEnd;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(signalNumber, &action, nullptr);
+  for (int signalNumber : terminatingSignals) catchIfDefault(signalNumber);
+  for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
+    catchIfDefault(signalNumber);
   }
+}
+
+void removeTemporaryNow() {
+  if (temporaryPending) ::unlink(pendingTemporary);
+  temporaryPending = 0;
 }
 
 std::vector<std::string> programArguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
 
-Failure openScore(const std::string& path, ScoreFile& score) {
+bool pathExists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+Outcome openScore(const std::string& path, ScoreFile& score) {
   // Non-blocking, so that a pipe without a writer cannot hold the open.
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Failure::openRead;
-  struct stat info {};
-  Failure failure = Failure::none;
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    failure = Failure::openRead;
-  } else if (!S_ISREG(info.st_mode)) {
-    failure = Failure::readError;  // the second pass must read it again
-  } else if (::fcntl(fd, F_SETFL, 0) != 0) {
-    failure = Failure::openRead;
-  }
-  if (failure != Failure::none) {
-    ::close(fd);
-    return failure;
-  }
+  if (fd < 0) return failed(Failure::openRead, Cause::system, errno);
   score.handle = fd;
-  return Failure::none;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return failed(Failure::openRead, Cause::system, errno);
+  if (S_ISDIR(info.st_mode)) return failed(Failure::openRead, Cause::system, EISDIR);
+  if (!S_ISREG(info.st_mode)) return failed(Failure::readError, Cause::notRegular);
+  if (::fcntl(fd, F_SETFL, 0) != 0) return failed(Failure::openRead, Cause::system, errno);
+  score.size = info.st_size;
+  score.modified = modifiedTime(info);
+  return Outcome{};
 }
 
-void closeScore(ScoreFile& score) {
-  if (score.handle >= 0) ::close(fdOf(score.handle));
-  score.handle = -1;
+ByteSource scoreSource(ScoreFile& score) {
+  ByteSource source;
+  source.context = &score;
+  source.read = readScoreBytes;
+  source.seek = seekScore;
+  return source;
 }
 
-Failure checkOutputPath(const std::string& outputPath, const ScoreFile& score) {
-  struct stat existing {};
-  if (::stat(outputPath.c_str(), &existing) != 0) {
-    return errno == ENOENT ? Failure::none : Failure::openWrite;
+Outcome checkScoreUnchanged(const ScoreFile& score) {
+  struct stat info {};
+  if (::fstat(fdOf(score.handle), &info) != 0) {
+    return failed(Failure::readError, Cause::system, errno);
   }
-  struct stat scoreInfo {};
-  if (::fstat(fdOf(score.handle), &scoreInfo) != 0) return Failure::openWrite;
-  if (!S_ISREG(existing.st_mode)) return Failure::openWrite;
-  if (existing.st_dev == scoreInfo.st_dev && existing.st_ino == scoreInfo.st_ino) {
-    return Failure::openWrite;  // the output would be the score itself
+  if (info.st_size != score.size || modifiedTime(info) != score.modified) {
+    return failed(Failure::readError, Cause::changed);
   }
-  // A read-only output is the user's to protect, though the folder allows a rename.
-  int fd = ::open(outputPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Failure::openWrite;
-  ::close(fd);
-  return Failure::none;
+  return Outcome{};
 }
 
-Failure createTemporary(const std::string& outputPath, TemporaryFile& temporary) {
-  std::string stem = folderOf(outputPath) + ".score2wav-" + std::to_string(::getpid()) + "-";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string path = stem + std::to_string(attempt) + ".tmp";
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      temporary.handle = fd;
-      temporary.path = path;
-      rememberTemporary(path);
-      return Failure::none;
+Outcome createOutput(const std::string& outputPath, const ScoreFile& score, OutputFile& output) {
+  output.path = outputPath;
+  Outcome outcome = checkOutputPath(outputPath, score, output);
+  if (!succeeded(outcome)) return outcome;
+  std::string folder = folderOf(outputPath);
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  // A kernel or file system without unnamed files says EISDIR or EOPNOTSUPP.
+  if (fd < 0 && errno != EISDIR && errno != EOPNOTSUPP && errno != EINVAL) {
+    return failed(Failure::openWrite, Cause::system, errno);
+  }
+  if (fd < 0) {
+    outcome = createNamedTemporary(output, fd);
+    if (!succeeded(outcome)) return outcome;
+  }
+  output.handle = fd;
+  if (output.replaces) keepPermissions(fd, output);
+  return Outcome{};
+}
+
+ByteSink outputSink(OutputFile& output) {
+  ByteSink sink;
+  sink.context = &output;
+  sink.write = writeOutputBytes;
+  return sink;
+}
+
+Outcome commitOutput(OutputFile& output) {
+  int fd = fdOf(output.handle);
+  if (output.temporaryPath.empty() && !output.replaces) {
+    // A new output: the unnamed file takes its name in one step.
+    if (linkUnnamed(fd, output.path)) {
+      output.handle = -1;
+      if (::close(fd) == 0) return Outcome{};
+      int error = errno;
+      ::unlink(output.path.c_str());
+      return failed(Failure::writeError, Cause::system, error);
     }
-    if (errno != EEXIST) break;
+    if (errno != EEXIST) return failed(Failure::writeError, Cause::system, errno);
+    output.replaces = true;  // another run made it meanwhile
   }
-  return Failure::openWrite;
+  if (output.temporaryPath.empty()) {
+    Outcome outcome = nameUnnamed(output, fd);
+    if (!succeeded(outcome)) return outcome;
+  }
+  output.handle = -1;
+  if (::close(fd) != 0) return failed(Failure::writeError, Cause::system, errno);
+  return replaceOutput(output);
 }
 
-bool commitTemporary(TemporaryFile& temporary, const std::string& outputPath) {
-  if (temporary.handle >= 0) return false;  // not finished
-#if defined(RENAME_EXCHANGE)
-  // Swapping the two names replaces the output in one step, as a rename
-  // would, without making the file system flush the new file's data first
-  // (ext4 does that for a rename over an existing file), which would take
-  // longer than writing it. The old output, now at the temporary path, goes.
-  if (::renameat2(AT_FDCWD, temporary.path.c_str(), AT_FDCWD, outputPath.c_str(),
-                  RENAME_EXCHANGE) == 0) {
-    ::unlink(temporary.path.c_str());
-    temporaryPending = 0;
-    temporary.path.clear();
-    return true;
-  }
-#endif
-  if (::rename(temporary.path.c_str(), outputPath.c_str()) != 0) return false;
-  temporaryPending = 0;
-  temporary.path.clear();
-  return true;
+TextSink standardOutputSink() {
+  TextSink sink;
+  sink.context = reinterpret_cast<void*>(std::intptr_t{1});
+  sink.write = writeToDescriptor;
+  return sink;
 }
 
-void discardTemporary(TemporaryFile& temporary) {
-  if (temporary.handle >= 0) ::close(fdOf(temporary.handle));
-  temporary.handle = -1;
-  temporaryPending = 0;
-  if (!temporary.path.empty()) ::unlink(temporary.path.c_str());
-  temporary.path.clear();
+TextSink standardErrorSink() {
+  TextSink sink;
+  sink.context = reinterpret_cast<void*>(std::intptr_t{2});
+  sink.write = writeToDescriptor;
+  return sink;
+}
+
+bool inputIsTerminal() { return ::isatty(0) == 1; }
+
+void waitForLine() {
+  const int longestLine = 127;  // characters; the rest of a longer line stays unread
+  for (int count = 0; count < longestLine; ++count) {
+    char c = 0;
+    ssize_t got = ::read(0, &c, 1);
+    if (got < 0 && errno == EINTR) {
+      --count;
+      continue;
+    }
+    if (got <= 0 || c == '\n') return;
+  }
 }

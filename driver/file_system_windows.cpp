@@ -1,11 +1,14 @@
 // The file-system layer on Windows: wide-character paths (converted from and
-// to UTF-8), the score shared with readers only, the output without sharing.
+// to UTF-8), the score shared with readers only, the output written to a
+// randomly named temporary file that the system deletes when its handle
+// closes, whatever ends the process, until it is complete.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <fcntl.h>
-#include <io.h>
+#define NOGDI        // wingdi.h declares a function named Chord
+#define _CRT_RAND_S  // rand_s: random numbers from the system
 #include <stdio.h>
+#include <stdlib.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -21,15 +24,16 @@ constexpr DWORD largestTransfer = 1u << 30;  // bytes one ReadFile or WriteFile 
 constexpr int sharingRetries = 40;
 constexpr DWORD sharingRetryPause = 25;  // milliseconds
 
-// Returns the UTF-16 form of a UTF-8 path, for the wide-character calls.
-std::wstring widen(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  int length =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+// Returns the UTF-16 form of UTF-8 text (an invalid byte becomes U+FFFD).
+std::wstring widen(const char* utf8, std::size_t size) {
+  if (size == 0) return std::wstring();
+  int length = MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(size), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
+  MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(size), &wide[0], length);
   return wide;
 }
+
+std::wstring widen(const std::string& utf8) { return widen(utf8.data(), utf8.size()); }
 
 // Returns the wide path to hand to the file calls: a long one is made
 // absolute and given the "\\?\" prefix, which lifts the 260-character limit.
@@ -106,14 +110,67 @@ std::string folderOf(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
-}  // namespace
+// The last error as an outcome's code (never 0: that means success).
+int lastError() {
+  DWORD error = GetLastError();
+  return error == 0 ? -1 : static_cast<int>(error);
+}
 
-// Reads up to capacity bytes of the score; the count, 0 at its end, -1 on error.
+// Returns a name for a temporary file beside path that no one can guess.
+std::string temporaryName(const std::string& path) {
+  unsigned int high = 0;
+  unsigned int low = 0;
+  if (rand_s(&high) != 0 || rand_s(&low) != 0) {
+    high = GetCurrentProcessId();
+    low = GetTickCount() ^ static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(&path));
+  }
+  char name[40];
+  std::snprintf(name, sizeof name, ".score2wav-%08x%08x.tmp", high, low);
+  return folderOf(path) + name;
+}
+
+// The size and last write time of an open file, for telling a change.
+bool fileStamp(HANDLE file, std::int64_t& size, std::int64_t& modified) {
+  LARGE_INTEGER bytes;
+  FILETIME written;
+  if (!GetFileSizeEx(file, &bytes) || !GetFileTime(file, nullptr, nullptr, &written)) return false;
+  size = bytes.QuadPart;
+  modified = static_cast<std::int64_t>((static_cast<std::uint64_t>(written.dwHighDateTime) << 32) |
+                                       written.dwLowDateTime);
+  return true;
+}
+
+// Fails unless outputPath may be replaced.
+Outcome checkOutputPath(const std::wstring& wide, const ScoreFile& score, OutputFile& output) {
+  DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND
+               ? Outcome{}
+               : failed(Failure::openWrite, Cause::system, static_cast<int>(error));
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    return failed(Failure::openWrite, Cause::system, ERROR_ACCESS_DENIED);
+  }
+  if (isSameFile(wide, handleOf(score.handle))) {
+    return failed(Failure::openWrite, Cause::scoreIsOutput);
+  }
+  // Opening it for writing without sharing fails for a file another program
+  // holds, and for a read-only one.
+  HANDLE file = openExclusively(wide);
+  if (file == INVALID_HANDLE_VALUE) return failed(Failure::openWrite, Cause::system, lastError());
+  CloseHandle(file);
+  output.replaces = true;
+  return Outcome{};
+}
+
+// Reads up to capacity bytes of the score; the count, 0 at its end, minus
+// the error code on an error.
 std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity) {
   HANDLE file = handleOf(static_cast<ScoreFile*>(context)->handle);
   DWORD got = 0;
   DWORD want = static_cast<DWORD>(std::min<std::size_t>(capacity, largestTransfer));
-  if (!ReadFile(file, buffer, want, &got, nullptr)) return -1;
+  if (!ReadFile(file, buffer, want, &got, nullptr)) return -static_cast<std::int64_t>(lastError());
   return got;
 }
 
@@ -125,110 +182,169 @@ bool seekScore(void* context, std::int64_t offset) {
                           FILE_BEGIN) != 0;
 }
 
-// Writes all count bytes to the temporary file; false on any error.
-bool writeTemporaryBytes(void* context, const unsigned char* bytes, std::size_t count) {
-  HANDLE file = handleOf(static_cast<TemporaryFile*>(context)->handle);
+// Writes all count bytes to the output's file; 0 or the error code.
+int writeOutputBytes(void* context, const unsigned char* bytes, std::size_t count) {
+  HANDLE file = handleOf(static_cast<OutputFile*>(context)->handle);
   while (count > 0) {
     DWORD written = 0;
     DWORD part = static_cast<DWORD>(std::min<std::size_t>(count, largestTransfer));
-    if (!WriteFile(file, bytes, part, &written, nullptr) || written == 0) return false;
+    if (!WriteFile(file, bytes, part, &written, nullptr)) return lastError();
+    if (written == 0) return ERROR_DISK_FULL;
     bytes += written;
     count -= written;
   }
-  return true;
+  return 0;
 }
 
-// Keeps the finished temporary file and closes it; false if either fails.
-bool closeTemporaryFile(void* context) {
-  auto& temporary = *static_cast<TemporaryFile*>(context);
-  HANDLE file = handleOf(temporary.handle);
-  temporary.handle = -1;
-  bool kept = setDeleteOnClose(file, false);
-  bool closed = CloseHandle(file) != 0;
-  return kept && closed;
+// Writes console text to a standard handle: UTF-16 for a console, whatever
+// its code page, the bytes themselves for a pipe or a file. What cannot be
+// written is dropped.
+void writeStandardText(void* context, const char* bytes, std::size_t count) {
+  HANDLE handle = GetStdHandle(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(context)));
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || count == 0) return;
+  DWORD mode = 0;
+  if (GetConsoleMode(handle, &mode)) {
+    std::wstring wide = widen(bytes, count);
+    DWORD written = 0;
+    for (std::size_t done = 0; done < wide.size(); done += written) {
+      DWORD part = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
+      if (!WriteConsoleW(handle, wide.data() + done, part, &written, nullptr) || written == 0)
+        return;
+    }
+    return;
+  }
+  while (count > 0) {
+    DWORD written = 0;
+    DWORD part = static_cast<DWORD>(std::min<std::size_t>(count, largestTransfer));
+    if (!WriteFile(handle, bytes, part, &written, nullptr) || written == 0) return;
+    bytes += written;
+    count -= written;
+  }
 }
 
-void prepareProcess() {
-  // The C library buffers a console fully; each echo line should show at once.
-  if (_isatty(_fileno(stdout))) setvbuf(stdout, nullptr, _IONBF, 0);
+TextSink standardSink(DWORD which) {
+  TextSink sink;
+  sink.context = reinterpret_cast<void*>(static_cast<std::uintptr_t>(which));
+  sink.write = writeStandardText;
+  return sink;
 }
+
+}  // namespace
+
+ScoreFile::~ScoreFile() {
+  if (handle != -1) CloseHandle(handleOf(handle));
+}
+
+OutputFile::~OutputFile() {
+  if (handle != -1) CloseHandle(handleOf(handle));  // deleted on close while unfinished
+  if (!temporaryPath.empty()) DeleteFileW(systemPath(temporaryPath).c_str());
+}
+
+// The system deletes an unfinished output by itself; signals need nothing.
+void prepareProcess() {}
+
+void removeTemporaryNow() {}
 
 std::vector<std::string> programArguments(int, char**) {
   return splitCommandLine(narrow(GetCommandLineW()));
 }
 
-Failure openScore(const std::string& path, ScoreFile& score) {
-  // A folder fails here: opening one needs FILE_FLAG_BACKUP_SEMANTICS.
+bool pathExists(const std::string& path) {
+  return GetFileAttributesW(systemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+Outcome openScore(const std::string& path, ScoreFile& score) {
+  // A folder fails here: opening one needs FILE_FLAG_BACKUP_SEMANTICS. No
+  // write sharing: nobody may change the score while it is converted.
   HANDLE file =
       CreateFileW(systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Failure::openRead;
-  if (GetFileType(file) != FILE_TYPE_DISK) {
-    CloseHandle(file);
-    return Failure::readError;  // a pipe or device cannot be read twice
-  }
+  if (file == INVALID_HANDLE_VALUE) return failed(Failure::openRead, Cause::system, lastError());
   score.handle = reinterpret_cast<std::intptr_t>(file);
-  return Failure::none;
-}
-
-void closeScore(ScoreFile& score) {
-  if (score.handle != -1) CloseHandle(handleOf(score.handle));
-  score.handle = -1;
-}
-
-Failure checkOutputPath(const std::string& outputPath, const ScoreFile& score) {
-  std::wstring wide = systemPath(outputPath);
-  DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? Failure::none : Failure::openWrite;
+  if (GetFileType(file) != FILE_TYPE_DISK) return failed(Failure::readError, Cause::notRegular);
+  if (!fileStamp(file, score.size, score.modified)) {
+    return failed(Failure::openRead, Cause::system, lastError());
   }
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Failure::openWrite;
-  if (isSameFile(wide, handleOf(score.handle))) return Failure::openWrite;
-  // Opening it for writing without sharing fails for a file another program
-  // holds, and for a read-only one.
-  HANDLE file = openExclusively(wide);
-  if (file == INVALID_HANDLE_VALUE) return Failure::openWrite;
-  CloseHandle(file);
-  return Failure::none;
+  return Outcome{};
 }
 
-Failure createTemporary(const std::string& outputPath, TemporaryFile& temporary) {
-  std::string stem =
-      folderOf(outputPath) + ".score2wav-" + std::to_string(GetCurrentProcessId()) + "-";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string path = stem + std::to_string(attempt) + ".tmp";
+ByteSource scoreSource(ScoreFile& score) {
+  ByteSource source;
+  source.context = &score;
+  source.read = readScoreBytes;
+  source.seek = seekScore;
+  return source;
+}
+
+Outcome checkScoreUnchanged(const ScoreFile& score) {
+  std::int64_t size = 0;
+  std::int64_t modified = 0;
+  if (!fileStamp(handleOf(score.handle), size, modified)) {
+    return failed(Failure::readError, Cause::system, lastError());
+  }
+  if (size != score.size || modified != score.modified) {
+    return failed(Failure::readError, Cause::changed);
+  }
+  return Outcome{};
+}
+
+Outcome createOutput(const std::string& outputPath, const ScoreFile& score, OutputFile& output) {
+  output.path = outputPath;
+  Outcome outcome = checkOutputPath(systemPath(outputPath), score, output);
+  if (!succeeded(outcome)) return outcome;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::string path = temporaryName(outputPath);
     HANDLE file = CreateFileW(systemPath(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       setDeleteOnClose(file, true);
-      temporary.handle = reinterpret_cast<std::intptr_t>(file);
-      temporary.path = path;
-      return Failure::none;
+      output.handle = reinterpret_cast<std::intptr_t>(file);
+      output.temporaryPath = path;
+      return Outcome{};
     }
     if (GetLastError() != ERROR_FILE_EXISTS) break;
   }
-  return Failure::openWrite;
+  return failed(Failure::openWrite, Cause::system, lastError());
 }
 
-bool commitTemporary(TemporaryFile& temporary, const std::string& outputPath) {
-  if (temporary.handle != -1) return false;  // not finished
-  std::wstring from = systemPath(temporary.path);
-  std::wstring to = systemPath(outputPath);
+ByteSink outputSink(OutputFile& output) {
+  ByteSink sink;
+  sink.context = &output;
+  sink.write = writeOutputBytes;
+  return sink;
+}
+
+Outcome commitOutput(OutputFile& output) {
+  HANDLE file = handleOf(output.handle);
+  output.handle = -1;
+  bool kept = setDeleteOnClose(file, false);
+  int keepError = kept ? 0 : lastError();
+  if (!CloseHandle(file)) return failed(Failure::writeError, Cause::system, lastError());
+  if (!kept) return failed(Failure::writeError, Cause::system, keepError);
+  std::wstring from = systemPath(output.temporaryPath);
+  std::wstring to = systemPath(output.path);
   for (int attempt = 0; !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
        ++attempt) {
     DWORD error = GetLastError();
     bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
-    if (!held || attempt == sharingRetries) return false;
+    if (!held || attempt == sharingRetries) {
+      return failed(Failure::writeError, Cause::system, static_cast<int>(error));
+    }
     Sleep(sharingRetryPause);
   }
-  temporary.path.clear();
-  return true;
+  output.temporaryPath.clear();
+  return Outcome{};
 }
 
-void discardTemporary(TemporaryFile& temporary) {
-  if (temporary.handle != -1) CloseHandle(handleOf(temporary.handle));  // deleted on close
-  temporary.handle = -1;
-  if (!temporary.path.empty()) DeleteFileW(systemPath(temporary.path).c_str());
-  temporary.path.clear();
+TextSink standardOutputSink() { return standardSink(STD_OUTPUT_HANDLE); }
+TextSink standardErrorSink() { return standardSink(STD_ERROR_HANDLE); }
+
+bool inputIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+void waitForLine() {
+  char line[128];  // one line of at most 127 characters; the rest stays unread
+  static_cast<void>(std::fgets(line, sizeof line, stdin));
 }

@@ -1,34 +1,73 @@
 // score2wav: turns the score file named on the command line (or dropped on
 // the program) into a WAV file beside it.
-#include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
-#include "driver/conversion.h"
+#include "driver/file_conversion.h"
 #include "driver/file_system.h"
 #include "driver/messages.h"
-#include "sound/period_table.h"
+#include "driver/output_path.h"
 
 namespace {
+
+TextOutput standardOutput;
+TextOutput standardError;
+const std::string* scoreBeingConverted = nullptr;
 
 // Waits for the user to press Enter, so that a console window opened by a
 // drag-and-drop stays readable; returns at once when input has ended.
 void waitForEnter() {
-  std::fflush(stdout);
-  char line[128];  // one line of at most 127 characters; the rest stays unread
-  static_cast<void>(std::fgets(line, sizeof line, stdin));
+  if (inputIsTerminal()) {
+    putText(standardError, "Press Enter to close.");
+    endLine(standardError);
+  }
+  flushText(standardOutput);
+  waitForLine();
 }
+
+// The last resort when an allocation outside the run's own checks fails:
+// the usual message, cleanup and closing wait, then the end of the process.
+[[noreturn]] void endForWantOfMemory() {
+  removeTemporaryNow();
+  flushText(standardOutput);
+  flushText(standardError);
+  Console console{&standardOutput, &standardError};
+  std::string none;
+  const std::string& score = scoreBeingConverted != nullptr ? *scoreBeingConverted : none;
+  reportOutcome(console, failed(Failure::outOfMemory), score, score);
+  waitForEnter();
+  std::_Exit(1);
+}
+
+// True for the arguments that ask for help or the version.
+bool asksForHelp(const std::string& argument) { return argument == "--help" || argument == "-h"; }
+bool asksForVersion(const std::string& argument) { return argument == "--version"; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  buildPeriodTable();
   prepareProcess();
-  Console console;
+  standardOutput.sink = standardOutputSink();
+  standardError.sink = standardErrorSink();
+  std::set_new_handler(endForWantOfMemory);
+  Console console{&standardOutput, &standardError};
   std::vector<std::string> arguments = programArguments(argc, argv);
-  Failure failure =
-      arguments.size() == 2 ? convertScoreFile(arguments[1], console) : Failure::usage;
-  if (failure != Failure::none) std::printf("%s\n", messageText(failure));
+  if (arguments.size() == 2 && !pathExists(arguments[1]) &&
+      (asksForHelp(arguments[1]) || asksForVersion(arguments[1]))) {
+    if (asksForHelp(arguments[1])) printHelp(standardOutput);
+    if (asksForVersion(arguments[1])) printVersion(standardOutput);
+    return 0;
+  }
+  Outcome outcome = failed(Failure::usage);
+  if (arguments.size() == 2) {
+    scoreBeingConverted = &arguments[1];
+    outcome = convertScoreFile(arguments[1], console);
+    reportOutcome(console, outcome, arguments[1], makeOutputName(arguments[1]));
+  } else {
+    reportOutcome(console, outcome, std::string(), std::string());
+  }
   waitForEnter();
-  return exitStatus(failure);
+  return exitStatus(outcome.failure);
 }

@@ -1,5 +1,20 @@
 #include "driver/messages.h"
 
+#include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#define NOGDI  // wingdi.h declares a function named Chord
+#include <windows.h>
+#endif
+
+#ifndef SCORE2WAV_VERSION
+#define SCORE2WAV_VERSION "unknown"
+#endif
+
 namespace {
 
 struct MessageRow {
@@ -15,9 +30,130 @@ constexpr MessageRow messageTable[] = {
     {Failure::tooLong, "Score too long."},
     {Failure::readError, "File read error."},
     {Failure::writeError, "File write error."},
+    {Failure::outOfMemory, "Not enough memory."},
 };
 
+constexpr const char* usageLine = "usage: score2wav SCORE   (try \"score2wav --help\")";
+
+constexpr const char* helpText =
+    "usage: score2wav SCORE\n"
+    "\n"
+    "Turns the plain-text score SCORE into a WAV file beside it: the same path\n"
+    "with the extension of its last part replaced by \".wav\" (song.txt gives\n"
+    "song.wav), 8-bit mono PCM at 8000 samples per second. Each chord is echoed\n"
+    "as it is converted; at the end the program waits for Enter, so that a\n"
+    "console window opened by a drag-and-drop stays readable.\n"
+    "\n"
+    "The score:\n"
+    "  the first line starts with the length of every chord in seconds (0.3)\n"
+    "  then come chords, each ended by a bar |; blanks and line breaks are ignored\n"
+    "  a chord is a run of notes that sound together: 2m1d1m |\n"
+    "  a note is an octave 0-3, a letter d r m f s l t, and an optional b or #\n"
+    "  1d sounds at 220 Hz, 2d at 440 Hz; text that is no note is skipped\n"
+    "\n"
+    "  -h, --help   show this help and exit (when no file has that name)\n"
+    "  --version    show the version and exit\n"
+    "\n"
+#ifdef _WIN32
+    "The manual is README.md, beside score2wav.exe.\n";
+#else
+    "The manual: man score2wav\n";
+#endif
+
+// Writes bytes with those that would disturb a console line escaped: quotes
+// and backslashes get a backslash, control bytes become \xNN.
+void putEscaped(TextOutput& out, const unsigned char* bytes, std::size_t length) {
+  static const char hex[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < length; ++i) {
+    unsigned char c = bytes[i];
+    if (c == '"' || c == '\\') {
+      putChar(out, '\\');
+      putChar(out, static_cast<char>(c));
+    } else if (c < 0x20 || c == 0x7F) {
+      putText(out, "\\x");
+      putChar(out, hex[c >> 4]);
+      putChar(out, hex[c & 0xF]);
+    } else {
+      putChar(out, static_cast<char>(c));
+    }
+  }
+}
+
+void putQuoted(TextOutput& out, const std::string& text) {
+  putChar(out, '"');
+  putEscaped(out, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  putChar(out, '"');
+}
+
+// Begins a warning line: "NAME:LINE:COL: warning: ".
+void beginWarning(TextOutput& err, const std::string& scoreName, const TextPosition& at) {
+  putText(err, scoreName);
+  putChar(err, ':');
+  putNumber(err, at.line);
+  putChar(err, ':');
+  putNumber(err, at.column);
+  putText(err, ": warning: ");
+}
+
+// The reason line for a failure the system explains: "cannot VERB "PATH": TEXT".
+void putSystemReason(TextOutput& err, const char* verb, const std::string& path, int code) {
+  putText(err, "score2wav: cannot ");
+  putText(err, verb);
+  putChar(err, ' ');
+  putQuoted(err, path);
+  putText(err, ": ");
+  putText(err, systemErrorText(code));
+}
+
+// The reason for a failure whose cause is not the system's.
+void putCauseReason(TextOutput& err, const Outcome& outcome, const std::string& scorePath,
+                    const std::string& outputPath) {
+  putText(err, "score2wav: ");
+  switch (outcome.cause) {
+    case Cause::scoreIsOutput:
+      putText(err, "cannot write ");
+      putQuoted(err, outputPath);
+      putText(err, ": it is the score itself");
+      break;
+    case Cause::notRegular:
+      putText(err, "cannot read ");
+      putQuoted(err, scorePath);
+      putText(err, ": not a regular file (a score is read twice)");
+      break;
+    case Cause::changed:
+      putQuoted(err, scorePath);
+      putText(err, " changed while it was read");
+      break;
+    case Cause::notFinite:
+      putQuoted(err, scorePath);
+      putText(err, ": the chord length is not a finite number");
+      break;
+    case Cause::tooLarge: {
+      char size[48];
+      std::snprintf(size, sizeof size, outcome.wavBytes < 1e12 ? "%.1f GB" : "%.3g GB",
+                    outcome.wavBytes / 1e9);
+      putQuoted(err, scorePath);
+      putText(err, ": the WAV would hold ");
+      putText(err, size);
+      putText(err, "; the format's limit is 2 GiB");
+      break;
+    }
+    default:
+      putQuoted(err, scorePath);
+      putText(err, ": not enough memory to convert it");
+      break;
+  }
+}
+
 }  // namespace
+
+Outcome failed(Failure failure, Cause cause, int systemError) {
+  Outcome outcome;
+  outcome.failure = failure;
+  outcome.cause = cause;
+  outcome.systemError = systemError;
+  return outcome;
+}
 
 const char* messageText(Failure failure) {
   for (const MessageRow& row : messageTable) {
@@ -27,3 +163,103 @@ const char* messageText(Failure failure) {
 }
 
 int exitStatus(Failure failure) { return failure == Failure::none ? 0 : 1; }
+
+void reportOutcome(const Console& console, const Outcome& outcome, const std::string& scorePath,
+                   const std::string& outputPath) {
+  if (outcome.failure == Failure::none) return;
+  putText(*console.out, messageText(outcome.failure));
+  endLine(*console.out);
+  TextOutput& err = *console.err;
+  if (outcome.failure == Failure::usage) {
+    putText(err, usageLine);
+  } else if (outcome.cause == Cause::system) {
+    bool output = outcome.failure == Failure::openWrite || outcome.failure == Failure::writeError;
+    const char* verb = outcome.failure == Failure::openRead ? "open" : output ? "write" : "read";
+    putSystemReason(err, verb, output ? outputPath : scorePath, outcome.systemError);
+  } else {
+    putCauseReason(err, outcome, scorePath, outputPath);
+  }
+  endLine(err);
+}
+
+void warnSkipped(const Console& console, const std::string& scoreName, const SkippedRun& run,
+                 const unsigned char* quote, std::size_t quoteLength) {
+  TextOutput& err = *console.err;
+  std::int64_t length = run.end - run.start;
+  bool cut = length > static_cast<std::int64_t>(quoteLimit);
+  beginWarning(err, scoreName, run.position);
+  putText(err, "skipped \"");
+  putEscaped(err, quote, quoteLength < quoteLimit ? quoteLength : quoteLimit);
+  putText(err, cut ? "...\" (" : "\"");
+  if (cut) {
+    putNumber(err, length);
+    putText(err, " characters)");
+  }
+  endLine(err);
+}
+
+void warnHidden(const Console& console, const std::string& scoreName, std::int64_t hidden) {
+  if (hidden == 0) return;
+  TextOutput& err = *console.err;
+  putText(err, scoreName);
+  putText(err, ": warning: ");
+  putNumber(err, hidden);
+  putText(err, hidden == 1 ? " more run of skipped text was not shown"
+                           : " more runs of skipped text were not shown");
+  endLine(err);
+}
+
+void warnAboutHeader(const Console& console, const std::string& scoreName, double noteDuration,
+                     std::int64_t chordCount, const char* header, std::size_t headerLength) {
+  bool silentChords = noteDuration == 0.0 && chordCount > 0;
+  if (!silentChords && !(noteDuration < 0.0)) return;
+  TextOutput& err = *console.err;
+  if (headerLength > 0 && header[headerLength - 1] == '\n') --headerLength;
+  beginWarning(err, scoreName, TextPosition{});
+  putText(err,
+          silentChords ? "the chord length reads as 0 seconds" : "the chord length is negative");
+  putText(err, " (the first line begins \"");
+  putEscaped(err, reinterpret_cast<const unsigned char*>(header),
+             headerLength < quoteLimit ? headerLength : quoteLimit);
+  putText(err, headerLength > quoteLimit ? "...\")" : "\")");
+  putText(err, ", so the WAV will hold no sound");
+  endLine(err);
+}
+
+void printHelp(TextOutput& out) {
+  putText(out, helpText);
+  flushText(out);
+}
+
+void printVersion(TextOutput& out) {
+  putText(out, "score2wav " SCORE2WAV_VERSION);
+  endLine(out);
+}
+
+#ifdef _WIN32
+std::string systemErrorText(int code) {
+  wchar_t* text = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r' ||
+                        text[length - 1] == L'.' || text[length - 1] == L' ')) {
+    --length;  // the system's text ends in ".\r\n"; the line supplies its own end
+  }
+  std::string utf8;
+  if (length > 0) {
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr,
+                                    nullptr);
+    utf8.resize(static_cast<std::size_t>(bytes));
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &utf8[0], bytes, nullptr,
+                        nullptr);
+  }
+  if (text != nullptr) LocalFree(text);
+  return utf8.empty() ? "error " + std::to_string(code) : utf8;
+}
+#else
+std::string systemErrorText(int code) {
+  if (code <= 0) return "unknown error";
+  return std::strerror(code);
+}
+#endif

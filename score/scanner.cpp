@@ -2,71 +2,82 @@
 
 #include <algorithm>
 
+#include "score/chord_parser.h"
 #include "score/duration.h"
-#include "score/score_format.h"
 
 namespace {
 
+// Bytes of the chord stream that change nothing the pre-scan counts while no
+// character waits to begin a note: all but octave characters, note letters
+// (either case) and the bar. A lone CR is skipped text, a CR LF a blank:
+// inert either way.
+struct InertTable {
+  bool inert[256];
+  constexpr InertTable() : inert() {
+    for (int c = 0; c < 256; ++c) {
+      unsigned char folded = scoreFormat::foldCase(static_cast<unsigned char>(c));
+      bool octave = c >= '0' && c < '0' + scoreFormat::octaveCount;
+      bool letter = scoreFormat::semitoneOffsetOf(folded) >= 0;
+      inert[c] = !octave && !letter && folded != scoreFormat::bar;
+    }
+  }
+};
+constexpr InertTable inertBytes;
+
+// Moves the reader over inert bytes in its buffer (positions are not kept:
+// the pre-scan has no use for them, and the second pass restores its own).
+void skipInert(ScoreReader& reader) {
+  const unsigned char* at = reader.buffer + reader.next;
+  const unsigned char* end = reader.buffer + reader.length;
+  while (at != end && inertBytes.inert[*at]) ++at;
+  reader.next = static_cast<std::size_t>(at - reader.buffer);
+}
+
 // Reads the header line, at most headerLineLimit characters through its LF,
-// and returns its leading number.
-double readHeaderLine(ScoreReader& reader) {
-  char line[scoreFormat::headerLineLimit];
-  std::size_t length = 0;
-  while (length < scoreFormat::headerLineLimit) {
+// into stats and returns its leading number.
+double readHeaderLine(ScoreReader& reader, ScoreStats& stats) {
+  stats.headerLength = 0;
+  while (stats.headerLength < scoreFormat::headerLineLimit) {
     int c = nextChar(reader);
     if (c < 0) break;
-    line[length++] = static_cast<char>(c);
+    stats.headerText[stats.headerLength++] = static_cast<char>(c);
     if (c == '\n') break;
   }
-  return parseDuration(line, length);
+  return parseDuration(stats.headerText, stats.headerLength);
+}
+
+// Counts the chord the parser has just finished.
+void countChord(ScoreStats& stats, const ChordParser& parser, std::int64_t barEnd) {
+  stats.maxChordNotes = std::max(stats.maxChordNotes, parser.letters);
+  stats.maxKeptNotes = std::max(stats.maxKeptNotes, parser.notesKept);
+  stats.letterTotal += parser.letters;
+  stats.noteTotal += parser.notesKept;
+  ++stats.chordCount;
+  stats.lastBarEnd = barEnd;
 }
 
 }  // namespace
 
 bool scanScore(ScoreReader& reader, ScoreStats& stats) {
   stats = ScoreStats{};
-  stats.noteDuration = readHeaderLine(reader);
+  stats.noteDuration = readHeaderLine(reader, stats);
   stats.chordStream = markReader(reader);
-  std::int64_t notes = 0;
-  for (int c = nextChar(reader); c >= 0; c = nextChar(reader)) {
-    unsigned char folded = scoreFormat::foldCase(static_cast<unsigned char>(c));
-    if (scoreFormat::isNoteLetter(folded)) {
-      ++notes;
-    } else if (folded == scoreFormat::bar) {
-      stats.maxChordNotes = std::max(stats.maxChordNotes, notes);
-      ++stats.chordCount;
-      notes = 0;
-    }
-  }
-  return !reader.failed;
-}
-
-bool readChordText(ScoreReader& reader, ChordText& chord) {
-  chord.text.clear();
-  chord.stretches.clear();
-  TextPosition expected;  // where the next character continues the last stretch
+  stats.lastBarEnd = stats.chordStream.offset;
+  ChordParser parser;  // counts notes; keeps none
+  startChord(parser);
   for (;;) {
-    TextPosition at = reader.position;
+    if (parser.waitingCount == 0) skipInert(reader);
     int c = nextChar(reader);
-    if (c < 0) return false;
+    if (c < 0) break;
     unsigned char folded = scoreFormat::foldCase(static_cast<unsigned char>(c));
     if (scoreFormat::isBlank(folded)) continue;
-    if (folded == scoreFormat::bar) return true;
-    if (chord.text.empty() || at.line != expected.line || at.column != expected.column) {
-      chord.stretches.push_back(TextStretch{chord.text.size(), at});
+    if (folded == scoreFormat::bar) {
+      finishChord(parser);
+      countChord(stats, parser, readerOffset(reader));
+      startChord(parser);
+      continue;
     }
-    chord.text.push_back(static_cast<char>(folded));
-    expected = TextPosition{at.line, at.column + 1};
+    parseChordChar(parser, folded, 0, 1, 0);
   }
-}
-
-TextPosition positionOf(const ChordText& chord, std::size_t textIndex) {
-  auto after = std::upper_bound(
-      chord.stretches.begin(), chord.stretches.end(), textIndex,
-      [](std::size_t index, const TextStretch& stretch) { return index < stretch.textIndex; });
-  if (after == chord.stretches.begin()) return TextPosition{};
-  const TextStretch& stretch = *(after - 1);
-  return TextPosition{
-      stretch.position.line,
-      stretch.position.column + static_cast<std::int64_t>(textIndex - stretch.textIndex)};
+  return !reader.failed;
 }

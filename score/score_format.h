@@ -13,15 +13,15 @@ constexpr int octaveCount = 4;  // octave characters '0'..'3'
 constexpr int pitchCount = 48;  // pitch indexes 0..47
 
 // Folds only A..Z to lower case; every other byte is kept, whatever the locale.
-inline unsigned char foldCase(unsigned char c) {
+constexpr unsigned char foldCase(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
 // True for the bytes the chord stream skips: tab, LF and space.
-inline bool isBlank(unsigned char c) { return c == '\t' || c == '\n' || c == ' '; }
+constexpr bool isBlank(unsigned char c) { return c == '\t' || c == '\n' || c == ' '; }
 
 // Semitone offset of a (folded) degree letter, or -1 if it is not one.
-inline int semitoneOffset(unsigned char letter) {
+constexpr int semitoneOffsetOf(unsigned char letter) {
   switch (letter) {
     case 'd': return 0;
     case 'r': return 2;
@@ -34,6 +34,19 @@ inline int semitoneOffset(unsigned char letter) {
   }
 }
 
-inline bool isNoteLetter(unsigned char c) { return semitoneOffset(c) >= 0; }
+// The same for every byte, as a table: both passes ask it of every character.
+struct SemitoneTable {
+  signed char offset[256];
+  constexpr SemitoneTable() : offset() {
+    for (int c = 0; c < 256; ++c) {
+      offset[c] = static_cast<signed char>(semitoneOffsetOf(static_cast<unsigned char>(c)));
+    }
+  }
+};
+inline constexpr SemitoneTable semitoneTable;
+
+inline int semitoneOffset(unsigned char letter) { return semitoneTable.offset[letter]; }
+
+inline bool isNoteLetter(unsigned char c) { return semitoneTable.offset[c] >= 0; }
 
 }  // namespace scoreFormat

@@ -7,7 +7,9 @@ void startReader(ScoreReader& reader, ByteSource source) {
   reader.bufferStart = 0;
   reader.ended = false;
   reader.failed = false;
-  reader.position = TextPosition{};
+  reader.error = 0;
+  reader.line = 1;
+  reader.lineStart = 0;
 }
 
 bool refillReader(ScoreReader& reader) {
@@ -19,6 +21,7 @@ bool refillReader(ScoreReader& reader) {
   reader.length = 0;
   if (count < 0) {
     reader.failed = true;
+    reader.error = count == -1 ? 0 : static_cast<int>(-count);
     return false;
   }
   if (count == 0) {
@@ -31,8 +34,9 @@ bool refillReader(ScoreReader& reader) {
 
 ReaderMark markReader(const ScoreReader& reader) {
   ReaderMark mark;
-  mark.offset = reader.bufferStart + static_cast<std::int64_t>(reader.next);
-  mark.position = reader.position;
+  mark.offset = readerOffset(reader);
+  mark.line = reader.line;
+  mark.lineStart = reader.lineStart;
   return mark;
 }
 
@@ -45,6 +49,24 @@ bool returnToMark(ScoreReader& reader, const ReaderMark& mark) {
   reader.length = 0;
   reader.bufferStart = mark.offset;
   reader.ended = false;
-  reader.position = mark.position;
+  reader.line = mark.line;
+  reader.lineStart = mark.lineStart;
   return true;
+}
+
+std::int64_t readBytesAt(ScoreReader& reader, std::int64_t offset, unsigned char* bytes,
+                         std::size_t count) {
+  // The source stands just after the bytes the buffer holds.
+  std::int64_t resume = reader.bufferStart + static_cast<std::int64_t>(reader.length);
+  if (reader.source.seek == nullptr || !reader.source.seek(reader.source.context, offset)) {
+    return -1;
+  }
+  std::size_t got = 0;
+  while (got < count) {
+    std::int64_t part = reader.source.read(reader.source.context, bytes + got, count - got);
+    if (part <= 0) break;
+    got += static_cast<std::size_t>(part);
+  }
+  if (!reader.source.seek(reader.source.context, resume)) return -1;
+  return static_cast<std::int64_t>(got);
 }

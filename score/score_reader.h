@@ -5,10 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
-// Where the score's bytes come from: a file, or memory in the tests.
+// Where the score's bytes come from: a file, or memory.
 struct ByteSource {
   void* context = nullptr;
-  // Returns the number of bytes read, 0 at the end, or -1 on a read error.
+  // Returns the number of bytes read, 0 at the end, or minus the system's
+  // error code (-1 when there is none) on a read error.
   std::int64_t (*read)(void* context, unsigned char* buffer, std::size_t capacity) = nullptr;
   // Moves to an absolute byte offset; false if the source cannot.
   bool (*seek)(void* context, std::int64_t offset) = nullptr;
@@ -23,8 +24,9 @@ struct TextPosition {
 
 // The reader's state at a character boundary, enough to come back to it.
 struct ReaderMark {
-  std::int64_t offset = 0;  // bytes of the file before the next character
-  TextPosition position;    // place of the next character
+  std::int64_t offset = 0;     // bytes of the file before the next character
+  std::int64_t line = 1;       // line of the next character
+  std::int64_t lineStart = 0;  // file offset of that line's first byte
 };
 
 struct ScoreReader {
@@ -36,7 +38,12 @@ struct ScoreReader {
   std::int64_t bufferStart = 0;  // file offset of buffer[0]
   bool ended = false;            // the source reported its end
   bool failed = false;           // the source reported a read error
-  TextPosition position;         // place of the next character
+  int error = 0;                 // the system's code for that error, 0 if unknown
+  // The line of the next character and the file offset where that line
+  // starts: a character's column is its offset from there, plus one, since
+  // a CR LF pair (the one character of two bytes) can only end a line.
+  std::int64_t line = 1;
+  std::int64_t lineStart = 0;
 };
 
 // Prepares a reader at the start of the source.
@@ -61,12 +68,20 @@ inline int nextChar(ScoreReader& reader) {
     }
   }
   if (c == '\n') {
-    ++reader.position.line;
-    reader.position.column = 1;
-  } else {
-    ++reader.position.column;
+    ++reader.line;
+    reader.lineStart = reader.bufferStart + static_cast<std::int64_t>(reader.next);
   }
   return c;
+}
+
+// Returns the file offset of the next character.
+inline std::int64_t readerOffset(const ScoreReader& reader) {
+  return reader.bufferStart + static_cast<std::int64_t>(reader.next);
+}
+
+// Returns the place of the next character.
+inline TextPosition readerPosition(const ScoreReader& reader) {
+  return TextPosition{reader.line, readerOffset(reader) - reader.lineStart + 1};
 }
 
 // Returns where the next character will be read from.
@@ -75,3 +90,9 @@ ReaderMark markReader(const ScoreReader& reader);
 // Moves the reader back to a mark taken earlier; false if the source cannot
 // be repositioned (a pipe) or fails.
 bool returnToMark(ScoreReader& reader, const ReaderMark& mark);
+
+// Reads up to count raw bytes (no folding) from the file offset into bytes,
+// then puts the source back where the reader left it, so that reading goes on
+// undisturbed. Returns the bytes read, or -1 if the source failed.
+std::int64_t readBytesAt(ScoreReader& reader, std::int64_t offset, unsigned char* bytes,
+                         std::size_t count);

@@ -2,18 +2,32 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
-void startOutput(OutputBuffer& output, ByteSink sink, std::size_t blockSize) {
+namespace {
+
+// Records the first failure of the sink.
+void fail(OutputBuffer& output, int error) {
+  output.failed = true;
+  output.error = error;
+}
+
+}  // namespace
+
+bool startOutput(OutputBuffer& output, ByteSink sink, std::size_t blockSize) {
   output.sink = sink;
-  output.bytes.assign(blockSize, 0);
+  output.bytes.reset(new (std::nothrow) unsigned char[blockSize]);
+  output.capacity = output.bytes ? blockSize : 0;
   output.used = 0;
   output.failed = false;
+  output.error = 0;
+  return output.bytes != nullptr;
 }
 
 unsigned char* outputSpace(OutputBuffer& output, std::size_t& room) {
-  if (output.used == output.bytes.size()) flushOutput(output);
-  room = output.failed ? 0 : output.bytes.size() - output.used;
-  return output.bytes.data() + output.used;
+  if (output.used == output.capacity) flushOutput(output);
+  room = output.failed ? 0 : output.capacity - output.used;
+  return output.bytes.get() + output.used;
 }
 
 bool writeOutput(OutputBuffer& output, const unsigned char* bytes, std::size_t count) {
@@ -31,9 +45,9 @@ bool writeOutput(OutputBuffer& output, const unsigned char* bytes, std::size_t c
 }
 
 bool flushOutput(OutputBuffer& output) {
-  if (!output.failed && output.used > 0 &&
-      !output.sink.write(output.sink.context, output.bytes.data(), output.used)) {
-    output.failed = true;
+  if (!output.failed && output.used > 0) {
+    int error = output.sink.write(output.sink.context, output.bytes.get(), output.used);
+    if (error != 0) fail(output, error);
   }
   output.used = 0;
   return !output.failed;
@@ -41,8 +55,9 @@ bool flushOutput(OutputBuffer& output) {
 
 bool finishOutput(OutputBuffer& output) {
   if (!flushOutput(output)) return false;
-  if (output.sink.finish != nullptr && !output.sink.finish(output.sink.context)) {
-    output.failed = true;
+  if (output.sink.finish != nullptr) {
+    int error = output.sink.finish(output.sink.context);
+    if (error != 0) fail(output, error);
   }
   return !output.failed;
 }

@@ -3,27 +3,38 @@
 #pragma once
 
 #include <cstddef>
-#include <vector>
+#include <cstdint>
+#include <memory>
 
-// Where the output's bytes go: a file, or memory in the tests.
+// Where the output's bytes go: a file, or memory.
 struct ByteSink {
   void* context = nullptr;
-  // Writes all count bytes; false if any could not be written.
-  bool (*write)(void* context, const unsigned char* bytes, std::size_t count) = nullptr;
+  // Writes all count bytes; returns 0, or the system's error code (-1 when
+  // there is none) if any could not be written.
+  int (*write)(void* context, const unsigned char* bytes, std::size_t count) = nullptr;
   // Completes the output once everything is written (a file is closed);
-  // false if that fails. May be null.
-  bool (*finish)(void* context) = nullptr;
+  // returns 0 or an error code as write does. May be null.
+  int (*finish)(void* context) = nullptr;
+  // Told the output's whole size before the first byte, so that memory can
+  // be taken at once; returns 0 or an error code as write does. May be null.
+  int (*reserve)(void* context, std::int64_t totalBytes) = nullptr;
 };
+
+// A sink's code for a failure for want of memory, apart from the system's codes.
+constexpr int outOfMemoryError = -2;
 
 struct OutputBuffer {
   ByteSink sink;
-  std::vector<unsigned char> bytes;  // capacity of one block
-  std::size_t used = 0;              // bytes waiting in the block
-  bool failed = false;               // a write failed; nothing more is written
+  std::unique_ptr<unsigned char[]> bytes;  // one block
+  std::size_t capacity = 0;                // bytes in a block
+  std::size_t used = 0;                    // bytes waiting in the block
+  bool failed = false;                     // a write failed; nothing more is written
+  int error = 0;                           // the sink's code for that failure
 };
 
-// Prepares an empty buffer of blockSize bytes in front of sink.
-void startOutput(OutputBuffer& output, ByteSink sink, std::size_t blockSize);
+// Prepares an empty buffer of blockSize bytes in front of sink; false if
+// there is no memory for it.
+bool startOutput(OutputBuffer& output, ByteSink sink, std::size_t blockSize);
 
 // Returns free space at the end of the block, writing the block out first
 // when it is full; room receives its size (0 after a failed write).

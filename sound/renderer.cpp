@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "sound/period_table.h"
 
@@ -15,6 +16,7 @@ constexpr double exactRemainderLimit = 1024.0;
 constexpr std::size_t tableBudget = 4u << 20;  // bytes of time and ramp tables
 constexpr std::size_t cacheBudget = 3u << 20;  // bytes of cached chord samples
 constexpr std::size_t cacheableChordBytes = 256u << 10;
+constexpr std::int64_t cacheableNotes = 64;  // longer chords rarely repeat; their key would be long
 constexpr std::size_t seenSlots = 1u << 16;  // fingerprints of chords met
 constexpr unsigned char silence = 128;
 constexpr std::int64_t endlessChord = std::numeric_limits<std::int64_t>::max();
@@ -91,12 +93,11 @@ void sumManyNotes(const double* const* rowOf, const std::int16_t* notes, std::in
 void sumNotes(const double* const* rowOf, const Chord& chord, double gain, std::size_t count,
               double* sums, unsigned char* out) {
   if (chord.noteCount > fewNotes) {
-    sumManyNotes(rowOf, chord.notes.data(), chord.noteCount, gain, count, sums, out);
+    sumManyNotes(rowOf, chord.notes, chord.noteCount, gain, count, sums, out);
     return;
   }
   const double* rows[fewNotes];
-  for (std::int64_t i = 0; i < chord.noteCount; ++i)
-    rows[i] = rowOf[chord.notes[static_cast<std::size_t>(i)]];
+  for (std::int64_t i = 0; i < chord.noteCount; ++i) rows[i] = rowOf[chord.notes[i]];
   sumFewNotes(rows, chord.noteCount, gain, count, out);
 }
 
@@ -120,24 +121,31 @@ PitchSet pitchesOf(const Chord& chord) {
   bool seen[scoreFormat::pitchCount] = {};
   PitchSet set;
   for (std::int64_t i = 0; i < chord.noteCount; ++i) {
-    int pitch = chord.notes[static_cast<std::size_t>(i)];
+    int pitch = chord.notes[i];
     if (!seen[pitch]) set.pitches[set.count++] = pitch;
     seen[pitch] = true;
   }
   return set;
 }
 
+// Returns a new array of count doubles, or null if memory is short.
+std::unique_ptr<double[]> newDoubles(std::size_t count) {
+  return std::unique_ptr<double[]>(new (std::nothrow) double[count]);
+}
+
 // Builds the missing ramp rows of the chord's pitches within the table
-// budget; returns true if every pitch of the chord has its row.
+// budget (and the memory there is); returns true if every pitch of the chord
+// has its row.
 bool ensureRows(Renderer& renderer, const PitchSet& set) {
-  if (renderer.times.empty()) return false;
-  std::size_t rowBytes = renderer.times.size() * sizeof(double);
+  if (!renderer.times) return false;
+  std::size_t rowBytes = renderer.timeCount * sizeof(double);
   for (int i = 0; i < set.count; ++i) {
-    std::vector<double>& row = renderer.rows[set.pitches[i]];
-    if (!row.empty()) continue;
+    std::unique_ptr<double[]>& row = renderer.rows[set.pitches[i]];
+    if (row) continue;
     if (renderer.tableBytes + rowBytes > tableBudget) return false;
-    row.resize(renderer.times.size());
-    rampValues(set.pitches[i], renderer.times.data(), row.size(), row.data());
+    row = newDoubles(renderer.timeCount);
+    if (!row) return false;
+    rampValues(set.pitches[i], renderer.times.get(), renderer.timeCount, row.get());
     renderer.tableBytes += rowBytes;
   }
   return true;
@@ -153,31 +161,38 @@ struct ChordPass {
   double t = 0.0;           // chord time of the next sample
 };
 
-// Renders the pass's next count samples into out.
-void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
-  if (renderer.sums.empty()) renderer.sums.assign(Renderer::blockSamples, 0.0);
-  if (!pass.fromTables && renderer.blockRows.empty()) {
-    renderer.blockTimes.assign(Renderer::blockSamples, 0.0);
-    renderer.blockRows.assign(Renderer::blockSamples * scoreFormat::pitchCount, 0.0);
+// Takes the scratch space a chord needs, once per score; false if memory is short.
+bool ensureScratch(Renderer& renderer, bool fromTables) {
+  if (!renderer.sums) renderer.sums = newDoubles(Renderer::blockSamples);
+  if (!fromTables && !renderer.blockRows) {
+    renderer.blockTimes = newDoubles(Renderer::blockSamples);
+    renderer.blockRows = newDoubles(Renderer::blockSamples * scoreFormat::pitchCount);
   }
+  bool ready = renderer.sums && (fromTables || (renderer.blockTimes && renderer.blockRows));
+  renderer.outOfMemory = !ready;
+  return ready;
+}
+
+// Renders the pass's next count samples into out (the scratch is ready).
+void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
   const double* rowOf[scoreFormat::pitchCount] = {};
   while (count > 0) {
     std::size_t part = std::min(count, Renderer::blockSamples);
     if (!pass.fromTables) {
-      pass.t = fillTimes(pass.t, renderer.settings.sampleStep, part, renderer.blockTimes.data());
+      pass.t = fillTimes(pass.t, renderer.settings.sampleStep, part, renderer.blockTimes.get());
     }
     for (int i = 0; i < pass.pitches.count; ++i) {
       int pitch = pass.pitches.pitches[i];
       if (pass.fromTables) {
-        rowOf[pitch] = renderer.rows[pitch].data() + pass.done;
+        rowOf[pitch] = renderer.rows[pitch].get() + pass.done;
       } else {
         double* row =
-            renderer.blockRows.data() + static_cast<std::size_t>(pitch) * Renderer::blockSamples;
-        rampValues(pitch, renderer.blockTimes.data(), part, row);
+            renderer.blockRows.get() + static_cast<std::size_t>(pitch) * Renderer::blockSamples;
+        rampValues(pitch, renderer.blockTimes.get(), part, row);
         rowOf[pitch] = row;
       }
     }
-    sumNotes(rowOf, *pass.chord, pass.gain, part, renderer.sums.data(), out);
+    sumNotes(rowOf, *pass.chord, pass.gain, part, renderer.sums.get(), out);
     pass.done += part;
     out += part;
     count -= part;
@@ -185,10 +200,14 @@ void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned
 }
 
 // Returns true if the chord with this key was met before (or, rarely, one
-// with the same fingerprint slot and value), and remembers it.
+// with the same fingerprint slot and value), and remembers it; false too
+// when there is no memory for the fingerprints.
 bool metBefore(Renderer& renderer, const std::string& key) {
   std::size_t fingerprint = std::hash<std::string>{}(key) | 1u;  // 0 marks an empty slot
-  if (renderer.seen.empty()) renderer.seen.assign(seenSlots, 0);
+  if (!renderer.seen) {
+    renderer.seen.reset(new (std::nothrow) std::size_t[seenSlots]());
+    if (!renderer.seen) return false;
+  }
   std::size_t& slot = renderer.seen[fingerprint % seenSlots];
   bool met = slot == fingerprint;
   slot = fingerprint;
@@ -213,6 +232,7 @@ bool writeSilence(OutputBuffer& output, std::int64_t count) {
 // Renders the whole chord straight into the output's blocks.
 bool streamChord(Renderer& renderer, ChordPass& pass, OutputBuffer& output) {
   std::size_t total = static_cast<std::size_t>(renderer.chordSamples);
+  if (!ensureScratch(renderer, pass.fromTables)) return false;
   while (pass.done < total) {
     std::size_t room = 0;
     unsigned char* space = outputSpace(output, room);
@@ -301,47 +321,55 @@ void rampValues(int pitch, const double* times, std::size_t count, double* ramps
 void startRenderer(Renderer& renderer, const RenderSettings& settings) {
   renderer.settings = settings;
   renderer.chordSamples = samplesPerChord(settings.noteDuration, settings.sampleStep);
-  for (std::vector<double>& row : renderer.rows) row.clear();
+  for (std::unique_ptr<double[]>& row : renderer.rows) row.reset();
   renderer.cache.clear();
   renderer.cacheBytes = 0;
-  renderer.seen.clear();
-  renderer.times.clear();
+  renderer.seen.reset();
+  renderer.times.reset();
+  renderer.timeCount = 0;
   renderer.tableBytes = 0;
-  // Tables pay off only if the times leave room for several rows.
+  renderer.outOfMemory = false;
+  // Tables pay off only if the times leave room for several rows; without
+  // the memory for them, chords are rendered block by block.
   std::int64_t tabledSamples = static_cast<std::int64_t>(tableBudget / 4 / sizeof(double));
   if (renderer.chordSamples > 0 && renderer.chordSamples <= tabledSamples) {
-    std::size_t timeBytes = static_cast<std::size_t>(renderer.chordSamples) * sizeof(double);
-    renderer.times.resize(static_cast<std::size_t>(renderer.chordSamples));
-    fillTimes(0.0, settings.sampleStep, renderer.times.size(), renderer.times.data());
-    renderer.tableBytes = timeBytes;
+    renderer.timeCount = static_cast<std::size_t>(renderer.chordSamples);
+    renderer.times = newDoubles(renderer.timeCount);
+    if (renderer.times) {
+      fillTimes(0.0, settings.sampleStep, renderer.timeCount, renderer.times.get());
+      renderer.tableBytes = renderer.timeCount * sizeof(double);
+    }
   }
   // Scratch space, taken when a chord first needs it.
-  renderer.blockTimes.clear();
-  renderer.blockRows.clear();
-  renderer.sums.clear();
+  renderer.blockTimes.reset();
+  renderer.blockRows.reset();
+  renderer.sums.reset();
 }
 
 bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord) {
   std::int64_t total = renderer.chordSamples;
   if (chord.noteCount == 0) return writeSilence(output, total);
   if (total == 0) return !output.failed;
-  std::string key(reinterpret_cast<const char*>(chord.notes.data()),
+  ChordPass pass;
+  pass.chord = &chord;
+  pass.pitches = pitchesOf(chord);
+  pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
+  std::size_t bytes = static_cast<std::size_t>(total);
+  if (chord.noteCount > cacheableNotes || bytes > cacheableChordBytes) {
+    pass.fromTables = ensureRows(renderer, pass.pitches);
+    return streamChord(renderer, pass, output);
+  }
+  std::string key(reinterpret_cast<const char*>(chord.notes),
                   static_cast<std::size_t>(chord.noteCount) * sizeof(std::int16_t));
   auto cached = renderer.cache.find(key);
   if (cached != renderer.cache.end()) {
     return writeOutput(output, cached->second.data(), cached->second.size());
   }
-
-  ChordPass pass;
-  pass.chord = &chord;
-  pass.pitches = pitchesOf(chord);
-  pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
   pass.fromTables = ensureRows(renderer, pass.pitches);
-  std::size_t bytes = static_cast<std::size_t>(total);
-  if (!metBefore(renderer, key) || bytes > cacheableChordBytes ||
-      renderer.cacheBytes + bytes + key.size() > cacheBudget) {
+  if (!metBefore(renderer, key) || renderer.cacheBytes + bytes + key.size() > cacheBudget) {
     return streamChord(renderer, pass, output);
   }
+  if (!ensureScratch(renderer, pass.fromTables)) return false;
   std::vector<unsigned char> samples(bytes);
   renderNext(renderer, pass, bytes, samples.data());
   renderer.cacheBytes += bytes + key.size();

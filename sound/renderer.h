@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -57,23 +58,27 @@ struct Renderer {
   // Whole-chord tables, when they fit their budget: the chord time of every
   // sample, and the ramp values of each pitch at those times (built when a
   // chord first needs them).
-  std::vector<double> times;
-  std::vector<double> rows[scoreFormat::pitchCount];
+  std::unique_ptr<double[]> times;
+  std::size_t timeCount = 0;  // entries of times and of each row
+  std::unique_ptr<double[]> rows[scoreFormat::pitchCount];
   std::size_t tableBytes = 0;
   // Samples of chords met more than once, by note sequence; a chord is kept
   // when it comes the second time, so a score of all different chords
   // spends nothing on the cache. seen holds fingerprints of chords met.
   std::unordered_map<std::string, std::vector<unsigned char>> cache;
   std::size_t cacheBytes = 0;
-  std::vector<std::size_t> seen;
+  std::unique_ptr<std::size_t[]> seen;  // seenSlots entries
   // Scratch for one block of samples.
-  std::vector<double> blockTimes;
-  std::vector<double> blockRows;  // pitchCount rows of blockSamples
-  std::vector<double> sums;
+  std::unique_ptr<double[]> blockTimes;
+  std::unique_ptr<double[]> blockRows;  // pitchCount rows of blockSamples
+  std::unique_ptr<double[]> sums;
+  bool outOfMemory = false;  // a chord failed for want of scratch space
 };
 
 // Prepares a renderer for the chords of one score.
 void startRenderer(Renderer& renderer, const RenderSettings& settings);
 
-// Appends the chord's samples to output; false if a write failed.
+// Appends the chord's samples to output; false if a write failed, or if
+// there was no memory for the chord's scratch space (then outOfMemory).
+// Tables and cache are only taken where memory allows.
 bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord);

@@ -5,23 +5,42 @@
 #include <string>
 #include <vector>
 
+#include "memory_streams.h"
+
 namespace {
 
 struct Parsed {
   std::vector<int> notes;
   std::vector<std::string> skipped;
+  bool overflow = false;
 };
 
-// Parses text with a notes array of capacity entries.
+void collectRun(void* context, const SkippedRun& run) {
+  static_cast<std::vector<SkippedRun>*>(context)->push_back(run);
+}
+
+// Parses text one character at a time, as the second pass hands it over,
+// with a notes array of capacity entries.
 Parsed parse(const std::string& text, std::size_t capacity = 16) {
-  Chord chord;
-  chord.notes.assign(capacity, -99);
+  std::vector<std::int16_t> notes(capacity, -99);
+  Chord chord = chordOf(notes);
   std::vector<SkippedRun> runs;
-  parseChord(text.data(), text.size(), chord, runs);
+  ChordParser parser;
+  parser.chord = &chord;
+  parser.runs = SkippedRunSink{&runs, collectRun};
+  startChord(parser);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    parseChordChar(parser, static_cast<unsigned char>(text[i]), static_cast<std::int64_t>(i), 1, 0);
+  }
+  finishChord(parser);
   Parsed result;
-  for (std::int64_t i = 0; i < chord.noteCount; ++i)
-    result.notes.push_back(chord.notes[static_cast<std::size_t>(i)]);
-  for (const SkippedRun& run : runs) result.skipped.push_back(text.substr(run.start, run.length));
+  for (std::int64_t i = 0; i < chord.noteCount; ++i) result.notes.push_back(chord.notes[i]);
+  for (const SkippedRun& run : runs) {
+    result.skipped.push_back(text.substr(static_cast<std::size_t>(run.start),
+                                         static_cast<std::size_t>(run.end - run.start)));
+    EXPECT_EQ(run.position.column, run.start + 1);
+  }
+  result.overflow = parser.overflow;
   return result;
 }
 
@@ -68,11 +87,28 @@ TEST(ChordParser, PitchesOutsideTheTableAreSkipped) {
 }
 
 TEST(ChordParser, NeverWritesPastTheNotesArray) {
-  // A score whose largest chord has 2 letters gives an array of 2.
+  // The array is sized by the pre-scan; a chord with more notes can only
+  // come from a score that changed meanwhile, and says so.
   Parsed p = parse("1d1m", 2);
   EXPECT_EQ(p.notes, (Notes{12, 16}));
+  EXPECT_FALSE(p.overflow);
+  Parsed more = parse("1d1m1s", 2);
+  EXPECT_EQ(more.notes, (Notes{12, 16}));
+  EXPECT_TRUE(more.overflow);
   Parsed none = parse("1d", 0);
   EXPECT_TRUE(none.notes.empty());
+  EXPECT_TRUE(none.overflow);
+}
+
+TEST(ChordParser, AWaitingOctaveOrLetterIsDecidedByTheNextCharacter) {
+  Parsed p = parse("12d");  // "1" is no note; "2d" is
+  EXPECT_EQ(p.notes, (Notes{24}));
+  EXPECT_EQ(p.skipped, (Texts{"1"}));
+  p = parse("1d#2d");  // a sharp after the letter belongs to the note
+  EXPECT_EQ(p.notes, (Notes{13, 24}));
+  p = parse("1d1");  // a lone octave at the end
+  EXPECT_EQ(p.notes, (Notes{12}));
+  EXPECT_EQ(p.skipped, (Texts{"1"}));
 }
 
 TEST(ChordParser, NoteIndexIsOctaveTimesTwelvePlusOffset) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -9,150 +10,228 @@
 #include <vector>
 
 #include "memory_streams.h"
-#include "sound/period_table.h"
+#include "sound/renderer.h"
 
 namespace {
 
-// Reads back everything written to a temporary stdio file.
-std::string contents(std::FILE* file) {
-  std::fflush(file);
-  std::rewind(file);
-  std::string text;
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
-    text.push_back(static_cast<char>(c));
-  return text;
+using Bytes = std::vector<unsigned char>;
+
+// Converts a score held in memory as the page and the fuzzer do.
+struct Converted {
+  Bytes wav;
+  std::string out;
+  std::string err;
+  Outcome outcome;
+};
+
+Converted convert(const std::string& score, const std::string& name = "song.txt") {
+  MemoryConversion result;
+  convertMemory(reinterpret_cast<const unsigned char*>(score.data()), score.size(), name, result);
+  return Converted{Bytes(result.wav.bytes, result.wav.bytes + result.wav.size), result.out,
+                   result.err, result.outcome};
 }
 
-// Converts a score held in memory, capturing the console.
-struct MemoryRun {
+// Converts through a source and sink with faults on demand, capturing the console.
+struct FaultyRun {
   MemorySource source;
   MemorySink sink;
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  Failure failure = Failure::none;
+  std::string out;
+  std::string err;
+  Outcome outcome;
 
-  explicit MemoryRun(const std::string& score) {
-    buildPeriodTable();
+  explicit FaultyRun(const std::string& score) {
     source.bytes = score;
     source.chunk = 4;
   }
-  MemoryRun& convert() {
-    failure = convertStreams(memorySource(source), memorySink(sink), "song.txt", Console{out, err});
+  FaultyRun& convert() {
+    auto outText = std::make_unique<TextOutput>();
+    auto errText = std::make_unique<TextOutput>();
+    outText->sink = stringSink(out);
+    errText->sink = stringSink(err);
+    outcome = convertStreams(memorySource(source), memorySink(sink), "song.txt",
+                             Console{outText.get(), errText.get()});
+    flushText(*outText);
+    flushText(*errText);
     return *this;
-  }
-  ~MemoryRun() {
-    std::fclose(out);
-    std::fclose(err);
   }
 };
 
-Failure declare(double duration, std::int64_t chords, std::int32_t* dataSize = nullptr) {
+Outcome declare(double duration, std::int64_t chords, std::int32_t* dataSize = nullptr) {
   ScoreStats stats;
   stats.noteDuration = duration;
   stats.chordCount = chords;
   WaveFormat format;
   format.dataSize = -7;
-  Failure failure = declareDataSize(stats, samplesPerChord(duration, 1.0 / 8000), format);
+  Outcome outcome = declareDataSize(stats, samplesPerChord(duration, 1.0 / 8000), format);
   if (dataSize != nullptr) *dataSize = format.dataSize;
-  return failure;
+  return outcome;
 }
 
 TEST(DeclareDataSize, ProductOfDurationRateAndChords) {
   std::int32_t size = 0;
-  EXPECT_EQ(declare(0.5, 3, &size), Failure::none);
+  EXPECT_TRUE(succeeded(declare(0.5, 3, &size)));
   EXPECT_EQ(size, 12000);
-  EXPECT_EQ(declare(0.001, 2, &size), Failure::none);
+  EXPECT_TRUE(succeeded(declare(0.001, 2, &size)));
   EXPECT_EQ(size, 16);
-  EXPECT_EQ(declare(0.00001, 3, &size), Failure::none);
+  EXPECT_TRUE(succeeded(declare(0.00001, 3, &size)));
   EXPECT_EQ(size, 0);  // truncated toward zero
-  EXPECT_EQ(declare(1e300, 0, &size), Failure::none);
+  EXPECT_TRUE(succeeded(declare(1e300, 0, &size)));
   EXPECT_EQ(size, 0);
+}
+
+TEST(DeclareDataSize, NeverMoreThanTheSamplesWritten) {
+  // Past about 78,869 s a chord, adding 1/8000 again and again falls short
+  // of D * 8000 samples; the header declares what the file holds.
+  std::int32_t size = 0;
+  EXPECT_TRUE(succeeded(declare(100000.0, 1, &size)));
+  EXPECT_EQ(size, 799999991);
+  EXPECT_EQ(size, samplesPerChord(100000.0, 1.0 / 8000));
 }
 
 TEST(DeclareDataSize, NegativeDurationDeclaresNothing) {
   std::int32_t size = 0;
-  EXPECT_EQ(declare(-0.5, 3, &size), Failure::none);
+  EXPECT_TRUE(succeeded(declare(-0.5, 3, &size)));
   EXPECT_EQ(size, 0);
-  EXPECT_EQ(declare(-1e300, 3, &size), Failure::none);
+  EXPECT_TRUE(succeeded(declare(-1e300, 3, &size)));
   EXPECT_EQ(size, 0);
 }
 
 TEST(DeclareDataSize, TooLongForAWaveFile) {
   double infinity = std::numeric_limits<double>::infinity();
-  EXPECT_EQ(declare(infinity, 0), Failure::tooLong);
-  EXPECT_EQ(declare(-infinity, 1), Failure::tooLong);
+  EXPECT_EQ(declare(infinity, 0).cause, Cause::notFinite);
+  EXPECT_EQ(declare(-infinity, 1).failure, Failure::tooLong);
   // Declared length: 2147483611 is the largest whose RIFF length fits.
   std::int32_t size = 0;
-  EXPECT_EQ(declare(268435.0, 1, &size), Failure::none);
+  EXPECT_TRUE(succeeded(declare(268435.0, 1, &size)));
   EXPECT_EQ(size, 2147480000);
-  EXPECT_EQ(declare(268435.5, 1), Failure::tooLong);
+  Outcome over = declare(268435.5, 1);
+  EXPECT_EQ(over.cause, Cause::tooLarge);
+  EXPECT_GT(over.wavBytes, 2147483647.0);
+  EXPECT_LT(over.wavBytes, 2.2e9);
   // The file: 44 bytes and one sample more per chord than declared.
-  EXPECT_EQ(declare(0.5, 536736, &size), Failure::none);  // 44 + 4001 * 536736 fits
+  EXPECT_TRUE(succeeded(declare(0.5, 536736, &size)));  // 44 + 4001 * 536736 fits
   EXPECT_EQ(size, 2146944000);
-  EXPECT_EQ(declare(0.5, 536737, &size), Failure::tooLong);  // declares 2146948000, but
-                                                             // 44 + 4001 * 536737 does not fit
+  EXPECT_EQ(declare(0.5, 536737).failure, Failure::tooLong);  // declares 2146948000, but
+                                                              // 44 + 4001 * 536737 does not fit
 }
 
-TEST(ConvertStreams, HeaderEchoesSamplesAndWarnings) {
-  MemoryRun run("0.001\r\n2d2m|2M |\n1x2d|");
-  run.convert();
-  EXPECT_EQ(run.failure, Failure::none);
-  EXPECT_EQ(contents(run.out), "2d2m\n2m\n1x2d\n");
-  EXPECT_EQ(contents(run.err), "song.txt:3:1: warning: skipped \"1x\"\n");
-  ASSERT_EQ(run.sink.bytes.size(), 44u + 24u);
-  EXPECT_EQ(run.sink.bytes[40], 24);  // declared: 0.001 s * 8000 * 3 chords
-  std::vector<unsigned char> expected = {8,  22, 37, 52, 67,  82,  97,  112,
-                                         68, 76, 84, 92, 101, 109, 117, 126};
-  EXPECT_EQ(std::vector<unsigned char>(run.sink.bytes.begin() + 44, run.sink.bytes.begin() + 60),
-            expected);
-  EXPECT_TRUE(run.sink.finished);
+TEST(ConvertMemory, HeaderEchoesSamplesAndWarnings) {
+  Converted c = convert("0.001\r\n2d2m|2M |\n1x2d|");
+  EXPECT_TRUE(succeeded(c.outcome));
+  EXPECT_EQ(c.out, "2d2m\n2m\n1x2d\n");
+  EXPECT_EQ(c.err, "song.txt:3:1: warning: skipped \"1x\"\n");
+  ASSERT_EQ(c.wav.size(), 44u + 24u);
+  EXPECT_EQ(c.wav[40], 24);  // declared: 0.001 s * 8000 * 3 chords
+  Bytes expected = {8, 22, 37, 52, 67, 82, 97, 112, 68, 76, 84, 92, 101, 109, 117, 126};
+  EXPECT_EQ(Bytes(c.wav.begin() + 44, c.wav.begin() + 60), expected);
 }
 
-TEST(ConvertStreams, WarningEscapesControlBytesAndQuotes) {
-  MemoryRun run(std::string("1\n1d\"\x01\\|", 9));
-  run.convert();
-  EXPECT_EQ(contents(run.err), "song.txt:2:3: warning: skipped \"\\\"\\x01\\\\\"\n");
+TEST(ConvertMemory, WarningsQuoteTheFilesOwnText) {
+  // Blanks, case, a CR LF and control bytes as the file has them.
+  Converted c = convert(std::string("1\n1d\"\x01\\|We sing |1X\r\n  Y2d|", 27));
+  EXPECT_EQ(c.err,
+            "song.txt:2:3: warning: skipped \"\\\"\\x01\\\\\"\n"
+            "song.txt:2:7: warning: skipped \"We sing\"\n"
+            "song.txt:2:16: warning: skipped \"1X\\x0D\\x0A  Y\"\n");
+  EXPECT_EQ(c.out, "1d\"\x01\\\nwesing\n1xy2d\n");
+}
+
+TEST(ConvertMemory, LongRunsAreCutAndManyRunsCounted) {
+  Converted c = convert("1\n|" + std::string(1000000, 'x') + "|");
+  EXPECT_EQ(c.err, "song.txt:2:2: warning: skipped \"" + std::string(60, 'x') +
+                       "...\" (1000000 characters)\n");
+  std::string many = "0.001\n";
+  for (int i = 0; i < 150; ++i) many += "x1d|";
+  Converted d = convert(many);
+  EXPECT_EQ(d.out.size(), 150u * 4u);
+  EXPECT_EQ(d.err.find("song.txt:2:1: warning: skipped \"x\"\n"), 0u);
+  std::size_t lines = 0;
+  for (char ch : d.err) lines += ch == '\n';
+  EXPECT_EQ(lines, 101u);
+  EXPECT_NE(d.err.find("song.txt:2:397: warning: skipped \"x\"\n"
+                       "song.txt: warning: 50 more runs of skipped text were not shown\n"),
+            std::string::npos);
+}
+
+TEST(ConvertMemory, WarnsAboutAChordLengthOfZeroOrBelow) {
+  Converted noNumber = convert("Tempo 0.3\n1d|");
+  EXPECT_EQ(noNumber.err,
+            "song.txt:1:1: warning: the chord length reads as 0 seconds (the first line begins "
+            "\"Tempo 0.3\"), so the WAV will hold no sound\n");
+  EXPECT_EQ(noNumber.out, "1d\n");
+  EXPECT_EQ(noNumber.wav.size(), 44u);
+  Converted negative = convert("-0.5\n1d|");
+  EXPECT_EQ(negative.err,
+            "song.txt:1:1: warning: the chord length is negative (the first line begins "
+            "\"-0.5\"), so the WAV will hold no sound\n");
+  EXPECT_TRUE(convert("Tempo 0.3\n1d").err.empty());  // no chord follows: nothing to lose
+}
+
+TEST(ConvertMemory, FailuresPrintTheirMessageAndReason) {
+  Converted c = convert("1e400\n1d|", "big.txt");
+  EXPECT_EQ(c.outcome.failure, Failure::tooLong);
+  EXPECT_TRUE(c.wav.empty());
+  EXPECT_EQ(c.out, "Score too long.\n");
+  EXPECT_EQ(c.err, "score2wav: \"big.txt\": the chord length is not a finite number\n");
+  Converted d = convert("300000\n1d|", "big.txt");
+  EXPECT_EQ(d.err,
+            "score2wav: \"big.txt\": the WAV would hold 2.4 GB; the format's limit is 2 GiB\n");
 }
 
 TEST(ConvertStreams, ReadErrorInEitherPass) {
-  MemoryRun first("0.001\n1d|1m|1s|");
+  FaultyRun first("0.001\n1d|1m|1s|");
   first.source.failAfterReads = 2;
-  EXPECT_EQ(first.convert().failure, Failure::readError);
+  first.convert();
+  EXPECT_EQ(first.outcome.failure, Failure::readError);
+  EXPECT_EQ(first.outcome.systemError, EIO);
   EXPECT_TRUE(first.sink.bytes.empty());  // nothing written before the pre-scan ends
-  EXPECT_EQ(contents(first.out), "");
+  EXPECT_EQ(first.out, "");
 
-  MemoryRun second("0.001\n1d|1m|1s|");
+  FaultyRun second("0.001\n1d|1m|1s|");
   second.source.failAfterSeek = true;
-  EXPECT_EQ(second.convert().failure, Failure::readError);
+  EXPECT_EQ(second.convert().outcome.failure, Failure::readError);
+  EXPECT_FALSE(second.sink.finished);
+}
+
+TEST(ConvertStreams, ScoreEditedBetweenThePasses) {
+  // (Text added after the last bar is not read again; the file's size tells.)
+  const char* edits[] = {
+      "0.001\n1d|1m|",       // a chord fewer
+      "0.001\n1d|1m1s||",    // as many bytes, letters and notes, but a chord of two
+      "0.001\n1d1m|1m|1s|",  // a note more
+      "0.001\n1d|1x|1s|",    // a note fewer
+  };
+  for (const char* edited : edits) {
+    FaultyRun run("0.001\n1d|1m|1s|");
+    run.source.editedBytes = edited;
+    run.convert();
+    EXPECT_EQ(run.outcome.failure, Failure::readError) << edited;
+    EXPECT_EQ(run.outcome.cause, Cause::changed) << edited;
+    EXPECT_FALSE(run.sink.finished) << edited;
+  }
 }
 
 TEST(ConvertStreams, ScoreThatCannotBeReadTwice) {
-  MemoryRun run("0.001\n1d|");
+  FaultyRun run("0.001\n1d|");
   run.source.seekable = false;
-  EXPECT_EQ(run.convert().failure, Failure::readError);
+  EXPECT_EQ(run.convert().outcome.failure, Failure::readError);
   EXPECT_TRUE(run.sink.bytes.empty());
 }
 
 TEST(ConvertStreams, WriteErrorWhileRenderingAtFlushAndAtFinish) {
-  MemoryRun rendering("20\n1d|1m|1s|");  // 480000 bytes: more than one block
+  FaultyRun rendering("20\n1d|1m|1s|");  // 480000 bytes: more than one block
   rendering.sink.failAfterWrites = 0;
-  EXPECT_EQ(rendering.convert().failure, Failure::writeError);
+  EXPECT_EQ(rendering.convert().outcome.failure, Failure::writeError);
+  EXPECT_EQ(rendering.outcome.systemError, ENOSPC);
 
-  MemoryRun flushing("0.001\n1d|");  // all of it in the final flush
+  FaultyRun flushing("0.001\n1d|");  // all of it in the final flush
   flushing.sink.failAfterWrites = 0;
-  EXPECT_EQ(flushing.convert().failure, Failure::writeError);
-  EXPECT_EQ(contents(flushing.out), "1d\n");
+  EXPECT_EQ(flushing.convert().outcome.failure, Failure::writeError);
+  EXPECT_EQ(flushing.out, "1d\n");
 
-  MemoryRun finishing("0.001\n1d|");
+  FaultyRun finishing("0.001\n1d|");
   finishing.sink.failFinish = true;
-  EXPECT_EQ(finishing.convert().failure, Failure::writeError);
-}
-
-TEST(ConvertStreams, TooLongWritesAndEchoesNothing) {
-  MemoryRun run("1e400\n1d|");
-  EXPECT_EQ(run.convert().failure, Failure::tooLong);
-  EXPECT_TRUE(run.sink.bytes.empty());
-  EXPECT_EQ(contents(run.out), "");
+  EXPECT_EQ(finishing.convert().outcome.failure, Failure::writeError);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ std::vector<unsigned char> renderLiterally(const Chord& chord, std::int64_t maxC
   for (double t = 0.0; noteDuration > t; t = t + 1.0 / 8000) {
     double u = 0.0;
     for (std::int64_t i = 0; i < n; ++i) {
-      double p = periodTable[chord.notes[static_cast<std::size_t>(i)]];
+      double p = periodTable[chord.notes[i]];
       u = ((std::fmod(t, p) * 2.0) / p - 1.0) * g + u;
     }
     samples.push_back(static_cast<unsigned char>(static_cast<std::int32_t>(u + 128.0)));

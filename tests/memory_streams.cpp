@@ -1,13 +1,14 @@
 #include "memory_streams.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace {
 
 std::int64_t readMemory(void* context, unsigned char* buffer, std::size_t capacity) {
   auto& memory = *static_cast<MemorySource*>(context);
-  if (memory.failAfterReads == 0 || (memory.failAfterSeek && memory.seeked)) return -1;
+  if (memory.failAfterReads == 0 || (memory.failAfterSeek && memory.seeked)) return -EIO;
   if (memory.failAfterReads > 0) --memory.failAfterReads;
   std::size_t count = std::min({capacity, memory.chunk, memory.bytes.size() - memory.offset});
   std::memcpy(buffer, memory.bytes.data() + memory.offset, count);
@@ -22,21 +23,23 @@ bool seekMemory(void* context, std::int64_t offset) {
   }
   memory.offset = static_cast<std::size_t>(offset);
   memory.seeked = true;
+  if (!memory.editedBytes.empty()) memory.bytes.swap(memory.editedBytes);
+  memory.editedBytes.clear();
   return true;
 }
 
-bool writeMemory(void* context, const unsigned char* bytes, std::size_t count) {
+int writeMemory(void* context, const unsigned char* bytes, std::size_t count) {
   auto& memory = *static_cast<MemorySink*>(context);
-  if (memory.failAfterWrites == 0) return false;
+  if (memory.failAfterWrites == 0) return ENOSPC;
   if (memory.failAfterWrites > 0) --memory.failAfterWrites;
   memory.bytes.insert(memory.bytes.end(), bytes, bytes + count);
-  return true;
+  return 0;
 }
 
-bool finishMemory(void* context) {
+int finishMemory(void* context) {
   auto& memory = *static_cast<MemorySink*>(context);
   memory.finished = true;
-  return !memory.failFinish;
+  return memory.failFinish ? EIO : 0;
 }
 
 }  // namespace
@@ -55,4 +58,12 @@ ByteSink memorySink(MemorySink& memory) {
   sink.write = writeMemory;
   sink.finish = finishMemory;
   return sink;
+}
+
+Chord chordOf(std::vector<std::int16_t>& notes) {
+  Chord chord;
+  chord.notes = notes.data();
+  chord.capacity = static_cast<std::int64_t>(notes.size());
+  chord.noteCount = chord.capacity;
+  return chord;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "score/chord.h"
 #include "score/score_reader.h"
 #include "sound/output_buffer.h"
 
@@ -12,9 +13,10 @@ struct MemorySource {
   std::string bytes;
   std::size_t offset = 0;
   std::size_t chunk = 1 << 20;       // most bytes one read returns
-  std::int64_t failAfterReads = -1;  // reads that succeed before one fails
+  std::int64_t failAfterReads = -1;  // reads that succeed before one fails (with EIO)
   bool seekable = true;
   bool failAfterSeek = false;  // every read of the second pass fails
+  std::string editedBytes;     // if not empty, the bytes from the first seek on
   bool seeked = false;
 };
 
@@ -22,9 +24,12 @@ ByteSource memorySource(MemorySource& memory);
 
 struct MemorySink {
   std::vector<unsigned char> bytes;
-  std::int64_t failAfterWrites = -1;  // writes that succeed before one fails
-  bool failFinish = false;            // completing the output fails
+  std::int64_t failAfterWrites = -1;  // writes that succeed before one fails (ENOSPC)
+  bool failFinish = false;            // completing the output fails (EIO)
   bool finished = false;
 };
 
 ByteSink memorySink(MemorySink& memory);
+
+// A chord whose notes are the given pitch indexes (the vector holds them).
+Chord chordOf(std::vector<std::int16_t>& notes);

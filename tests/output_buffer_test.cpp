@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "memory_streams.h"
 
 namespace {
@@ -9,7 +11,7 @@ namespace {
 TEST(OutputBuffer, WritesInBlocksAndKeepsOrder) {
   MemorySink sink;
   OutputBuffer output;
-  startOutput(output, memorySink(sink), 4);
+  ASSERT_TRUE(startOutput(output, memorySink(sink), 4));
   const unsigned char bytes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   ASSERT_TRUE(writeOutput(output, bytes, 3));
   ASSERT_TRUE(writeOutput(output, bytes + 3, 7));
@@ -18,14 +20,15 @@ TEST(OutputBuffer, WritesInBlocksAndKeepsOrder) {
   EXPECT_EQ(sink.bytes, std::vector<unsigned char>(bytes, bytes + 10));
 }
 
-TEST(OutputBuffer, FailureIsStickyAndReportedAtFlush) {
+TEST(OutputBuffer, FailureIsStickyAndKeepsTheSinksReason) {
   MemorySink sink;
   sink.failAfterWrites = 0;
   OutputBuffer output;
-  startOutput(output, memorySink(sink), 4);
+  ASSERT_TRUE(startOutput(output, memorySink(sink), 4));
   const unsigned char bytes[] = {1, 2};
   EXPECT_TRUE(writeOutput(output, bytes, 2));  // still waiting in the block
   EXPECT_FALSE(flushOutput(output));
+  EXPECT_EQ(output.error, ENOSPC);
   sink.failAfterWrites = -1;
   EXPECT_FALSE(writeOutput(output, bytes, 2));
   EXPECT_FALSE(flushOutput(output));

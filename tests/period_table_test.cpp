@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 // The expected periods, printed by tests/gen_period_constants.py from 300-bit
@@ -22,12 +24,27 @@ constexpr double expectedPeriods[48] = {
 };
 
 TEST(PeriodTable, EveryEntryIsTheCorrectlyRoundedPeriod) {
-  buildPeriodTable();
   for (int k = 0; k < 48; ++k) EXPECT_EQ(periodTable[k], expectedPeriods[k]) << "k = " << k;
 }
 
+TEST(PeriodTable, SplitPeriodsAreExactAndShort) {
+  for (int k = 0; k < 48; ++k) {
+    EXPECT_EQ(periodHigh[k] + periodLow[k], periodTable[k]) << "k = " << k;
+    // The high part has at most 32 significant bits, the low part at most 21.
+    int exponent = 0;
+    EXPECT_EQ(std::ldexp(std::frexp(periodHigh[k], &exponent), 32),
+              std::trunc(std::ldexp(std::frexp(periodHigh[k], &exponent), 32)));
+    if (periodLow[k] != 0.0) {
+      EXPECT_EQ(std::ldexp(std::frexp(periodLow[k], &exponent), 21),
+                std::trunc(std::ldexp(std::frexp(periodLow[k], &exponent), 21)));
+    }
+  }
+}
+
+// The table is a compile-time constant: usable before any code runs.
+static_assert(periodTable[0] == 1.0 / 110.0, "pitch 0 sounds at 110 Hz");
+
 TEST(PeriodTable, TellingRowsSoundAtTheirFrequencies) {
-  buildPeriodTable();
   EXPECT_EQ(periodTable[0], 1.0 / 110.0);
   EXPECT_NEAR(1.0 / periodTable[9], 184.997, 0.0005);
   EXPECT_NEAR(1.0 / periodTable[12], 220.0, 1e-9);

@@ -22,7 +22,6 @@ const double step = 1.0 / 8000;
 std::vector<unsigned char> renderAll(const std::vector<std::vector<std::int16_t>>& chords,
                                      std::int64_t maxChordNotes, double duration,
                                      std::size_t blockSize = 1000) {
-  buildPeriodTable();
   MemorySink sink;
   OutputBuffer output;
   startOutput(output, memorySink(sink), blockSize);
@@ -31,11 +30,8 @@ std::vector<unsigned char> renderAll(const std::vector<std::vector<std::int16_t>
   settings.maxChordNotes = maxChordNotes;
   auto renderer = std::make_unique<Renderer>();
   startRenderer(*renderer, settings);
-  for (const std::vector<std::int16_t>& notes : chords) {
-    Chord chord;
-    chord.notes = notes;
-    chord.noteCount = static_cast<std::int64_t>(notes.size());
-    EXPECT_TRUE(renderChord(*renderer, output, chord));
+  for (std::vector<std::int16_t> notes : chords) {
+    EXPECT_TRUE(renderChord(*renderer, output, chordOf(notes)));
   }
   EXPECT_TRUE(flushOutput(output));
   return sink.bytes;
@@ -49,13 +45,9 @@ std::vector<unsigned char> render(std::vector<std::int16_t> notes, std::int64_t 
 // The literal samples of a sequence of chords, one after another.
 std::vector<unsigned char> renderAllLiterally(const std::vector<std::vector<std::int16_t>>& chords,
                                               std::int64_t maxChordNotes, double duration) {
-  buildPeriodTable();
   std::vector<unsigned char> all;
-  for (const std::vector<std::int16_t>& notes : chords) {
-    Chord chord;
-    chord.notes = notes;
-    chord.noteCount = static_cast<std::int64_t>(notes.size());
-    std::vector<unsigned char> samples = renderLiterally(chord, maxChordNotes, duration);
+  for (std::vector<std::int16_t> notes : chords) {
+    std::vector<unsigned char> samples = renderLiterally(chordOf(notes), maxChordNotes, duration);
     all.insert(all.end(), samples.begin(), samples.end());
   }
   return all;
@@ -140,14 +132,12 @@ TEST(Renderer, BlockSizeDoesNotChangeTheSamples) {
 }
 
 TEST(Renderer, WriteFailureStopsTheChord) {
-  buildPeriodTable();
   MemorySink sink;
   sink.failAfterWrites = 1;
   OutputBuffer output;
   startOutput(output, memorySink(sink), 100);
-  Chord chord;
-  chord.notes = {12};
-  chord.noteCount = 1;
+  std::vector<std::int16_t> notes = {12};
+  Chord chord = chordOf(notes);
   RenderSettings settings;
   settings.noteDuration = 0.5;
   settings.maxChordNotes = 1;
@@ -204,7 +194,6 @@ TEST(Renderer, MatchesTheLiteralFormulaPastTheExactRemainderRange) {
 }
 
 TEST(Remainder, ExactForEveryChordTimeUpTo600Seconds) {
-  buildPeriodTable();
   // 230 million comparisons: the pitches are shared between two threads.
   std::int64_t mismatches[2] = {0, 0};
   auto compare = [&mismatches](int half) {

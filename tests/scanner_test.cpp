@@ -3,20 +3,29 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "memory_streams.h"
+#include "score/chord_parser.h"
 
 namespace {
 
 struct Scanned {
   ScoreStats stats;
-  std::vector<std::string> chords;
-  std::vector<ChordText> texts;
+  std::string echo;              // the second pass's echo lines
+  std::vector<SkippedRun> runs;  // its skipped runs
+  std::int64_t letters = 0;      // its note letters
+  std::int64_t notes = 0;        // and notes kept
 };
 
-// Pre-scans score, returns to the chord stream and reads every chord.
+void collectRun(void* context, const SkippedRun& run) {
+  static_cast<Scanned*>(context)->runs.push_back(run);
+}
+
+// Pre-scans score, returns to the chord stream and parses every chord the
+// pre-scan counted, as the conversion does.
 Scanned scan(const std::string& score, std::size_t chunk = 1 << 20) {
   MemorySource memory;
   memory.bytes = score;
@@ -26,11 +35,20 @@ Scanned scan(const std::string& score, std::size_t chunk = 1 << 20) {
   Scanned result;
   EXPECT_TRUE(scanScore(*reader, result.stats));
   EXPECT_TRUE(returnToMark(*reader, result.stats.chordStream));
-  ChordText text;
-  while (readChordText(*reader, text)) {
-    result.chords.push_back(text.text);
-    result.texts.push_back(text);
+  std::vector<std::int16_t> notes(static_cast<std::size_t>(result.stats.maxKeptNotes));
+  Chord chord = chordOf(notes);
+  ChordParser parser;
+  parser.chord = &chord;
+  parser.runs = SkippedRunSink{&result, collectRun};
+  auto echo = std::make_unique<TextOutput>();
+  echo->sink = stringSink(result.echo);
+  for (std::int64_t i = 0; i < result.stats.chordCount; ++i) {
+    EXPECT_TRUE(parseChord(*reader, parser, *echo));
+    EXPECT_FALSE(parser.overflow);
+    result.letters += parser.letters;
+    result.notes += parser.notesKept;
   }
+  EXPECT_EQ(readerOffset(*reader), result.stats.lastBarEnd);
   EXPECT_FALSE(reader->failed);
   return result;
 }
@@ -40,80 +58,109 @@ TEST(Scanner, ExampleScore) {
   EXPECT_EQ(s.stats.noteDuration, 0.5);
   EXPECT_EQ(s.stats.chordCount, 3);
   EXPECT_EQ(s.stats.maxChordNotes, 3);
-  EXPECT_EQ(s.chords, (std::vector<std::string>{"1d1m1s", "1r1f1l", "2d"}));
+  EXPECT_EQ(s.stats.maxKeptNotes, 3);
+  EXPECT_EQ(s.echo, "1d1m1s\n1r1f1l\n2d\n");
 }
 
 TEST(Scanner, FoldsUpperCaseAndRemovesBlanks) {
   Scanned s = scan("1\r\n1D 1M\t|\r\n|1s|trailing 1d1m1s1l");
-  EXPECT_EQ(s.chords, (std::vector<std::string>{"1d1m", "", "1s"}));
+  EXPECT_EQ(s.echo, "1d1m\n\n1s\n");
   EXPECT_EQ(s.stats.chordCount, 3);
   EXPECT_EQ(s.stats.maxChordNotes, 2);  // letters after the last bar count for nothing
+}
+
+TEST(Scanner, LettersAndKeptNotesAreCountedApart) {
+  // Three letters make the chord as loud as three notes; one note is kept.
+  Scanned s = scan("1\n1ddd|1d1m|");
+  EXPECT_EQ(s.stats.maxChordNotes, 3);
+  EXPECT_EQ(s.stats.maxKeptNotes, 2);
+  EXPECT_EQ(s.stats.letterTotal, 5);
+  EXPECT_EQ(s.stats.noteTotal, 3);
 }
 
 TEST(Scanner, HeaderLettersAreNotChords) {
   Scanned s = scan("0.25 1d1m1s1f|\n1d|");
   EXPECT_EQ(s.stats.noteDuration, 0.25);
-  EXPECT_EQ(s.chords, (std::vector<std::string>{"1d"}));
+  EXPECT_EQ(s.echo, "1d\n");
   EXPECT_EQ(s.stats.maxChordNotes, 1);
+  EXPECT_EQ(std::string(s.stats.headerText, s.stats.headerLength), "0.25 1d1m1s1f|\n");
 }
 
 TEST(Scanner, LongHeaderLineSpillsIntoTheChordStream) {
   std::string header = "2" + std::string(126, ' ');  // exactly 127 characters
   Scanned s = scan(header + "1d|2d|\n3d|");
   EXPECT_EQ(s.stats.noteDuration, 2.0);
-  EXPECT_EQ(s.chords, (std::vector<std::string>{"1d", "2d", "3d"}));
+  EXPECT_EQ(s.echo, "1d\n2d\n3d\n");
   // The LF that ends a 127-character line is chord stream too: a blank.
   Scanned t = scan(header + "\n1d|");
-  EXPECT_EQ(t.chords, (std::vector<std::string>{"1d"}));
+  EXPECT_EQ(t.echo, "1d\n");
 }
 
 TEST(Scanner, CrOnlyLineEndsKeepCrsAsChordText) {
   Scanned s = scan("0.5\r1d|\r2d|\r" + std::string(200, ' ') + "\r3d|", 7);
   EXPECT_EQ(s.stats.noteDuration, 0.5);
   // The first 127 characters are the header line, with its chords.
-  EXPECT_EQ(s.chords, (std::vector<std::string>{"\r3d"}));
+  EXPECT_EQ(s.echo, "\r3d\n");
 }
 
-TEST(Scanner, CrLfStraddlingReadsIsOneBlank) {
-  Scanned s = scan("1\r\n1d\r\n1m|", 1);
-  EXPECT_EQ(s.chords, (std::vector<std::string>{"1d1m"}));
+TEST(Scanner, BlanksAndCrLfInsideANoteButNotALoneCr) {
+  Scanned s = scan("1\r\n1\r\nd 1\td|1\rd|", 1);
+  EXPECT_EQ(s.echo, "1d1d\n1\rd\n");
+  EXPECT_EQ(s.stats.noteTotal, 2);
+  EXPECT_EQ(s.stats.maxKeptNotes, 2);
 }
 
 TEST(Scanner, EmptyAndBarlessScores) {
   Scanned empty = scan("");
   EXPECT_EQ(empty.stats.noteDuration, 0.0);
   EXPECT_EQ(empty.stats.chordCount, 0);
-  EXPECT_TRUE(empty.chords.empty());
+  EXPECT_TRUE(empty.echo.empty());
   Scanned barless = scan("0.5\n1d1m1s");
   EXPECT_EQ(barless.stats.chordCount, 0);
   EXPECT_EQ(barless.stats.maxChordNotes, 0);
-  EXPECT_TRUE(barless.chords.empty());
+  EXPECT_TRUE(barless.echo.empty());
 }
 
-TEST(Scanner, LongChordIsKeptWhole) {
+TEST(Scanner, LongChordStreamsPastWhole) {
   std::string chord;
-  for (int i = 0; i < 5000; ++i) chord += "1d";
-  Scanned s = scan("1\n" + chord + "|");
-  ASSERT_EQ(s.chords.size(), 1u);
-  EXPECT_EQ(s.chords[0], chord);
-  EXPECT_EQ(s.stats.maxChordNotes, 5000);
+  for (int i = 0; i < 50000; ++i) chord += i % 2 ? "1d " : "2m";
+  Scanned s = scan("1\n" + chord + "|", 4096);
+  std::string expected;
+  for (int i = 0; i < 50000; ++i) expected += i % 2 ? "1d" : "2m";
+  EXPECT_EQ(s.echo, expected + "\n");
+  EXPECT_EQ(s.stats.maxKeptNotes, 50000);
 }
 
-TEST(Scanner, PositionsOfChordTextSurviveBlanksAndLineBreaks) {
-  Scanned s = scan("1\n|  1d 1x\r\n\t2y|");
-  ASSERT_EQ(s.texts.size(), 2u);
-  const ChordText& text = s.texts[1];
-  ASSERT_EQ(text.text, "1d1x2y");
-  auto at = [&](std::size_t i) {
-    TextPosition p = positionOf(text, i);
-    return std::to_string(p.line) + ":" + std::to_string(p.column);
-  };
-  EXPECT_EQ(at(0), "2:4");
-  EXPECT_EQ(at(1), "2:5");
-  EXPECT_EQ(at(2), "2:7");
-  EXPECT_EQ(at(3), "2:8");
-  EXPECT_EQ(at(4), "3:2");
-  EXPECT_EQ(at(5), "3:3");
+TEST(Scanner, SkippedRunsKnowWhereTheyStandInTheFile) {
+  std::string score = "1\n|  1d 1x\r\n\t2y| Q|";
+  Scanned s = scan(score);
+  ASSERT_EQ(s.runs.size(), 2u);
+  EXPECT_EQ(s.runs[0].position.line, 2);
+  EXPECT_EQ(s.runs[0].position.column, 7);
+  // From its first skipped character to its last, blanks and CR LF included.
+  EXPECT_EQ(score.substr(static_cast<std::size_t>(s.runs[0].start),
+                         static_cast<std::size_t>(s.runs[0].end - s.runs[0].start)),
+            "1x\r\n\t2y");
+  EXPECT_EQ(s.runs[1].position.line, 3);
+  EXPECT_EQ(s.runs[1].position.column, 6);
+}
+
+TEST(Scanner, PreScanCountsWhatTheSecondPassParses) {
+  // The pre-scan skips bytes that cannot matter while nothing waits; on
+  // random scores it must still count exactly the notes the parser keeps.
+  std::mt19937 random(42);
+  const std::string alphabet = "0123drmfsltDRMFSLTb#|| \t\n\r\r\nxX\x1A";
+  for (int round = 0; round < 300; ++round) {
+    std::string score = "1\n";
+    std::size_t length = random() % 300;
+    for (std::size_t i = 0; i < length; ++i) {
+      score += alphabet[random() % alphabet.size()];
+      if (random() % 16 == 0) score += std::string(random() % 40, '\0');
+    }
+    Scanned s = scan(score, 1 + random() % 64);
+    EXPECT_EQ(s.stats.letterTotal, s.letters) << round;
+    EXPECT_EQ(s.stats.noteTotal, s.notes) << round;
+  }
 }
 
 TEST(Scanner, ReadErrorInPreScanIsReported) {
@@ -125,6 +172,7 @@ TEST(Scanner, ReadErrorInPreScanIsReported) {
   startReader(*reader, memorySource(memory));
   ScoreStats stats;
   EXPECT_FALSE(scanScore(*reader, stats));
+  EXPECT_EQ(reader->error, EIO);
 }
 
 }  // namespace

@@ -45,8 +45,8 @@ TEST(ScoreReader, CountsLinesAndColumnsAfterFolding) {
   ReaderFixture f("ab\r\ncd\re\n");
   readAll(*f.reader);
   // "ab" LF, then "cd" CR "e" LF: line 3 starts after the second LF.
-  EXPECT_EQ(f.reader->position.line, 3);
-  EXPECT_EQ(f.reader->position.column, 1);
+  EXPECT_EQ(readerPosition(*f.reader).line, 3);
+  EXPECT_EQ(readerPosition(*f.reader).column, 1);
 }
 
 TEST(ScoreReader, ReportsReadErrorAsFailureNotEnd) {
@@ -74,7 +74,7 @@ TEST(ScoreReader, ReturnsToMarkAcrossBlocksAndFoldedPairs) {
   EXPECT_EQ(mark.offset, 3);
   std::string first = readAll(*f.reader);
   ASSERT_TRUE(returnToMark(*f.reader, mark));
-  EXPECT_EQ(f.reader->position.line, 2);
+  EXPECT_EQ(readerPosition(*f.reader).line, 2);
   EXPECT_EQ(readAll(*f.reader), first);
   EXPECT_EQ(first.size(), 100000u + 4u);
 }

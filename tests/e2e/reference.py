@@ -18,10 +18,6 @@ PERIODS = [(1 / 110) / 2 ** (k / 12.0) for k in range(48)]  # glibc pow rounds t
 STEP = 1.0 / 8000
 
 
-def fold_crlf(data):
-    return data.replace(b"\r\n", b"\n")
-
-
 def parse_duration(text):
     """The header number: 15 significant digits, no hex, inf or nan."""
     m = re.match(rb"[ \t\n\v\f\r]*([+-]?)([0-9]*)(?:\.([0-9]*))?", text)
@@ -45,8 +41,25 @@ def parse_duration(text):
     return -value if sign == b"-" else value
 
 
-def split_score(text):
-    """Returns (duration, chords): each chord its text and (line, column) per character."""
+def fold_with_offsets(data):
+    """The characters of the file with CR LF folded to LF, each with the file
+    offset of its first byte."""
+    chars, i = [], 0
+    while i < len(data):
+        if data[i] == 13 and i + 1 < len(data) and data[i + 1] == 10:
+            chars.append((10, i))
+            i += 2
+        else:
+            chars.append((data[i], i))
+            i += 1
+    return chars
+
+
+def split_score(data):
+    """Returns (duration, header text, chords): each chord its text and, per
+    character, (line, column, file offset)."""
+    chars = fold_with_offsets(data)
+    text = bytes(c for c, _ in chars)
     header_end = text.find(b"\n")
     header_len = 127 if header_end < 0 or header_end >= 127 else header_end + 1
     header_len = min(header_len, len(text))
@@ -54,19 +67,19 @@ def split_score(text):
     line = text.count(b"\n", 0, header_len) + 1
     column = header_len - (text.rfind(b"\n", 0, header_len) + 1) + 1
     chords, current, where = [], bytearray(), []
-    for byte in text[header_len:]:
+    for byte, offset in chars[header_len:]:
         c = byte + 32 if 65 <= byte <= 90 else byte
         if c == ord("|"):
             chords.append((bytes(current), where))
             current, where = bytearray(), []
         elif c not in (9, 10, 32):
             current.append(c)
-            where.append((line, column))
+            where.append((line, column, offset))
         if c == 10:
             line, column = line + 1, 1
         else:
             column += 1
-    return duration, chords
+    return duration, text[:header_len], chords
 
 
 def parse_chord(text):
@@ -130,26 +143,69 @@ def escape(raw):
     return out
 
 
+def quote(raw, limit=60):
+    """The text of a warning's quote: at most 60 bytes, then "..." if cut."""
+    return escape(raw[:limit]) + ("..." if len(raw) > limit else "")
+
+
+def header_warning(name, duration, chord_count, header):
+    first_line = header[:-1] if header.endswith(b"\n") else header
+    if duration == 0.0 and chord_count:
+        what = "the chord length reads as 0 seconds"
+    elif duration < 0.0:
+        what = "the chord length is negative"
+    else:
+        return ""
+    return '%s:1:1: warning: %s (the first line begins "%s"), so the WAV will hold no sound\n' % (
+        name, what, quote(first_line))
+
+
+def skipped_warning(name, data, chord_where, start, length):
+    line, column, first = chord_where[start]
+    last = chord_where[start + length - 1][2]
+    raw = data[first:last + 1]
+    text = '%s:%d:%d: warning: skipped "%s"' % (name, line, column, quote(raw))
+    if len(raw) > 60:
+        text += " (%d characters)" % len(raw)
+    return text + "\n"
+
+
+def too_long(name, wav_bytes):
+    size = "%.1f GB" % (wav_bytes / 1e9) if wav_bytes < 1e12 else "%.3g GB" % (wav_bytes / 1e9)
+    return (None, MESSAGES["tooLong"] + "\n",
+            'score2wav: "%s": the WAV would hold %s; the format\'s limit is 2 GiB\n' % (name, size), 1)
+
+
 def convert(data, score_name):
     """Returns (wav bytes or None, stdout text, stderr text, exit status)."""
-    duration, chords = split_score(fold_crlf(data))
+    duration, header, chords = split_score(data)
     max_notes = max((sum(1 for c in text if chr(c) in NOTE_OFFSETS) for text, _ in chords), default=0)
     if not math.isfinite(duration):
-        return None, MESSAGES["tooLong"] + "\n", "", 1
+        return (None, MESSAGES["tooLong"] + "\n",
+                'score2wav: "%s": the chord length is not a finite number\n' % score_name, 1)
     declared = duration * 8000 * float(len(chords))
     if declared > 2147483611:
-        return None, MESSAGES["tooLong"] + "\n", "", 1
-    if chords and 44 + sample_count(duration) * len(chords) > 2147483647:
-        return None, MESSAGES["tooLong"] + "\n", "", 1
-    data_size = int(declared) if declared > 0 else 0
-    header = b"RIFF" + struct.pack("<I", data_size + 36) + b"WAVEfmt " + struct.pack(
+        return too_long(score_name, declared + 44)
+    samples = sample_count(duration) if chords else 0
+    if 44 + samples * len(chords) > 2147483647:
+        return too_long(score_name, 44 + samples * len(chords))
+    data_size = min(int(declared) if declared > 0 else 0, samples * len(chords))
+    wav_header = b"RIFF" + struct.pack("<I", data_size + 36) + b"WAVEfmt " + struct.pack(
         "<IHHIIHH", 16, 1, 1, 8000, 8000, 1, 8) + b"data" + struct.pack("<I", data_size)
-    body, stdout, stderr = bytearray(), "", ""
+    body, stdout = bytearray(), ""
+    stderr = header_warning(score_name, duration, len(chords), header)
+    shown = hidden = 0
     for text, where in chords:
         notes, skipped = parse_chord(text)
         stdout += text.decode("latin-1") + "\n"
         for start, raw in skipped:
-            line, column = where[start]
-            stderr += '%s:%d:%d: warning: skipped "%s"\n' % (score_name, line, column, escape(raw))
+            if shown == 100:
+                hidden += 1
+                continue
+            shown += 1
+            stderr += skipped_warning(score_name, data, where, start, len(raw))
         body += render(notes, max_notes, duration)
-    return header + bytes(body), stdout, stderr, 0
+    if hidden:
+        stderr += "%s: warning: %d more run%s of skipped text %s not shown\n" % (
+            score_name, hidden, "" if hidden == 1 else "s", "was" if hidden == 1 else "were")
+    return wav_header + bytes(body), stdout, stderr, 0

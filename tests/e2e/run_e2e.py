@@ -12,6 +12,7 @@ import argparse
 import glob
 import os
 import random
+import re
 import resource
 import signal
 import shutil
@@ -32,11 +33,6 @@ def command(program, args):
     return EMULATOR + [program] + args
 
 
-def console_text(raw):
-    """The Windows C library writes console lines with CR LF."""
-    return raw.replace(b"\r\n", b"\n") if EMULATOR else raw
-
-
 def check(condition, what):
     if not condition:
         FAILURES.append(what)
@@ -46,7 +42,7 @@ def check(condition, what):
 def run(program, args, cwd, stdin=b"\n", timeout=60):
     result = subprocess.run(command(program, args), cwd=cwd, input=stdin, capture_output=True,
                             timeout=timeout)
-    return result.returncode, console_text(result.stdout), console_text(result.stderr)
+    return result.returncode, result.stdout, result.stderr
 
 
 def read(path, default=None):
@@ -57,13 +53,17 @@ def read(path, default=None):
 
 
 def check_wave_header(path, name):
-    """Reads the file with Python's own WAV reader, which shares nothing with ours."""
+    """Reads the file with Python's own WAV reader, which shares nothing with ours:
+    the frames it returns are the samples the file holds, as many as declared."""
+    data = read(path)
     with wave.open(path, "rb") as w:
         check(w.getnchannels() == 1, name + ": mono")
         check(w.getsampwidth() == 1, name + ": 8-bit")
         check(w.getframerate() == 8000, name + ": 8000 Hz")
-        declared = int.from_bytes(read(path)[40:44], "little")
-        check(w.getnframes() == declared, name + ": frame count is the declared length")
+        frames = w.readframes(w.getnframes())
+    declared = int.from_bytes(data[40:44], "little")
+    check(len(data) - 44 >= declared, name + ": the file holds the declared samples")
+    check(frames == data[44:44 + declared], name + ": a reader gets the declared samples")
 
 
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
@@ -218,7 +218,6 @@ def test_closing_wait(program, work):
     time.sleep(0.5 if not EMULATOR else 3)
     check(child.poll() is None, "the program waits for a line before it ends")
     out, _ = child.communicate(b"\nnot read\n", timeout=60)
-    out = console_text(out)
     check(child.returncode == 0 and out == b"1d\n", "one line ends the wait: %r" % out)
     status, _, _ = run(program, ["wait.txt"], work, stdin=b"")
     check(status == 0, "ended input ends the wait at once")
@@ -238,8 +237,7 @@ def test_file_size_limit(program, work):
     write(os.path.join(work, "big.txt"), b"1\n1d1m1s|" * 1 + b"1r|" * 30)  # 31 s: 248044 bytes
     write(os.path.join(work, "big.wav"), b"old output")
 
-    def limit():
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    def limit():  # the limit's signal is left to its default: the program must ignore it
         resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
 
     result = subprocess.run([program, "big.txt"], cwd=work, input=b"\n", capture_output=True,
@@ -258,37 +256,208 @@ def test_fifo_score(program, work):
           "FIFO score: no output")
 
 
-def start_long_render(program, work, name):
-    """Starts a conversion of a second or more and returns once its temporary file exists:
-    minute-long chords of 300 notes, each different, cannot come from the cache."""
-    chords = [b"".join(b"%d%c" % ((c + i) % 4, b"drmfslt"[(c * 7 + i) % 7]) for i in range(300)) + b"|"
-              for c in range(20)]
-    write(os.path.join(work, name + ".txt"), b"60\n" + b"\n".join(chords))
+LONG_CHORDS = [b"".join(b"%d%c" % ((c + i) % 4, b"drmfslt"[(c * 7 + i) % 7]) for i in range(300))
+               for c in range(20)]
+
+
+def start_long_render(program, work, name, env=None):
+    """Starts a conversion of a second or more and returns it with its first
+    echo line, once that has arrived: minute-long chords of 300 notes, each
+    different, cannot come from the cache."""
+    write(os.path.join(work, name + ".txt"), b"60\n" + b"|\n".join(LONG_CHORDS) + b"|")
     write(os.path.join(work, name + ".wav"), b"old output")
+
+    def no_core_files():
+        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+
     child = subprocess.Popen([program, name + ".txt"], cwd=work, stdin=subprocess.PIPE,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    deadline = time.time() + 20
-    while not temporaries(work) and time.time() < deadline and child.poll() is None:
-        time.sleep(0.01)
-    time.sleep(0.1)
-    return child
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env,
+                             preexec_fn=no_core_files)
+    return child, child.stdout.readline()
 
 
-def test_killed_runs(program, work):
-    child = start_long_render(program, work, "killed")
-    check(child.poll() is None, "a long render is still running when killed")
-    child.kill()
-    child.wait()
-    check(read(os.path.join(work, "killed.wav")) == b"old output", "kill -9: old output survives whole")
-    for leftover in temporaries(work):
-        os.remove(leftover)  # nothing can remove it after SIGKILL
-    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-        child = start_long_render(program, work, "interrupted")
-        child.send_signal(number)
-        child.wait(timeout=20)
-        check(read(os.path.join(work, "interrupted.wav")) == b"old output",
-              "signal %d: old output survives" % number)
-        check(temporaries(work) == [], "signal %d: temporary file removed" % number)
+def finish(child, stdin=b"\n"):
+    out, _ = child.communicate(stdin, timeout=120)
+    return child.returncode, out
+
+
+def test_line_buffered_echo(program, work):
+    child, first = start_long_render(program, work, "echo")
+    check(first == LONG_CHORDS[0] + b"\n", "first echo line: %r" % first[:40])
+    check(child.poll() is None, "the first echo line arrives while the conversion runs")
+    status, _ = finish(child)
+    check(status == 0, "line-buffered run ends well: %r" % status)
+
+
+def preload_modes(no_unnamed_library):
+    """The file systems to play: the real one (with unnamed files), and one
+    without them, where a named temporary file stands in."""
+    modes = [("unnamed files", None)]
+    if no_unnamed_library:
+        env = dict(os.environ, LD_PRELOAD=os.path.abspath(no_unnamed_library))
+        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+        modes.append(("named temporary", env))
+    return modes
+
+
+def test_killed_runs(program, work, no_unnamed_library=None):
+    for mode, env in preload_modes(no_unnamed_library):
+        child, _ = start_long_render(program, work, "killed", env)
+        during = temporaries(work)
+        if env is None:
+            check(during == [], "%s: nothing in the folder while writing: %r" % (mode, during))
+        else:
+            names = [os.path.basename(path) for path in during]
+            check(len(names) == 1 and re.fullmatch(r"\.score2wav-[0-9a-f]{16}\.tmp", names[0])
+                  and str(child.pid) not in names[0], "%s: an unguessable name: %r" % (mode, names))
+        child.kill()
+        child.wait()
+        check(read(os.path.join(work, "killed.wav")) == b"old output", "%s: kill -9: old output survives" % mode)
+        if env is None:
+            check(temporaries(work) == [], "unnamed files: kill -9 leaves nothing behind")
+        for leftover in temporaries(work):
+            os.remove(leftover)  # nothing can remove a named one after SIGKILL
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGALRM,
+                       signal.SIGUSR1, signal.SIGUSR2, signal.SIGXCPU, signal.SIGPROF):
+            child, _ = start_long_render(program, work, "interrupted", env)
+            child.send_signal(number)
+            status, _ = finish(child)
+            check(status == -number, "%s: signal %d ends the run: %r" % (mode, number, status))
+            check(read(os.path.join(work, "interrupted.wav")) == b"old output",
+                  "%s: signal %d: old output survives" % (mode, number))
+            check(temporaries(work) == [], "%s: signal %d: nothing left behind" % (mode, number))
+        child, _ = start_long_render(program, work, "piped", env)
+        child.send_signal(signal.SIGPIPE)
+        status, _ = finish(child)
+        check(status == 0 and read(os.path.join(work, "piped.wav")) != b"old output",
+              "%s: SIGPIPE is ignored, the run ends well: %r" % (mode, status))
+
+
+def test_closed_standard_streams(program, work):
+    """No file of the run may take the number of a closed standard stream."""
+    score = b"0.001\n1d|x2m|"
+    expected = reference.convert(score, "w.txt")[0]
+    write(os.path.join(work, "w.txt"), score)
+    for redirections in ("<&- >&- 2>&-", "</dev/null >&- 2>&-", "<&- 2>&-", ">&-"):
+        if os.path.exists(os.path.join(work, "w.wav")):
+            os.remove(os.path.join(work, "w.wav"))
+        result = subprocess.run(["sh", "-c", 'exec "$0" w.txt </dev/null ' + redirections, program],
+                                cwd=work, capture_output=True, timeout=60)
+        check(result.returncode == 0 and read(os.path.join(work, "w.wav")) == expected,
+              "closed streams %s: %r, the WAV holds only samples" % (redirections, result.returncode))
+
+
+def test_closed_pipes(program, work):
+    """A reader that goes away (| head -1) stops neither the conversion nor its cleanup."""
+    score = b"0.0001\n" + b"1d x|" * 30000  # more echo than a pipe holds
+    expected = reference.convert(score, "p.txt")[0]
+    write(os.path.join(work, "p.txt"), score)
+    child = subprocess.Popen([program, "p.txt"], cwd=work, stdin=subprocess.PIPE,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    child.stderr.close()
+    first = child.stdout.readline()
+    child.stdout.close()
+    child.stdin.write(b"\n")
+    child.stdin.close()
+    status = child.wait(timeout=120)
+    wav = read(os.path.join(work, "p.wav"), b"")
+    check(first == b"1dx\n" and status == 0, "closed pipes: %r %r" % (first, status))
+    check(wav == expected, "closed pipes: the whole WAV")
+    check(temporaries(work) == [], "closed pipes: nothing left behind")
+
+
+def test_score_changed(program, work):
+    def append(path):
+        with open(path, "ab") as f:
+            f.write(b" 1d|")
+
+    def overwrite_in_place(path):
+        with open(path, "r+b") as f:
+            f.seek(5)
+            f.write(b"3")
+
+    for edit in (append, overwrite_in_place):
+        child, _ = start_long_render(program, work, "edited")
+        edit(os.path.join(work, "edited.txt"))
+        status, out = finish(child)
+        check(status == 1 and out.endswith(b"File read error.\n"), "%s: %r %r" % (edit.__name__, status, out[-30:]))
+        check(read(os.path.join(work, "edited.wav")) == b"old output", edit.__name__ + ": old output kept")
+        check(temporaries(work) == [], edit.__name__ + ": nothing left behind")
+
+
+def test_memory(program, work):
+    """Under an address-space limit: text the program only reads past converts; a
+    chord whose notes do not fit says so."""
+    def limit(megabytes):
+        return lambda: resource.setrlimit(resource.RLIMIT_AS, (megabytes << 20, megabytes << 20))
+
+    size = 64 << 20
+    with open(os.path.join(work, "text.txt"), "wb") as f:
+        f.write(b"0.001\n|")
+        f.write(b"x" * size)
+        f.write(b"|")
+        f.write(b"\0" * size)  # after the last bar
+    result = subprocess.run([program, "text.txt"], cwd=work, input=b"\n", capture_output=True,
+                            preexec_fn=limit(32), timeout=120)
+    check(result.returncode == 0 and len(result.stdout) == size + 2, "64 MB of text under 32 MiB: %r %r"
+          % (result.returncode, result.stdout[-40:]))
+    check(read(os.path.join(work, "text.wav")) == reference.convert(b"0.001\n|x|", "")[0],
+          "64 MB of text: the WAV")
+    write(os.path.join(work, "notes.txt"), b"0.001\n" + b"1d" * (20 << 20) + b"|")
+    write(os.path.join(work, "notes.wav"), b"old output")
+    result = subprocess.run([program, "notes.txt"], cwd=work, input=b"\n", capture_output=True,
+                            preexec_fn=limit(32), timeout=120)
+    check((result.returncode, result.stdout) == (1, b"Not enough memory.\n"),
+          "40 MB of notes under 32 MiB: %r %r" % (result.returncode, result.stdout[-40:]))
+    check(read(os.path.join(work, "notes.wav")) == b"old output" and temporaries(work) == [],
+          "not enough memory: old output kept, nothing left behind")
+
+
+def test_permissions_kept(program, work):
+    write(os.path.join(work, "kept.txt"), b"0.001\n1d|")
+    output = os.path.join(work, "kept.wav")
+    write(output, b"old output")
+    os.chmod(output, 0o600)
+    if os.getuid() == 0:
+        os.chown(output, 65534, 65534)
+    result = subprocess.run([program, "kept.txt"], cwd=work, input=b"\n", capture_output=True,
+                            preexec_fn=lambda: os.umask(0), timeout=60)
+    info = os.stat(output)
+    check(result.returncode == 0 and read(output) != b"old output", "replaced: %r" % result.returncode)
+    check(info.st_mode & 0o7777 == 0o600, "a replaced output keeps its mode: %o" % info.st_mode)
+    if os.getuid() == 0:
+        check((info.st_uid, info.st_gid) == (65534, 65534), "and its owner and group")
+    os.remove(output)
+    subprocess.run([program, "kept.txt"], cwd=work, input=b"\n", capture_output=True,
+                   preexec_fn=lambda: os.umask(0o027), timeout=60)
+    check(os.stat(output).st_mode & 0o7777 == 0o640, "a new output follows the umask")
+
+
+def test_read_only_output(program, work):
+    """A read-only output is refused, for an ordinary user and for root alike."""
+    folder = os.path.join(work, "shared")
+    os.mkdir(folder)
+    os.chmod(folder, 0o777)
+    os.chmod(work, 0o755)
+    os.chmod(os.path.dirname(work), 0o755)
+    write(os.path.join(folder, "song.txt"), b"0.001\n1d|")
+    write(os.path.join(folder, "song.wav"), b"old output")
+    os.chmod(os.path.join(folder, "song.wav"), 0o444)
+    users = [("root", None)] if os.getuid() == 0 else []
+    users.append(("an ordinary user", as_nobody))
+    for who, become in users:
+        result = subprocess.run([program, "song.txt"], cwd=folder, input=b"\n", capture_output=True,
+                                preexec_fn=become, timeout=60)
+        check((result.returncode, result.stdout) == (1, b"File open error as write.\n"),
+              "read-only output, %s: %r %r" % (who, result.returncode, result.stdout))
+        check(read(os.path.join(folder, "song.wav")) == b"old output", "read-only output kept, " + who)
+
+
+def as_nobody():  # root writes anywhere; run as an ordinary user
+    if os.getuid() == 0:
+        os.setgroups([])
+        os.setgid(65534)
+        os.setuid(65534)
 
 
 def test_parallel_runs(program, work):
@@ -314,11 +483,6 @@ def test_folder_refuses_new_files(program, work):
     os.chmod(folder, 0o555)
     os.chmod(work, 0o755)
     os.chmod(os.path.dirname(work), 0o755)
-
-    def as_nobody():  # root writes anywhere; run as an ordinary user
-        if os.getuid() == 0:
-            os.setgid(65534)
-            os.setuid(65534)
 
     result = subprocess.run([program, "song.txt"], cwd=folder, input=b"\n", capture_output=True,
                             preexec_fn=as_nobody, timeout=60)
@@ -363,6 +527,8 @@ def main():
     parser.add_argument("--data", required=True)
     parser.add_argument("--regenerate", action="store_true")
     parser.add_argument("--emulator", help="runs the program through this, e.g. wine64")
+    parser.add_argument("--no-unnamed-files", help="a library to preload that takes O_TMPFILE away")
+    parser.add_argument("--sanitized", action="store_true", help="the program runs under sanitizers")
     options = parser.parse_args()
     if options.emulator:
         EMULATOR.append(options.emulator)
@@ -380,11 +546,20 @@ def main():
                   "permissions)" % options.emulator)
         else:
             tests += [test_file_size_limit, test_fifo_score, test_killed_runs,
-                      test_folder_refuses_new_files]
+                      test_folder_refuses_new_files, test_line_buffered_echo,
+                      test_closed_standard_streams, test_closed_pipes, test_score_changed,
+                      test_permissions_kept, test_read_only_output]
+            if options.sanitized:
+                print("skipped under sanitizers: the address-space limit test (they reserve terabytes)")
+            else:
+                tests.append(test_memory)
         for test in tests:
             folder = os.path.join(work, test.__name__)
             os.mkdir(folder)
-            test(program, folder)
+            if test is test_killed_runs:
+                test(program, folder, options.no_unnamed_files)
+            else:
+                test(program, folder)
     print("end-to-end: %d failed check(s)" % len(FAILURES) if FAILURES else "end-to-end: all checks passed")
     return 1 if FAILURES else 0
 

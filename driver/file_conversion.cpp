@@ -1,0 +1,19 @@
+#include "driver/file_conversion.h"
+
+#include "driver/conversion.h"
+#include "driver/file_system.h"
+#include "driver/output_path.h"
+
+Outcome convertScoreFile(const std::string& scorePath, const Console& console) {
+  ScoreFile score;
+  Outcome outcome = openScore(scorePath, score);
+  if (!succeeded(outcome)) return outcome;
+  OutputFile output;
+  outcome = createOutput(makeOutputName(scorePath), score, output);
+  if (!succeeded(outcome)) return outcome;
+  outcome = convertStreams(scoreSource(score), outputSink(output), scorePath, console);
+  if (!succeeded(outcome)) return outcome;
+  outcome = checkScoreUnchanged(score);
+  if (!succeeded(outcome)) return outcome;
+  return commitOutput(output);
+}

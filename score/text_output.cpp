@@ -1,0 +1,56 @@
+#include "score/text_output.h"
+
+#include <cstring>
+
+namespace {
+
+void appendToString(void* context, const char* bytes, std::size_t count) {
+  static_cast<std::string*>(context)->append(bytes, count);
+}
+
+}  // namespace
+
+void flushText(TextOutput& out) {
+  if (out.used > 0 && out.sink.write != nullptr)
+    out.sink.write(out.sink.context, out.buffer, out.used);
+  out.used = 0;
+}
+
+void putText(TextOutput& out, const char* text, std::size_t length) {
+  while (length > 0) {
+    if (out.used == TextOutput::capacity) flushText(out);
+    std::size_t part = TextOutput::capacity - out.used;
+    if (part > length) part = length;
+    std::memcpy(out.buffer + out.used, text, part);
+    out.used += part;
+    text += part;
+    length -= part;
+  }
+}
+
+void putText(TextOutput& out, const char* text) { putText(out, text, std::strlen(text)); }
+
+void putNumber(TextOutput& out, long long value) {
+  char digits[24];
+  std::size_t count = 0;
+  unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
+                                           : static_cast<unsigned long long>(value);
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude > 0);
+  if (value < 0) putChar(out, '-');
+  while (count > 0) putChar(out, digits[--count]);
+}
+
+void endLine(TextOutput& out) {
+  putChar(out, '\n');
+  flushText(out);
+}
+
+TextSink stringSink(std::string& text) {
+  TextSink sink;
+  sink.context = &text;
+  sink.write = appendToString;
+  return sink;
+}
