@@ -6,9 +6,11 @@ song whose 24 triads repeat, and one in which every chord differs. Runs, in
 turn and alternately, the program, the write floor `head -c N /dev/zero >
 file` for the program's output size N, and sox synthesising three mixed
 sawtooths for an hour (when installed). Prints median times, the ratios to
-the floor, and peak memory (maximum resident set size).
+the floor, and peak memory (maximum resident set size). Last, the cost of
+the echo, one line and one write per chord: the song with standard output
+going to /dev/null, to a file and to a pipe.
 
-    python3 bench/bench.py --program build/score2wav [--runs 15]
+    python3 bench/bench.py --program build/score2wav [--runs 21]
 """
 import argparse
 import os
@@ -52,6 +54,30 @@ def timed(argv, stdout=subprocess.DEVNULL):
     return time.perf_counter() - start, status
 
 
+def timed_into_pipe(argv):
+    """Runs argv with standard output into a pipe that cat reads; returns seconds."""
+    start = time.perf_counter()
+    reader = subprocess.Popen(["cat"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+    subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=reader.stdin, stderr=subprocess.DEVNULL)
+    reader.stdin.close()
+    reader.wait()
+    return time.perf_counter() - start
+
+
+def echo_cost(program, score, folder, runs):
+    """Median times of the program with its echo going to /dev/null, a file and a pipe."""
+    times = {"/dev/null": [], "a file": [], "a pipe": []}
+    echo_file = os.path.join(folder, "echo.txt")
+    for _ in range(runs):
+        times["/dev/null"].append(timed([program, score])[0])
+        with open(echo_file, "wb") as f:
+            times["a file"].append(timed([program, score], stdout=f)[0])
+        times["a pipe"].append(timed_into_pipe([program, score]))
+    print("echo of the song's 7200 chords, standard output to:")
+    for what, values in times.items():
+        print("  %-10s median %8.1f ms" % (what, statistics.median(values) * 1000))
+
+
 def peak_memory_kib(argv):
     """Maximum resident set size of argv, from GNU time (a child forked from
     this Python process would count Python's own pages as well)."""
@@ -66,7 +92,7 @@ def peak_memory_kib(argv):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", default="build/score2wav")
-    parser.add_argument("--runs", type=int, default=15)
+    parser.add_argument("--runs", type=int, default=21)
     options = parser.parse_args()
     program = os.path.abspath(options.program)
     sox = shutil.which("sox")
@@ -101,6 +127,7 @@ def main():
                 print("  score2wav peak memory %.1f MiB" % (peak / 1024))
             else:
                 print("  score2wav peak memory: not measured (install GNU time)")
+        echo_cost(program, scores["song"], folder, options.runs)
 
 
 if __name__ == "__main__":

@@ -67,12 +67,17 @@ bool parseChord(ScoreReader& reader, ChordParser& parser, TextOutput& echo);
 
 namespace chordParsing {
 
-void closeRun(ChordParser& parser);
-void skipWaiting(ChordParser& parser, int index);
+// Hands a finished run on (out of line: it is rare).
+void passRunOn(const SkippedRunSink& runs, const SkippedRun& run);
+
+inline void closeRun(ChordParser& parser) {
+  if (parser.runOpen) passRunOn(parser.runs, parser.run);
+  parser.runOpen = false;
+}
 
 // Stores a note, closing the run of skipped text before it.
 inline void keepNote(ChordParser& parser, int pitch) {
-  if (parser.runOpen) closeRun(parser);
+  closeRun(parser);
   if (parser.chord != nullptr) {
     if (parser.notesKept == parser.chord->capacity) {
       parser.overflow = true;
@@ -92,6 +97,10 @@ inline void skipChar(ChordParser& parser, std::int64_t offset, const TextPositio
   }
   parser.runOpen = true;
   parser.run = SkippedRun{offset, offset + 1, position};
+}
+
+inline void skipWaiting(ChordParser& parser, int index) {
+  skipChar(parser, parser.waitingOffset[index], parser.waitingPosition[index]);
 }
 
 // A character that no waiting one precedes: it may begin a note.
