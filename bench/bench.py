@@ -85,8 +85,8 @@ def peak_memory_kib(argv):
     if not gnu_time:
         return None
     result = subprocess.run([gnu_time, "-f", "%M"] + argv, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    return int(result.stderr.strip().splitlines()[-1])
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    return int(result.stderr.strip().splitlines()[-1])  # the last line, after any warnings
 
 
 def main():

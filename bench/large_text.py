@@ -12,11 +12,12 @@ The files go to a temporary folder beside the program (2.1 GB of disk).
 import argparse
 import os
 import random
-import shutil
 import statistics
 import subprocess
 import tempfile
 import time
+
+from bench import peak_memory_kib
 
 
 def make_files(folder):
@@ -49,15 +50,6 @@ def read_twice(path):
     return time.perf_counter() - start
 
 
-def peak_memory_mib(argv):
-    gnu_time = shutil.which("time") or "/usr/bin/time"
-    if not os.path.exists(gnu_time):
-        return None
-    result = subprocess.run([gnu_time, "-f", "%M"] + argv, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    return int(result.stderr.strip().splitlines()[-1]) / 1024  # after the program's warnings
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", default="build/score2wav")
@@ -71,10 +63,10 @@ def main():
             for _ in range(options.runs):
                 program_times.append(timed([program, path]))
                 floor_times.append(read_twice(path))
-            peak = peak_memory_mib([program, path])
+            peak = peak_memory_kib([program, path])
             print("%-28s score2wav %7.3f s   reading it twice %7.3f s   peak memory %s" % (
                 name, statistics.median(program_times), statistics.median(floor_times),
-                "%.1f MiB" % peak if peak is not None else "not measured (install GNU time)"))
+                "%.1f MiB" % (peak / 1024) if peak is not None else "not measured (install GNU time)"))
 
 
 if __name__ == "__main__":

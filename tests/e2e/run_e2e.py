@@ -11,6 +11,7 @@ that the model still agrees with them.
 import argparse
 import glob
 import os
+import pty
 import random
 import re
 import resource
@@ -123,17 +124,75 @@ def test_golden_scores(program, data, work):
               name + ": nothing else left in the folder: %s" % os.listdir(folder))
 
 
+USAGE = b'usage: score2wav SCORE   (try "score2wav --help")\n'
+
+
 def test_arguments(program, work):
-    for args in ([], ["a.txt", "b.txt"]):
-        status, out, _ = run(program, args, work)
-        check((status, out) == (1, b"Please D&D.\n"), "arguments %r: %r %r" % (args, status, out))
-    status, out, _ = run(program, ["missing.txt"], work)
+    for args in ([], ["a.txt", "b.txt"], ["--help", "--version"]):
+        status, out, err = run(program, args, work)
+        check((status, out, err) == (1, b"Please D&D.\n", USAGE), "arguments %r: %r %r %r" % (args, status, out, err))
+    status, out, err = run(program, ["missing.txt"], work)
     check((status, out) == (1, b"File open error as read.\n"), "missing score: %r" % out)
+    if not EMULATOR:  # Wine words the system's reasons its own way
+        check(err == b'score2wav: cannot open "missing.txt": No such file or directory\n', "missing: %r" % err)
     check(not os.path.exists(os.path.join(work, "missing.wav")), "missing score: no output")
     os.mkdir(os.path.join(work, "folder.txt"))
-    status, out, _ = run(program, ["folder.txt"], work)
+    status, out, err = run(program, ["folder.txt"], work)
     check((status, out) == (1, b"File open error as read.\n"), "folder as score: %r" % out)
+    if not EMULATOR:
+        check(err == b'score2wav: cannot open "folder.txt": Is a directory\n', "folder: %r" % err)
     check(not os.path.exists(os.path.join(work, "folder.wav")), "folder as score: no output")
+
+
+def test_help_and_version(program, work):
+    """Help and version print and end at once, without the closing wait; a
+    file named like an option is still converted."""
+    for option in ("--help", "-h", "--version"):
+        child = subprocess.Popen(command(program, [option]), cwd=work, stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            out, err = child.communicate(timeout=30)  # stdin stays open: no line ever comes
+        except subprocess.TimeoutExpired:
+            child.kill()
+            out, err = child.communicate()
+        check(child.returncode == 0 and err == b"", "%s: %r %r" % (option, child.returncode, err))
+        if option == "--version":
+            check(re.fullmatch(rb"score2wav \d+\.\d+\.\d+\n", out) is not None, "version: %r" % out)
+        else:
+            check(out.startswith(b"usage: score2wav SCORE\n") and b"1d sounds at 220 Hz" in out,
+                  "%s: %r" % (option, out[:80]))
+    write(os.path.join(work, "--help"), b"0.001\n1d|")
+    status, out, _ = run(program, ["--help"], work)
+    check((status, out) == (0, b"1d\n") and os.path.exists(os.path.join(work, "--help.wav")),
+          "a score named --help is converted: %r %r" % (status, out))
+
+
+def test_unreadable_score(program, work):
+    os.chmod(work, 0o755)
+    os.chmod(os.path.dirname(work), 0o755)
+    write(os.path.join(work, "secret.txt"), b"0.001\n1d|")
+    os.chmod(os.path.join(work, "secret.txt"), 0o000)
+    result = subprocess.run([program, "secret.txt"], cwd=work, input=b"\n", capture_output=True,
+                            preexec_fn=as_nobody, timeout=60)
+    check((result.returncode, result.stdout, result.stderr) ==
+          (1, b"File open error as read.\n", b'score2wav: cannot open "secret.txt": Permission denied\n'),
+          "unreadable score: %r %r" % (result.stdout, result.stderr))
+
+
+def test_closing_prompt_on_a_terminal(program, work):
+    """On a terminal the closing wait says what it waits for; elsewhere it is silent."""
+    write(os.path.join(work, "tty.txt"), b"0.001\n1d|")
+    controller, terminal = pty.openpty()
+    child = subprocess.Popen([program, "tty.txt"], cwd=work, stdin=terminal, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+    os.close(terminal)
+    time.sleep(0.5)
+    check(child.poll() is None, "waits on a terminal")
+    os.write(controller, b"\n")
+    out, err = child.communicate(timeout=30)
+    os.close(controller)
+    check((child.returncode, out, err) == (0, b"1d\n", b"Press Enter to close.\n"),
+          "terminal prompt: %r %r" % (out, err))
 
 
 def test_output_rules(program, work):
@@ -141,8 +200,10 @@ def test_output_rules(program, work):
     tune = os.path.join(work, "tune.wav")
     with open(tune, "wb") as f:
         f.write(b"0.001\n1d|")
-    status, out, _ = run(program, ["tune.wav"], work)
-    check((status, out) == (1, b"File open error as write.\n"), "tune.wav: %r" % out)
+    status, out, err = run(program, ["tune.wav"], work)
+    check((status, out, err) == (1, b"File open error as write.\n",
+                                 b'score2wav: cannot write "tune.wav": it is the score itself\n'),
+          "tune.wav: %r %r" % (out, err))
     check(read(tune) == b"0.001\n1d|", "tune.wav keeps its content")
     # A link to the score at the output path: the score is untouched.
     os.symlink("linked.txt", os.path.join(work, "linked.wav"))
@@ -169,8 +230,9 @@ def test_output_rules(program, work):
     os.mkdir(os.path.join(work, "busy.wav"))
     with open(os.path.join(work, "busy.txt"), "wb") as f:
         f.write(b"0.001\n1d|")
-    status, out, _ = run(program, ["busy.txt"], work)
+    status, out, err = run(program, ["busy.txt"], work)
     check((status, out) == (1, b"File open error as write.\n"), "folder at output path: %r" % out)
+    check(err.startswith(b'score2wav: cannot write "busy.wav": '), "folder at output path: %r" % err)
     check(os.listdir(os.path.join(work, "busy.wav")) == [], "folder at output path untouched")
 
 
@@ -244,14 +306,17 @@ def test_file_size_limit(program, work):
                             preexec_fn=limit, timeout=60)
     check(result.returncode == 1 and result.stdout.endswith(b"File write error.\n"),
           "file-size limit: %r %r" % (result.returncode, result.stdout[-40:]))
+    check(result.stderr == b'score2wav: cannot write "big.wav": File too large\n', "file-size limit: %r" % result.stderr)
     check(read(os.path.join(work, "big.wav")) == b"old output", "file-size limit: old output kept")
     check(temporaries(work) == [], "file-size limit: no temporary file left")
 
 
 def test_fifo_score(program, work):
     os.mkfifo(os.path.join(work, "pipe.txt"))
-    status, out, _ = run(program, ["pipe.txt"], work, timeout=20)
-    check((status, out) == (1, b"File read error.\n"), "FIFO score: %r %r" % (status, out))
+    status, out, err = run(program, ["pipe.txt"], work, timeout=20)
+    check((status, out, err) == (1, b"File read error.\n",
+                                 b'score2wav: cannot read "pipe.txt": not a regular file (a score is read twice)\n'),
+          "FIFO score: %r %r %r" % (status, out, err))
     check(not os.path.exists(os.path.join(work, "pipe.wav")) and temporaries(work) == [],
           "FIFO score: no output")
 
@@ -271,21 +336,21 @@ def start_long_render(program, work, name, env=None):
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
 
     child = subprocess.Popen([program, name + ".txt"], cwd=work, stdin=subprocess.PIPE,
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
                              preexec_fn=no_core_files)
     return child, child.stdout.readline()
 
 
 def finish(child, stdin=b"\n"):
-    out, _ = child.communicate(stdin, timeout=120)
-    return child.returncode, out
+    out, err = child.communicate(stdin, timeout=120)
+    return child.returncode, out, err
 
 
 def test_line_buffered_echo(program, work):
     child, first = start_long_render(program, work, "echo")
     check(first == LONG_CHORDS[0] + b"\n", "first echo line: %r" % first[:40])
     check(child.poll() is None, "the first echo line arrives while the conversion runs")
-    status, _ = finish(child)
+    status, _, _ = finish(child)
     check(status == 0, "line-buffered run ends well: %r" % status)
 
 
@@ -321,14 +386,14 @@ def test_killed_runs(program, work, no_unnamed_library=None):
                        signal.SIGUSR1, signal.SIGUSR2, signal.SIGXCPU, signal.SIGPROF):
             child, _ = start_long_render(program, work, "interrupted", env)
             child.send_signal(number)
-            status, _ = finish(child)
+            status, _, _ = finish(child)
             check(status == -number, "%s: signal %d ends the run: %r" % (mode, number, status))
             check(read(os.path.join(work, "interrupted.wav")) == b"old output",
                   "%s: signal %d: old output survives" % (mode, number))
             check(temporaries(work) == [], "%s: signal %d: nothing left behind" % (mode, number))
         child, _ = start_long_render(program, work, "piped", env)
         child.send_signal(signal.SIGPIPE)
-        status, _ = finish(child)
+        status, _, _ = finish(child)
         check(status == 0 and read(os.path.join(work, "piped.wav")) != b"old output",
               "%s: SIGPIPE is ignored, the run ends well: %r" % (mode, status))
 
@@ -379,8 +444,9 @@ def test_score_changed(program, work):
     for edit in (append, overwrite_in_place):
         child, _ = start_long_render(program, work, "edited")
         edit(os.path.join(work, "edited.txt"))
-        status, out = finish(child)
+        status, out, err = finish(child)
         check(status == 1 and out.endswith(b"File read error.\n"), "%s: %r %r" % (edit.__name__, status, out[-30:]))
+        check(err == b'score2wav: "edited.txt" changed while it was read\n', "%s: %r" % (edit.__name__, err))
         check(read(os.path.join(work, "edited.wav")) == b"old output", edit.__name__ + ": old output kept")
         check(temporaries(work) == [], edit.__name__ + ": nothing left behind")
 
@@ -486,10 +552,17 @@ def test_folder_refuses_new_files(program, work):
 
     result = subprocess.run([program, "song.txt"], cwd=folder, input=b"\n", capture_output=True,
                             preexec_fn=as_nobody, timeout=60)
-    check((result.returncode, result.stdout) == (1, b"File open error as write.\n"),
-          "folder refusing new files: %r" % result.stdout)
+    check((result.returncode, result.stdout, result.stderr) ==
+          (1, b"File open error as write.\n", b'score2wav: cannot write "song.wav": Permission denied\n'),
+          "folder refusing new files: %r %r" % (result.stdout, result.stderr))
     check(read(os.path.join(folder, "song.wav")) == b"old output", "folder refusing new files: output kept")
     os.chmod(folder, 0o755)
+
+
+def test_windows_reasons_in_utf8(program, work):
+    """Through a pipe, a file name in a reason arrives as UTF-8, whatever the code page."""
+    status, out, err = run(program, ["曲 ♪.txt"], work)
+    check(status == 1 and err.startswith('score2wav: cannot open "曲 ♪.txt": '.encode()), "reason: %r" % err)
 
 
 def test_windows_paths(program, work):
@@ -538,17 +611,18 @@ def main():
     program = os.path.abspath(options.program)
     with tempfile.TemporaryDirectory() as work:
         test_golden_scores(program, options.data, work)
-        tests = [test_arguments, test_output_rules, test_long_paths, test_closing_wait,
-                 test_parallel_runs, test_random_scores_match_model]
+        tests = [test_arguments, test_help_and_version, test_output_rules, test_long_paths,
+                 test_closing_wait, test_parallel_runs, test_random_scores_match_model]
         if EMULATOR:
-            tests += [test_windows_paths, test_windows_held_output]
+            tests += [test_windows_paths, test_windows_held_output, test_windows_reasons_in_utf8]
             print("skipped under %s: the POSIX fault tests (file-size limit, FIFO, signals, "
                   "permissions)" % options.emulator)
         else:
             tests += [test_file_size_limit, test_fifo_score, test_killed_runs,
                       test_folder_refuses_new_files, test_line_buffered_echo,
                       test_closed_standard_streams, test_closed_pipes, test_score_changed,
-                      test_permissions_kept, test_read_only_output]
+                      test_permissions_kept, test_read_only_output, test_unreadable_score,
+                      test_closing_prompt_on_a_terminal]
             if options.sanitized:
                 print("skipped under sanitizers: the address-space limit test (they reserve terabytes)")
             else:
