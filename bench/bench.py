@@ -11,6 +11,7 @@ the echo, one line and one write per chord: the song with standard output
 going to /dev/null, to a file and to a pipe.
 
     python3 bench/bench.py --program build/score2wav [--runs 21]
+    python3 bench/bench.py --write-scores FOLDER   (only writes the two scores)
 """
 import argparse
 import os
@@ -93,7 +94,12 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", default="build/score2wav")
     parser.add_argument("--runs", type=int, default=21)
+    parser.add_argument("--write-scores", metavar="FOLDER", help="write the two scores there and stop")
     options = parser.parse_args()
+    if options.write_scores:
+        for path in make_scores(options.write_scores).values():
+            print(path)
+        return
     program = os.path.abspath(options.program)
     sox = shutil.which("sox")
     with tempfile.TemporaryDirectory(dir=os.path.dirname(program)) as folder:

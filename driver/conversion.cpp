@@ -187,9 +187,12 @@ Outcome convertStreams(ByteSource source, ByteSink sink, const std::string& scor
   std::unique_ptr<std::int16_t[]> notes(
       new (std::nothrow) std::int16_t[static_cast<std::size_t>(stats.maxKeptNotes)]);
   OutputBuffer output;
-  if (error == outOfMemoryError || !notes || !startOutput(output, sink, blockSize)) {
-    return failed(Failure::outOfMemory);
+  if (error == outOfMemoryError) {
+    Outcome tooLarge = failed(Failure::outOfMemory);
+    tooLarge.wavBytes = static_cast<double>(fileBytes);
+    return tooLarge;
   }
+  if (!notes || !startOutput(output, sink, blockSize)) return failed(Failure::outOfMemory);
   if (error != 0) return failed(Failure::writeError, Cause::system, error);
   unsigned char header[waveHeaderSize];
   writeWaveHeader(header, format);

@@ -140,7 +140,14 @@ void putCauseReason(TextOutput& err, const Outcome& outcome, const std::string& 
     }
     default:
       putQuoted(err, scorePath);
-      putText(err, ": not enough memory to convert it");
+      if (outcome.wavBytes > 0.0) {
+        char size[48];
+        std::snprintf(size, sizeof size, "%.1f GB", outcome.wavBytes / 1e9);
+        putText(err, ": not enough memory for a WAV of ");
+        putText(err, size);
+      } else {
+        putText(err, ": not enough memory to convert it");
+      }
       break;
   }
 }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <system_error>
 
@@ -67,12 +68,21 @@ double toDouble(const DecimalDigits& digits, std::int64_t exponent) {
   int used = std::snprintf(text, sizeof text, "%.*se%lld", digits.keptCount, digits.kept,
                            static_cast<long long>(exponent));
   double value = 0.0;
+#if defined(__cpp_lib_to_chars)
   std::from_chars_result result = std::from_chars(text, text + used, value);
   if (result.ec == std::errc::result_out_of_range) {
     // Too large or too small for a double: decide by the decimal magnitude.
     bool overflow = exponent + digits.keptCount > 0;
     value = overflow ? std::numeric_limits<double>::infinity() : 0.0;
   }
+#else
+  // This C++ library has no floating-point from_chars (libc++ before 17,
+  // as in the page's build). The text holds only digits, "e" and a sign, no
+  // decimal point, so strtod reads it alike in every locale, and musl's
+  // strtod rounds correctly; beyond a double it gives infinity, below, 0.
+  static_cast<void>(used);  // strtod reads up to the terminator snprintf wrote
+  value = std::strtod(text, nullptr);
+#endif
   return value;
 }
 
