@@ -27,6 +27,7 @@ struct SkippedWarnings {
   std::int64_t hidden = 0;
 };
 
+// Keeps a run for its warning while fewer than a hundred were shown; counts it otherwise.
 void holdRun(void* context, const SkippedRun& run) {
   auto& warnings = *static_cast<SkippedWarnings*>(context);
   if (warnings.shown == SkippedWarnings::shownLimit) {
@@ -53,10 +54,13 @@ void printHeldWarnings(SkippedWarnings& warnings, ScoreReader& reader, const std
   warnings.heldCount = 0;
 }
 
+// The outcome of a failed read, with the system's reason.
 Outcome readFailure(const ScoreReader& reader) {
   return failed(Failure::readError, Cause::system, reader.error);
 }
 
+// The outcome of a failed write: out of memory for the memory sink, else
+// the system's reason.
 Outcome writeFailure(const OutputBuffer& output) {
   if (output.error == outOfMemoryError) return failed(Failure::outOfMemory);
   return failed(Failure::writeError, Cause::system, output.error);
@@ -107,6 +111,7 @@ int reserveMemory(void* context, std::int64_t total) {
   return 0;
 }
 
+// Appends count bytes, growing the WAV by doubling; 0 or outOfMemoryError.
 int writeMemory(void* context, const unsigned char* bytes, std::size_t count) {
   auto& wav = *static_cast<MemoryWav*>(context);
   if (count > wav.capacity - wav.size) {
@@ -127,6 +132,7 @@ struct MemoryScore {
   std::size_t offset;
 };
 
+// The memory source: reads up to capacity bytes from its offset; 0 at the end.
 std::int64_t readMemoryScore(void* context, unsigned char* buffer, std::size_t capacity) {
   auto& score = *static_cast<MemoryScore*>(context);
   std::size_t count = score.size - score.offset < capacity ? score.size - score.offset : capacity;
@@ -135,6 +141,7 @@ std::int64_t readMemoryScore(void* context, unsigned char* buffer, std::size_t c
   return static_cast<std::int64_t>(count);
 }
 
+// Moves the memory source to offset; false outside the score.
 bool seekMemoryScore(void* context, std::int64_t offset) {
   auto& score = *static_cast<MemoryScore*>(context);
   if (offset < 0 || static_cast<std::uint64_t>(offset) > score.size) return false;

@@ -222,6 +222,7 @@ void writeStandardText(void* context, const char* bytes, std::size_t count) {
   }
 }
 
+// Returns a console text sink for a standard handle (STD_OUTPUT_HANDLE ...).
 TextSink standardSink(DWORD which) {
   TextSink sink;
   sink.context = reinterpret_cast<void*>(static_cast<std::uintptr_t>(which));

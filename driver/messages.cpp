@@ -79,6 +79,7 @@ void putEscaped(TextOutput& out, const unsigned char* bytes, std::size_t length)
   }
 }
 
+// Writes text between double quotes, escaped as putEscaped does.
 void putQuoted(TextOutput& out, const std::string& text) {
   putChar(out, '"');
   putEscaped(out, reinterpret_cast<const unsigned char*>(text.data()), text.size());
@@ -116,9 +117,15 @@ void putCauseReason(TextOutput& err, const Outcome& outcome, const std::string& 
       putText(err, ": it is the score itself");
       break;
     case Cause::notRegular:
-      putText(err, "cannot read ");
-      putQuoted(err, scorePath);
-      putText(err, ": not a regular file (a score is read twice)");
+      if (outcome.failure == Failure::openWrite) {  // a device or pipe at the output path
+        putText(err, "cannot write ");
+        putQuoted(err, outputPath);
+        putText(err, ": not a regular file");
+      } else {
+        putText(err, "cannot read ");
+        putQuoted(err, scorePath);
+        putText(err, ": not a regular file (a score is read twice)");
+      }
       break;
     case Cause::changed:
       putQuoted(err, scorePath);

@@ -12,16 +12,20 @@ void startChord(ChordParser& parser) {
   parser.notesKept = 0;
   parser.letters = 0;
   parser.overflow = false;
-  parser.waitingCount = 0;
+  parser.state = noteGrammar::idle;
   parser.runOpen = false;
   if (parser.chord != nullptr) parser.chord->noteCount = 0;
 }
 
 void finishChord(ChordParser& parser) {
   using namespace chordParsing;
-  if (parser.waitingCount == 1) skipWaiting(parser, 0);
-  if (parser.waitingCount == 2) keepNote(parser, waitingPitch(parser));
-  parser.waitingCount = 0;
+  // At the bar, a waiting octave is no note; a waiting octave and letter is.
+  if (parser.state >= noteGrammar::firstPairState) {
+    keepNote(parser, noteGrammar::pitchOfPair(parser.state));
+  } else if (parser.state != noteGrammar::idle) {
+    skipChar(parser, parser.waitingOffset[0], parser.waitingPosition[0]);
+  }
+  parser.state = noteGrammar::idle;
   closeRun(parser);
 }
 
@@ -66,7 +70,8 @@ void endEcho(EchoBlock& block, TextOutput& echo, bool barReached) {
 bool parseChord(ScoreReader& reader, ChordParser& parser, TextOutput& echo) {
   startChord(parser);
   EchoBlock block;
-  for (;;) {
+  bool bar = false;
+  while (!bar) {
     if (reader.next == reader.length && !refillReader(reader)) break;
     // The bytes of this block, up to a CR at its very end: whether its LF
     // follows is for nextChar to find out.
@@ -76,7 +81,6 @@ bool parseChord(ScoreReader& reader, ChordParser& parser, TextOutput& echo) {
     std::size_t end = reader.length - (bytes[reader.length - 1] == '\r' ? 1 : 0);
     std::int64_t line = reader.line;
     std::int64_t lineStart = reader.lineStart;
-    bool bar = false;
     while (i < end && !bar) {
       unsigned char c = bytes[i];
       std::int64_t offset = base + static_cast<std::int64_t>(i);
@@ -101,13 +105,8 @@ bool parseChord(ScoreReader& reader, ChordParser& parser, TextOutput& echo) {
       bar = takeChar(parser, block, echo, static_cast<unsigned char>(c), offset, reader.line,
                      reader.lineStart);
     }
-    if (bar) {
-      finishChord(parser);
-      endEcho(block, echo, true);
-      return true;
-    }
   }
   finishChord(parser);
-  endEcho(block, echo, false);
-  return false;
+  endEcho(block, echo, bar);
+  return bar;
 }

@@ -23,21 +23,130 @@ struct SkippedRunSink {
   void (*add)(void* context, const SkippedRun& run) = nullptr;
 };
 
-// The parser's state within one chord. A note is an octave character 0..3,
-// a degree letter and an optional "b" or "#", with a pitch index in 0..47;
-// every other character of chord text is skipped, and consecutive skipped
-// characters form one run. Up to two characters wait while it is not yet
-// known whether they begin a note.
+// The note grammar, as steps of an automaton over the classes of chord
+// characters. A note is an octave character 0..3, a degree letter and an
+// optional "b" or "#", with a pitch index in 0..47; every other character
+// of chord text is skipped, and consecutive skipped characters form a run.
+// Up to two characters wait while it is not yet known whether they begin a
+// note: the states are "nothing waits", "an octave waits" (one per octave)
+// and "an octave and a letter wait" (one per pair).
+namespace noteGrammar {
+
+// Classes of the (folded) characters of chord text.
+constexpr int octaveClass = 0;  // '0'..'3': 0..3
+constexpr int letterClass = 4;  // the seven degree letters, d r m f s l t: 4..10
+constexpr int flatClass = 11;
+constexpr int sharpClass = 12;
+constexpr int otherClass = 13;
+constexpr int classCount = 14;
+constexpr char letters[] = "drmfslt";
+
+constexpr int idle = 0;
+constexpr int firstOctaveState = 1;  // + octave
+constexpr int firstPairState = 5;    // + octave * 7 + letter
+constexpr int stateCount = firstPairState + scoreFormat::octaveCount * 7;
+
+// What one character does: which characters it settles as skipped text (in
+// this order: the first waiting one, the second, then itself), the note it
+// completes (its pitch, or -1), and the state after it. A note is kept
+// after the waiting characters are skipped and before the character itself.
+constexpr std::uint8_t skipFirst = 1;
+constexpr std::uint8_t skipSecond = 2;
+constexpr std::uint8_t skipThis = 4;
+struct Step {
+  std::uint8_t next = idle;
+  std::uint8_t skips = 0;
+  std::int8_t note = -1;
+};
+
+constexpr int semitoneOfLetter(int letter) {
+  return scoreFormat::semitoneOffsetOf(static_cast<unsigned char>(letters[letter]));
+}
+constexpr int pitchOfPair(int state) {
+  return (state - firstPairState) / 7 * 12 + semitoneOfLetter((state - firstPairState) % 7);
+}
+
+// The step from a state with no character waiting.
+constexpr Step fromIdle(int charClass) {
+  Step step;
+  if (charClass < letterClass) {
+    step.next = static_cast<std::uint8_t>(firstOctaveState + charClass);
+  } else {
+    step.skips = skipThis;
+  }
+  return step;
+}
+
+constexpr Step stepOf(int state, int charClass) {
+  if (state == idle) return fromIdle(charClass);
+  Step step;
+  if (state < firstPairState) {  // an octave waits: a letter joins it
+    int octave = state - firstOctaveState;
+    if (charClass >= letterClass && charClass < flatClass) {
+      step.next =
+          static_cast<std::uint8_t>(firstPairState + octave * 7 + (charClass - letterClass));
+      return step;
+    }
+    step = fromIdle(charClass);  // else the octave is no note, and c may begin one
+    step.skips |= skipFirst;
+    return step;
+  }
+  int pitch = pitchOfPair(state);
+  if (charClass == flatClass || charClass == sharpClass) {
+    int altered = pitch + (charClass == sharpClass ? 1 : -1);
+    if (altered >= 0 && altered < scoreFormat::pitchCount) {
+      step.note = static_cast<std::int8_t>(altered);
+    } else {
+      step.skips = skipFirst | skipSecond | skipThis;  // 0db, 3t#: outside the table
+    }
+    return step;
+  }
+  step = fromIdle(charClass);  // anything else ends the note and may begin the next
+  step.note = static_cast<std::int8_t>(pitch);
+  return step;
+}
+
+struct StepTable {
+  Step steps[stateCount][classCount];
+  // The class of every byte, once folded (blanks and the bar are not
+  // chord characters; they get otherClass here and are told apart before).
+  std::uint8_t classOf[256];
+  constexpr StepTable() : steps(), classOf() {
+    for (int state = 0; state < stateCount; ++state) {
+      for (int charClass = 0; charClass < classCount; ++charClass) {
+        steps[state][charClass] = stepOf(state, charClass);
+      }
+    }
+    for (int c = 0; c < 256; ++c) {
+      unsigned char folded = scoreFormat::foldCase(static_cast<unsigned char>(c));
+      int charClass = otherClass;
+      if (folded >= '0' && folded < '0' + scoreFormat::octaveCount) charClass = folded - '0';
+      for (int letter = 0; letter < 7; ++letter) {
+        if (folded == static_cast<unsigned char>(letters[letter])) charClass = letterClass + letter;
+      }
+      if (folded == 'b') charClass = flatClass;
+      if (folded == '#') charClass = sharpClass;
+      classOf[c] = static_cast<std::uint8_t>(charClass);
+    }
+  }
+};
+
+inline constexpr StepTable table;
+
+inline bool isLetter(int charClass) { return charClass >= letterClass && charClass < flatClass; }
+
+}  // namespace noteGrammar
+
+// The parser's state within one chord.
 struct ChordParser {
   Chord* chord = nullptr;  // receives the notes; null to count them only
   SkippedRunSink runs;
   std::int64_t notesKept = 0;  // notes found in this chord
   std::int64_t letters = 0;    // note letters in this chord, wherever they stand
   bool overflow = false;       // a note found no room left in chord->notes
-  unsigned char waiting[2] = {0, 0};
-  std::int64_t waitingOffset[2] = {0, 0};
+  int state = noteGrammar::idle;
+  std::int64_t waitingOffset[2] = {0, 0};  // file offsets of the waiting characters
   TextPosition waitingPosition[2];
-  int waitingCount = 0;
   bool runOpen = false;
   SkippedRun run;  // the run being collected while runOpen
 };
@@ -52,7 +161,7 @@ void startChord(ChordParser& parser);
 
 // Takes the next character of chord text (folded to lower case, not a blank
 // or a bar), which stands at the file offset on the line that starts at
-// lineStart. Inline: both passes call it for every character.
+// lineStart. Inline: the second pass calls it for every character.
 inline void parseChordChar(ChordParser& parser, unsigned char c, std::int64_t offset,
                            std::int64_t line, std::int64_t lineStart);
 
@@ -99,71 +208,28 @@ inline void skipChar(ChordParser& parser, std::int64_t offset, const TextPositio
   parser.run = SkippedRun{offset, offset + 1, position};
 }
 
-inline void skipWaiting(ChordParser& parser, int index) {
-  skipChar(parser, parser.waitingOffset[index], parser.waitingPosition[index]);
-}
-
-// A character that no waiting one precedes: it may begin a note.
-inline void beginToken(ChordParser& parser, unsigned char c, std::int64_t offset,
-                       const TextPosition& position) {
-  if (c < '0' || c >= '0' + scoreFormat::octaveCount) {
-    skipChar(parser, offset, position);
-    return;
+// Carries out one step of the note grammar for the character at offset.
+inline void takeStep(ChordParser& parser, noteGrammar::Step step, std::int64_t offset,
+                     const TextPosition& position) {
+  using namespace noteGrammar;
+  if (step.skips & skipFirst) skipChar(parser, parser.waitingOffset[0], parser.waitingPosition[0]);
+  if (step.skips & skipSecond) skipChar(parser, parser.waitingOffset[1], parser.waitingPosition[1]);
+  if (step.note >= 0) keepNote(parser, step.note);
+  if (step.skips & skipThis) skipChar(parser, offset, position);
+  if (step.next != idle) {
+    int slot = step.next >= firstPairState ? 1 : 0;  // the character now waiting
+    parser.waitingOffset[slot] = offset;
+    parser.waitingPosition[slot] = position;
   }
-  parser.waiting[0] = c;
-  parser.waitingOffset[0] = offset;
-  parser.waitingPosition[0] = position;
-  parser.waitingCount = 1;
-}
-
-// The pitch of the waiting octave and letter.
-inline int waitingPitch(const ChordParser& parser) {
-  return noteIndex(static_cast<std::int16_t>(parser.waiting[0] - '0'), parser.waiting[1]);
-}
-
-// After an octave and a letter, c decides: an accidental joins the note
-// (unless it leaves the table: then all three are skipped text); anything
-// else ends the note and may begin the next.
-inline void afterLetter(ChordParser& parser, unsigned char c, std::int64_t offset,
-                        const TextPosition& position) {
-  int pitch = waitingPitch(parser);
-  parser.waitingCount = 0;
-  if (c != 'b' && c != '#') {
-    keepNote(parser, pitch);
-    beginToken(parser, c, offset, position);
-    return;
-  }
-  pitch += c == '#' ? 1 : -1;
-  if (pitch >= 0 && pitch < scoreFormat::pitchCount) {
-    keepNote(parser, pitch);
-    return;
-  }
-  skipWaiting(parser, 0);
-  skipWaiting(parser, 1);
-  skipChar(parser, offset, position);
+  parser.state = step.next;
 }
 
 }  // namespace chordParsing
 
 inline void parseChordChar(ChordParser& parser, unsigned char c, std::int64_t offset,
                            std::int64_t line, std::int64_t lineStart) {
-  using namespace chordParsing;
-  bool letter = scoreFormat::isNoteLetter(c);
-  parser.letters += letter ? 1 : 0;
-  TextPosition position{line, offset - lineStart + 1};
-  if (parser.waitingCount == 0) {
-    beginToken(parser, c, offset, position);
-  } else if (parser.waitingCount == 2) {
-    afterLetter(parser, c, offset, position);
-  } else if (letter) {
-    parser.waiting[1] = c;
-    parser.waitingOffset[1] = offset;
-    parser.waitingPosition[1] = position;
-    parser.waitingCount = 2;
-  } else {
-    // An octave without a letter is no note; c may begin one.
-    skipWaiting(parser, 0);
-    parser.waitingCount = 0;
-    beginToken(parser, c, offset, position);
-  }
+  int charClass = noteGrammar::table.classOf[c];
+  parser.letters += noteGrammar::isLetter(charClass) ? 1 : 0;
+  chordParsing::takeStep(parser, noteGrammar::table.steps[parser.state][charClass], offset,
+                         TextPosition{line, offset - lineStart + 1});
 }

@@ -79,14 +79,58 @@ double readHeaderLine(ScoreReader& reader, ScoreStats& stats) {
   return parseDuration(stats.headerText, stats.headerLength);
 }
 
-// Counts the chord the parser has just finished.
-void countChord(ScoreStats& stats, const ChordParser& parser, std::int64_t barEnd) {
-  stats.maxChordNotes = std::max(stats.maxChordNotes, parser.letters);
-  stats.maxKeptNotes = std::max(stats.maxKeptNotes, parser.notesKept);
-  stats.letterTotal += parser.letters;
-  stats.noteTotal += parser.notesKept;
+// What the pre-scan counts in the chord being read: kept in locals by its
+// loop, so that the compiler holds them in registers.
+struct ChordCount {
+  int state = noteGrammar::idle;  // of the note grammar
+  std::int64_t letters = 0;
+  std::int64_t notes = 0;
+};
+
+// Takes one character of chord text (not a blank, not a bar) as the parser
+// would, counting only.
+inline void countChar(ChordCount& chord, unsigned char c) {
+  int charClass = noteGrammar::table.classOf[c];
+  const noteGrammar::Step step = noteGrammar::table.steps[chord.state][charClass];
+  chord.letters += noteGrammar::isLetter(charClass) ? 1 : 0;
+  chord.notes += step.note >= 0 ? 1 : 0;
+  chord.state = step.next;
+}
+
+// Counts the chord a bar at barEnd - 1 has just ended (at the bar, a waiting
+// octave and letter make a note, as finishChord says).
+void countChord(ScoreStats& stats, ChordCount& chord, std::int64_t barEnd) {
+  if (chord.state >= noteGrammar::firstPairState) ++chord.notes;
+  stats.maxChordNotes = std::max(stats.maxChordNotes, chord.letters);
+  stats.maxKeptNotes = std::max(stats.maxKeptNotes, chord.notes);
+  stats.letterTotal += chord.letters;
+  stats.noteTotal += chord.notes;
   ++stats.chordCount;
   stats.lastBarEnd = barEnd;
+  chord = ChordCount{};
+}
+
+// Counts the characters of the reader's block from reader.next on, up to its
+// end or to a CR at its very end (whose LF may lie in the next block), and
+// stops early where nothing waits, so that inert bytes can be skipped.
+void countBlock(ScoreReader& reader, ScoreStats& stats, ChordCount& chord) {
+  const unsigned char* bytes = reader.buffer;
+  std::size_t end = reader.length - (bytes[reader.length - 1] == '\r' ? 1 : 0);
+  std::size_t i = reader.next;
+  ChordCount local = chord;  // not aliased by the byte loads: kept in registers
+  while (i < end) {
+    unsigned char c = bytes[i++];
+    if (c == '\r' && bytes[i] == '\n') continue;  // a CR LF is a blank
+    if (scoreFormat::isBlank(c)) continue;
+    if (c == scoreFormat::bar) {
+      countChord(stats, local, reader.bufferStart + static_cast<std::int64_t>(i));
+      break;
+    }
+    countChar(local, c);
+    if (local.state == noteGrammar::idle) break;
+  }
+  chord = local;
+  reader.next = i;
 }
 
 }  // namespace
@@ -96,21 +140,19 @@ bool scanScore(ScoreReader& reader, ScoreStats& stats) {
   stats.noteDuration = readHeaderLine(reader, stats);
   stats.chordStream = markReader(reader);
   stats.lastBarEnd = stats.chordStream.offset;
-  ChordParser parser;  // counts notes; keeps none
-  startChord(parser);
+  ChordCount chord;
   for (;;) {
-    if (parser.waitingCount == 0) skipInert(reader);
-    int c = nextChar(reader);
-    if (c < 0) break;
-    unsigned char folded = scoreFormat::foldCase(static_cast<unsigned char>(c));
-    if (scoreFormat::isBlank(folded)) continue;
-    if (folded == scoreFormat::bar) {
-      finishChord(parser);
-      countChord(stats, parser, readerOffset(reader));
-      startChord(parser);
+    if (chord.state == noteGrammar::idle) skipInert(reader);
+    if (reader.next == reader.length && !refillReader(reader)) break;
+    if (reader.next + 1 < reader.length || reader.buffer[reader.next] != '\r') {
+      countBlock(reader, stats, chord);
       continue;
     }
-    parseChordChar(parser, folded, 0, 1, 0);
+    // A CR at the end of the block: nextChar finds out whether LF follows.
+    int c = nextChar(reader);
+    if (c >= 0 && !scoreFormat::isBlank(static_cast<unsigned char>(c))) {
+      countChar(chord, static_cast<unsigned char>(c));
+    }
   }
   return !reader.failed;
 }
