@@ -23,6 +23,11 @@ struct SkippedRunSink {
   void (*add)(void* context, const SkippedRun& run) = nullptr;
 };
 
+// Returns octave * 12 + the semitone offset of a degree letter.
+constexpr std::int16_t noteIndex(std::int16_t octave, unsigned char letter) {
+  return static_cast<std::int16_t>(octave * 12 + scoreFormat::semitoneOffset(letter));
+}
+
 // The note grammar, as steps of an automaton over the classes of chord
 // characters. A note is an octave character 0..3, a degree letter and an
 // optional "b" or "#", with a pitch index in 0..47; every other character
@@ -59,11 +64,10 @@ struct Step {
   std::int8_t note = -1;
 };
 
-constexpr int semitoneOfLetter(int letter) {
-  return scoreFormat::semitoneOffsetOf(static_cast<unsigned char>(letters[letter]));
-}
+// The pitch of the octave and letter that wait in a pair state.
 constexpr int pitchOfPair(int state) {
-  return (state - firstPairState) / 7 * 12 + semitoneOfLetter((state - firstPairState) % 7);
+  return noteIndex(static_cast<std::int16_t>((state - firstPairState) / 7),
+                   static_cast<unsigned char>(letters[(state - firstPairState) % 7]));
 }
 
 // The step from a state with no character waiting.
@@ -150,11 +154,6 @@ struct ChordParser {
   bool runOpen = false;
   SkippedRun run;  // the run being collected while runOpen
 };
-
-// Returns octave * 12 + the semitone offset of a degree letter.
-inline std::int16_t noteIndex(std::int16_t octave, unsigned char letter) {
-  return static_cast<std::int16_t>(octave * 12 + scoreFormat::semitoneOffset(letter));
-}
 
 // Prepares the parser for a new chord.
 void startChord(ChordParser& parser);

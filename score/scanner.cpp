@@ -21,8 +21,7 @@ struct InertTable {
     for (int c = 0; c < 256; ++c) {
       unsigned char folded = scoreFormat::foldCase(static_cast<unsigned char>(c));
       bool octave = c >= '0' && c < '0' + scoreFormat::octaveCount;
-      bool letter = scoreFormat::semitoneOffsetOf(folded) >= 0;
-      inert[c] = !octave && !letter && folded != scoreFormat::bar;
+      inert[c] = !octave && !scoreFormat::isNoteLetter(folded) && folded != scoreFormat::bar;
     }
   }
 };

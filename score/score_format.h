@@ -21,7 +21,7 @@ constexpr unsigned char foldCase(unsigned char c) {
 constexpr bool isBlank(unsigned char c) { return c == '\t' || c == '\n' || c == ' '; }
 
 // Semitone offset of a (folded) degree letter, or -1 if it is not one.
-constexpr int semitoneOffsetOf(unsigned char letter) {
+constexpr int semitoneOffset(unsigned char letter) {
   switch (letter) {
     case 'd': return 0;
     case 'r': return 2;
@@ -34,19 +34,6 @@ constexpr int semitoneOffsetOf(unsigned char letter) {
   }
 }
 
-// The same for every byte, as a table: both passes ask it of every character.
-struct SemitoneTable {
-  signed char offset[256];
-  constexpr SemitoneTable() : offset() {
-    for (int c = 0; c < 256; ++c) {
-      offset[c] = static_cast<signed char>(semitoneOffsetOf(static_cast<unsigned char>(c)));
-    }
-  }
-};
-inline constexpr SemitoneTable semitoneTable;
-
-inline int semitoneOffset(unsigned char letter) { return semitoneTable.offset[letter]; }
-
-inline bool isNoteLetter(unsigned char c) { return semitoneTable.offset[c] >= 0; }
+constexpr bool isNoteLetter(unsigned char c) { return semitoneOffset(c) >= 0; }
 
 }  // namespace scoreFormat
