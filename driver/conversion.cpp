@@ -111,16 +111,11 @@ int reserveMemory(void* context, std::int64_t total) {
   return 0;
 }
 
-// Appends count bytes, growing the WAV by doubling; 0 or outOfMemoryError.
+// Appends count bytes (within the size reserved first); 0 or outOfMemoryError.
 int writeMemory(void* context, const unsigned char* bytes, std::size_t count) {
   auto& wav = *static_cast<MemoryWav*>(context);
-  if (count > wav.capacity - wav.size) {
-    std::size_t wanted = wav.size + count;
-    std::size_t doubled = wav.capacity * 2;
-    int error =
-        reserveMemory(context, static_cast<std::int64_t>(doubled > wanted ? doubled : wanted));
-    if (error != 0) return error;
-  }
+  int error = reserveMemory(context, static_cast<std::int64_t>(wav.size + count));
+  if (error != 0) return error;
   std::memcpy(wav.bytes + wav.size, bytes, count);
   wav.size += count;
   return 0;
@@ -191,16 +186,16 @@ Outcome convertStreams(ByteSource source, ByteSink sink, const std::string& scor
 
   std::int64_t fileBytes = waveHeaderSize + renderer->chordSamples * stats.chordCount;
   int error = sink.reserve != nullptr ? sink.reserve(sink.context, fileBytes) : 0;
-  std::unique_ptr<std::int16_t[]> notes(
-      new (std::nothrow) std::int16_t[static_cast<std::size_t>(stats.maxKeptNotes)]);
-  OutputBuffer output;
   if (error == outOfMemoryError) {
     Outcome tooLarge = failed(Failure::outOfMemory);
     tooLarge.wavBytes = static_cast<double>(fileBytes);
     return tooLarge;
   }
-  if (!notes || !startOutput(output, sink, blockSize)) return failed(Failure::outOfMemory);
   if (error != 0) return failed(Failure::writeError, Cause::system, error);
+  std::unique_ptr<std::int16_t[]> notes(
+      new (std::nothrow) std::int16_t[static_cast<std::size_t>(stats.maxKeptNotes)]);
+  OutputBuffer output;
+  if (!notes || !startOutput(output, sink, blockSize)) return failed(Failure::outOfMemory);
   unsigned char header[waveHeaderSize];
   writeWaveHeader(header, format);
   if (!writeOutput(output, header, sizeof header)) return writeFailure(output);

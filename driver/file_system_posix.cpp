@@ -238,6 +238,14 @@ void writeToDescriptor(void* context, const char* bytes, std::size_t count) {
   }
 }
 
+// Returns a console text sink for a standard descriptor.
+TextSink descriptorSink(int fd) {
+  TextSink sink;
+  sink.context = reinterpret_cast<void*>(static_cast<std::intptr_t>(fd));
+  sink.write = writeToDescriptor;
+  return sink;
+}
+
 // Reads up to capacity bytes of the score; the count, 0 at its end, -errno on error.
 std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity) {
   int fd = fdOf(static_cast<ScoreFile*>(context)->handle);
@@ -388,31 +396,19 @@ Outcome commitOutput(OutputFile& output) {
   return replaceOutput(output);
 }
 
-TextSink standardOutputSink() {
-  TextSink sink;
-  sink.context = reinterpret_cast<void*>(std::intptr_t{1});
-  sink.write = writeToDescriptor;
-  return sink;
-}
-
-TextSink standardErrorSink() {
-  TextSink sink;
-  sink.context = reinterpret_cast<void*>(std::intptr_t{2});
-  sink.write = writeToDescriptor;
-  return sink;
-}
+TextSink standardOutputSink() { return descriptorSink(1); }
+TextSink standardErrorSink() { return descriptorSink(2); }
 
 bool inputIsTerminal() { return ::isatty(0) == 1; }
 
 void waitForLine() {
   const int longestLine = 127;  // characters; the rest of a longer line stays unread
-  for (int count = 0; count < longestLine; ++count) {
+  int count = 0;
+  while (count < longestLine) {
     char c = 0;
     ssize_t got = ::read(0, &c, 1);
-    if (got < 0 && errno == EINTR) {
-      --count;
-      continue;
-    }
+    if (got < 0 && errno == EINTR) continue;
     if (got <= 0 || c == '\n') return;
+    ++count;
   }
 }

@@ -54,20 +54,16 @@ int main(int argc, char** argv) {
   std::set_new_handler(endForWantOfMemory);
   Console console{&standardOutput, &standardError};
   std::vector<std::string> arguments = programArguments(argc, argv);
-  if (arguments.size() == 2 && !pathExists(arguments[1]) &&
-      (asksForHelp(arguments[1]) || asksForVersion(arguments[1]))) {
-    if (asksForHelp(arguments[1])) printHelp(standardOutput);
-    if (asksForVersion(arguments[1])) printVersion(standardOutput);
+  bool oneScore = arguments.size() == 2;
+  std::string score = oneScore ? arguments[1] : std::string();
+  if (oneScore && (asksForHelp(score) || asksForVersion(score)) && !pathExists(score)) {
+    if (asksForHelp(score)) printHelp(standardOutput);
+    if (asksForVersion(score)) printVersion(standardOutput);
     return 0;
   }
-  Outcome outcome = failed(Failure::usage);
-  if (arguments.size() == 2) {
-    scoreBeingConverted = &arguments[1];
-    outcome = convertScoreFile(arguments[1], console);
-    reportOutcome(console, outcome, arguments[1], makeOutputName(arguments[1]));
-  } else {
-    reportOutcome(console, outcome, std::string(), std::string());
-  }
+  scoreBeingConverted = &score;
+  Outcome outcome = oneScore ? convertScoreFile(score, console) : failed(Failure::usage);
+  reportOutcome(console, outcome, score, makeOutputName(score));
   waitForEnter();
   return exitStatus(outcome.failure);
 }

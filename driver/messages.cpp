@@ -86,6 +86,22 @@ void putQuoted(TextOutput& out, const std::string& text) {
   putChar(out, '"');
 }
 
+// Writes a quote of a text that is fullLength bytes long, of which bytes
+// holds the first length: at most quoteLimit of them, then "..." if cut.
+void putCutQuote(TextOutput& out, const unsigned char* bytes, std::size_t length,
+                 std::int64_t fullLength) {
+  putChar(out, '"');
+  putEscaped(out, bytes, length < quoteLimit ? length : quoteLimit);
+  putText(out, fullLength > static_cast<std::int64_t>(quoteLimit) ? "...\"" : "\"");
+}
+
+// Writes a size in bytes as gigabytes (10^9 bytes).
+void putGigabytes(TextOutput& out, double bytes) {
+  char size[48];
+  std::snprintf(size, sizeof size, bytes < 1e12 ? "%.1f GB" : "%.3g GB", bytes / 1e9);
+  putText(out, size);
+}
+
 // Begins a warning line: "NAME:LINE:COL: warning: ".
 void beginWarning(TextOutput& err, const std::string& scoreName, const TextPosition& at) {
   putText(err, scoreName);
@@ -135,23 +151,17 @@ void putCauseReason(TextOutput& err, const Outcome& outcome, const std::string& 
       putQuoted(err, scorePath);
       putText(err, ": the chord length is not a finite number");
       break;
-    case Cause::tooLarge: {
-      char size[48];
-      std::snprintf(size, sizeof size, outcome.wavBytes < 1e12 ? "%.1f GB" : "%.3g GB",
-                    outcome.wavBytes / 1e9);
+    case Cause::tooLarge:
       putQuoted(err, scorePath);
       putText(err, ": the WAV would hold ");
-      putText(err, size);
+      putGigabytes(err, outcome.wavBytes);
       putText(err, "; the format's limit is 2 GiB");
       break;
-    }
-    default:
+    default:  // no cause: out of memory, for a WAV of known size or not
       putQuoted(err, scorePath);
       if (outcome.wavBytes > 0.0) {
-        char size[48];
-        std::snprintf(size, sizeof size, "%.1f GB", outcome.wavBytes / 1e9);
         putText(err, ": not enough memory for a WAV of ");
-        putText(err, size);
+        putGigabytes(err, outcome.wavBytes);
       } else {
         putText(err, ": not enough memory to convert it");
       }
@@ -200,12 +210,11 @@ void warnSkipped(const Console& console, const std::string& scoreName, const Ski
                  const unsigned char* quote, std::size_t quoteLength) {
   TextOutput& err = *console.err;
   std::int64_t length = run.end - run.start;
-  bool cut = length > static_cast<std::int64_t>(quoteLimit);
   beginWarning(err, scoreName, run.position);
-  putText(err, "skipped \"");
-  putEscaped(err, quote, quoteLength < quoteLimit ? quoteLength : quoteLimit);
-  putText(err, cut ? "...\" (" : "\"");
-  if (cut) {
+  putText(err, "skipped ");
+  putCutQuote(err, quote, quoteLength, length);
+  if (length > static_cast<std::int64_t>(quoteLimit)) {
+    putText(err, " (");
     putNumber(err, length);
     putText(err, " characters)");
   }
@@ -232,11 +241,10 @@ void warnAboutHeader(const Console& console, const std::string& scoreName, doubl
   beginWarning(err, scoreName, TextPosition{});
   putText(err,
           silentChords ? "the chord length reads as 0 seconds" : "the chord length is negative");
-  putText(err, " (the first line begins \"");
-  putEscaped(err, reinterpret_cast<const unsigned char*>(header),
-             headerLength < quoteLimit ? headerLength : quoteLimit);
-  putText(err, headerLength > quoteLimit ? "...\")" : "\")");
-  putText(err, ", so the WAV will hold no sound");
+  putText(err, " (the first line begins ");
+  putCutQuote(err, reinterpret_cast<const unsigned char*>(header), headerLength,
+              static_cast<std::int64_t>(headerLength));
+  putText(err, "), so the WAV will hold no sound");
   endLine(err);
 }
 

@@ -18,15 +18,9 @@ void startChord(ChordParser& parser) {
 }
 
 void finishChord(ChordParser& parser) {
-  using namespace chordParsing;
-  // At the bar, a waiting octave is no note; a waiting octave and letter is.
-  if (parser.state >= noteGrammar::firstPairState) {
-    keepNote(parser, noteGrammar::pitchOfPair(parser.state));
-  } else if (parser.state != noteGrammar::idle) {
-    skipChar(parser, parser.waitingOffset[0], parser.waitingPosition[0]);
-  }
-  parser.state = noteGrammar::idle;
-  closeRun(parser);
+  const noteGrammar::Step& end = noteGrammar::table.steps[parser.state][noteGrammar::endClass];
+  chordParsing::takeStep(parser, end, 0, TextPosition{});  // settles only what waits
+  chordParsing::closeRun(parser);
 }
 
 namespace {

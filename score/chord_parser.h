@@ -43,7 +43,8 @@ constexpr int letterClass = 4;  // the seven degree letters, d r m f s l t: 4..1
 constexpr int flatClass = 11;
 constexpr int sharpClass = 12;
 constexpr int otherClass = 13;
-constexpr int classCount = 14;
+constexpr int endClass = 14;  // the bar: the chord ends
+constexpr int classCount = 15;
 constexpr char letters[] = "drmfslt";
 
 constexpr int idle = 0;
@@ -81,7 +82,16 @@ constexpr Step fromIdle(int charClass) {
   return step;
 }
 
+// At the bar, a waiting octave is no note; a waiting octave and letter is.
+constexpr Step atEnd(int state) {
+  Step step;
+  if (state >= firstPairState) step.note = static_cast<std::int8_t>(pitchOfPair(state));
+  if (state != idle && state < firstPairState) step.skips = skipFirst;
+  return step;
+}
+
 constexpr Step stepOf(int state, int charClass) {
+  if (charClass == endClass) return atEnd(state);
   if (state == idle) return fromIdle(charClass);
   Step step;
   if (state < firstPairState) {  // an octave waits: a letter joins it
@@ -113,7 +123,7 @@ constexpr Step stepOf(int state, int charClass) {
 struct StepTable {
   Step steps[stateCount][classCount];
   // The class of every byte, once folded (blanks and the bar are not
-  // chord characters; they get otherClass here and are told apart before).
+  // chord characters: they get otherClass here, and are told apart first).
   std::uint8_t classOf[256];
   constexpr StepTable() : steps(), classOf() {
     for (int state = 0; state < stateCount; ++state) {

@@ -11,21 +11,13 @@
 
 namespace {
 
-// Bytes of the chord stream that change nothing the pre-scan counts while no
-// character waits to begin a note: all but octave characters, note letters
-// (either case) and the bar. A lone CR is skipped text, a CR LF a blank:
-// inert either way.
-struct InertTable {
-  bool inert[256];
-  constexpr InertTable() : inert() {
-    for (int c = 0; c < 256; ++c) {
-      unsigned char folded = scoreFormat::foldCase(static_cast<unsigned char>(c));
-      bool octave = c >= '0' && c < '0' + scoreFormat::octaveCount;
-      inert[c] = !octave && !scoreFormat::isNoteLetter(folded) && folded != scoreFormat::bar;
-    }
-  }
-};
-constexpr InertTable inertBytes;
+// True for the bytes of the chord stream that change nothing the pre-scan
+// counts while no character waits to begin a note: all but octave
+// characters, note letters (either case) and the bar. A lone CR is skipped
+// text, a CR LF a blank: inert either way.
+inline bool isInert(unsigned char c) {
+  return noteGrammar::table.classOf[c] >= noteGrammar::flatClass && c != scoreFormat::bar;
+}
 
 #if defined(__SSE2__)
 // Returns a mask of the bytes of block that are not inert: octave
@@ -61,7 +53,7 @@ void skipInert(ScoreReader& reader) {
     at += 16;
   }
 #endif
-  while (at != end && inertBytes.inert[*at]) ++at;
+  while (at != end && isInert(*at)) ++at;
   reader.next = static_cast<std::size_t>(at - reader.buffer);
 }
 
@@ -78,8 +70,7 @@ double readHeaderLine(ScoreReader& reader, ScoreStats& stats) {
   return parseDuration(stats.headerText, stats.headerLength);
 }
 
-// What the pre-scan counts in the chord being read: kept in locals by its
-// loop, so that the compiler holds them in registers.
+// What the pre-scan counts in the chord being read.
 struct ChordCount {
   int state = noteGrammar::idle;  // of the note grammar
   std::int64_t letters = 0;
@@ -96,10 +87,9 @@ inline void countChar(ChordCount& chord, unsigned char c) {
   chord.state = step.next;
 }
 
-// Counts the chord a bar at barEnd - 1 has just ended (at the bar, a waiting
-// octave and letter make a note, as finishChord says).
+// Counts the chord a bar at barEnd - 1 has just ended.
 void countChord(ScoreStats& stats, ChordCount& chord, std::int64_t barEnd) {
-  if (chord.state >= noteGrammar::firstPairState) ++chord.notes;
+  chord.notes += noteGrammar::table.steps[chord.state][noteGrammar::endClass].note >= 0 ? 1 : 0;
   stats.maxChordNotes = std::max(stats.maxChordNotes, chord.letters);
   stats.maxKeptNotes = std::max(stats.maxKeptNotes, chord.notes);
   stats.letterTotal += chord.letters;
@@ -116,19 +106,17 @@ void countBlock(ScoreReader& reader, ScoreStats& stats, ChordCount& chord) {
   const unsigned char* bytes = reader.buffer;
   std::size_t end = reader.length - (bytes[reader.length - 1] == '\r' ? 1 : 0);
   std::size_t i = reader.next;
-  ChordCount local = chord;  // not aliased by the byte loads: kept in registers
   while (i < end) {
     unsigned char c = bytes[i++];
     if (c == '\r' && bytes[i] == '\n') continue;  // a CR LF is a blank
     if (scoreFormat::isBlank(c)) continue;
     if (c == scoreFormat::bar) {
-      countChord(stats, local, reader.bufferStart + static_cast<std::int64_t>(i));
+      countChord(stats, chord, reader.bufferStart + static_cast<std::int64_t>(i));
       break;
     }
-    countChar(local, c);
-    if (local.state == noteGrammar::idle) break;
+    countChar(chord, c);
+    if (chord.state == noteGrammar::idle) break;
   }
-  chord = local;
   reader.next = i;
 }
 

@@ -18,8 +18,8 @@ struct ScoreStats {
   std::int64_t letterTotal = 0;    // note letters in all chords
   std::int64_t noteTotal = 0;      // notes kept in all chords
   ReaderMark chordStream;          // where the chord stream starts
-  std::int64_t lastBarEnd =
-      0;  // file offset just after the last bar (the chord stream's start without one)
+  // The file offset just after the last bar (the chord stream's start without one).
+  std::int64_t lastBarEnd = 0;
   char headerText[scoreFormat::headerLineLimit];  // the header line as read
   std::size_t headerLength = 0;                   // characters in headerText
 };

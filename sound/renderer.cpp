@@ -333,11 +333,12 @@ void startRenderer(Renderer& renderer, const RenderSettings& settings) {
   // the memory for them, chords are rendered block by block.
   std::int64_t tabledSamples = static_cast<std::int64_t>(tableBudget / 4 / sizeof(double));
   if (renderer.chordSamples > 0 && renderer.chordSamples <= tabledSamples) {
-    renderer.timeCount = static_cast<std::size_t>(renderer.chordSamples);
-    renderer.times = newDoubles(renderer.timeCount);
+    std::size_t count = static_cast<std::size_t>(renderer.chordSamples);
+    renderer.times = newDoubles(count);
     if (renderer.times) {
-      fillTimes(0.0, settings.sampleStep, renderer.timeCount, renderer.times.get());
-      renderer.tableBytes = renderer.timeCount * sizeof(double);
+      renderer.timeCount = count;
+      fillTimes(0.0, settings.sampleStep, count, renderer.times.get());
+      renderer.tableBytes = count * sizeof(double);
     }
   }
   // Scratch space, taken when a chord first needs it.
@@ -355,18 +356,19 @@ bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord) {
   pass.pitches = pitchesOf(chord);
   pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
   std::size_t bytes = static_cast<std::size_t>(total);
-  if (chord.noteCount > cacheableNotes || bytes > cacheableChordBytes) {
-    pass.fromTables = ensureRows(renderer, pass.pitches);
-    return streamChord(renderer, pass, output);
-  }
-  std::string key(reinterpret_cast<const char*>(chord.notes),
-                  static_cast<std::size_t>(chord.noteCount) * sizeof(std::int16_t));
-  auto cached = renderer.cache.find(key);
-  if (cached != renderer.cache.end()) {
-    return writeOutput(output, cached->second.data(), cached->second.size());
+  bool cacheable = chord.noteCount <= cacheableNotes && bytes <= cacheableChordBytes;
+  std::string key;
+  if (cacheable) {
+    key.assign(reinterpret_cast<const char*>(chord.notes),
+               static_cast<std::size_t>(chord.noteCount) * sizeof(std::int16_t));
+    auto cached = renderer.cache.find(key);
+    if (cached != renderer.cache.end()) {
+      return writeOutput(output, cached->second.data(), cached->second.size());
+    }
   }
   pass.fromTables = ensureRows(renderer, pass.pitches);
-  if (!metBefore(renderer, key) || renderer.cacheBytes + bytes + key.size() > cacheBudget) {
+  if (!cacheable || !metBefore(renderer, key) ||
+      renderer.cacheBytes + bytes + key.size() > cacheBudget) {
     return streamChord(renderer, pass, output);
   }
   if (!ensureScratch(renderer, pass.fromTables)) return false;

@@ -56,10 +56,10 @@
     state.result = result;
     const echo = result.status === 0 ? result.stdout : result.stdout.replace(/[^\n]*\n$/, "");
     const lines = echo === "" ? [] : echo.slice(0, -1).split("\n");
-    showMessage(result, lines.length);
+    const samples = result.wav === null ? new Uint8Array(0) : declaredSamples(result.wav);
+    showMessage(result, lines.length, samples.length / 8000);
     showWarnings(result.stderr);
     showEcho(lines);
-    const samples = result.wav === null ? new Uint8Array(0) : declaredSamples(result.wav);
     state.chordSamples = lines.length > 0 && result.wav ? (result.wav.length - 44) / lines.length : 0;
     player.load(samples);
     picture.show(samples);
@@ -67,7 +67,7 @@
     element("download").disabled = result.wav === null;
   }
 
-  function showMessage(result, chords) {
+  function showMessage(result, chords, seconds) {
     const message = element("message");
     if (result.status !== 0) {
       const failure = result.stdout.split("\n").slice(-2)[0];
@@ -76,7 +76,6 @@
       message.className = "failure";
       return;
     }
-    const seconds = declaredSamples(result.wav).length / 8000;
     message.textContent = `${chords} chord${chords === 1 ? "" : "s"}, ${seconds.toFixed(1)} s of sound: ${result.outputName}`;
     message.className = "success";
   }
