@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Measures score2wav on scores whose text is large but whose sound is not:
-2 GB of NUL bytes without a bar, one 100 MB chord of "2d ", and 10 MB of
-random bytes. Prints the median time of the program and of reading the file
+2 GB of NUL bytes without a bar, one 100 MB chord of "2d ", 10 MB of random
+bytes, and 400,000 different four-note chords of one sample, each written
+twice (a 7.6 MB score that fills the chord cache). Prints the median time of the program and of reading the file
 twice (`cat FILE > /dev/null`, twice), and the program's peak memory
 (maximum resident set size, from GNU time).
 
@@ -10,6 +11,7 @@ twice (`cat FILE > /dev/null`, twice), and the program's peak memory
 The files go to a temporary folder beside the program (2.1 GB of disk).
 """
 import argparse
+import itertools
 import os
 import random
 import statistics
@@ -34,6 +36,13 @@ def make_files(folder):
     files["10 MB of random bytes"] = os.path.join(folder, "random.txt")
     with open(files["10 MB of random bytes"], "wb") as f:
         f.write(random.Random(10).randbytes(10000000))
+    files["400,000 chords, each twice"] = os.path.join(folder, "cache.txt")
+    notes = [b"%d%c" % (pitch // 7, b"drmfslt"[pitch % 7]) for pitch in range(28)]
+    with open(files["400,000 chords, each twice"], "wb") as f:
+        f.write(b"0.0001\n")
+        for four in itertools.islice(itertools.permutations(range(28), 4), 400000):
+            chord = b"".join(notes[i] for i in four)
+            f.write(chord + b"|" + chord + b"|\n")
     return files
 
 

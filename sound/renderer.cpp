@@ -14,10 +14,8 @@ namespace {
 // periods give exact products (the shortest period is 0.0006 s).
 constexpr double exactRemainderLimit = 1024.0;
 constexpr std::size_t tableBudget = 4u << 20;  // bytes of time and ramp tables
-constexpr std::size_t cacheBudget = 3u << 20;  // bytes of cached chord samples
 constexpr std::size_t cacheableChordBytes = 256u << 10;
-constexpr std::int64_t cacheableNotes = 64;  // longer chords rarely repeat; their key would be long
-constexpr std::size_t seenSlots = 1u << 16;  // fingerprints of chords met
+constexpr std::int64_t cacheableNotes = 64;  // longer chords rarely repeat
 constexpr unsigned char silence = 128;
 constexpr std::int64_t endlessChord = std::numeric_limits<std::int64_t>::max();
 
@@ -199,19 +197,86 @@ void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned
   }
 }
 
-// Returns true if the chord with this key was met before (or, rarely, one
-// with the same fingerprint slot and value), and remembers it; false too
-// when there is no memory for the fingerprints.
-bool metBefore(Renderer& renderer, const std::string& key) {
-  std::size_t fingerprint = std::hash<std::string>{}(key) | 1u;  // 0 marks an empty slot
-  if (!renderer.seen) {
-    renderer.seen.reset(new (std::nothrow) std::size_t[seenSlots]());
-    if (!renderer.seen) return false;
+// Returns a fingerprint of the chord's notes, never 0 (the mark of an empty slot).
+std::uint64_t chordHash(const Chord& chord) {
+  std::uint64_t hash = 0xcbf29ce484222325ull ^ static_cast<std::uint64_t>(chord.noteCount);
+  for (std::int64_t i = 0; i < chord.noteCount; ++i) {
+    hash = (hash ^ static_cast<std::uint16_t>(chord.notes[i])) * 0x100000001b3ull;
   }
-  std::size_t& slot = renderer.seen[fingerprint % seenSlots];
-  bool met = slot == fingerprint;
-  slot = fingerprint;
+  return (hash ^ (hash >> 29)) | 1u;
+}
+
+// True if the slot holds this chord.
+bool holds(const ChordCache& cache, std::size_t slot, const Chord& chord) {
+  const CacheSlot& entry = cache.slots[slot];
+  return entry.noteCount == static_cast<std::uint32_t>(chord.noteCount) &&
+         std::memcmp(cache.arena.get() + entry.offset, chord.notes,
+                     static_cast<std::size_t>(chord.noteCount) * sizeof(std::int16_t)) == 0;
+}
+
+// Returns the slot that holds the chord, or the empty slot where it would
+// go; -1 when the cache has no slots.
+std::int64_t findSlot(const ChordCache& cache, std::uint64_t hash, const Chord& chord) {
+  if (!cache.slots) return -1;
+  std::size_t slot = static_cast<std::size_t>(hash) & (ChordCache::slotCount - 1);
+  while (cache.slots[slot].hash != 0 &&
+         !(cache.slots[slot].hash == hash && holds(cache, slot, chord))) {
+    slot = (slot + 1) & (ChordCache::slotCount - 1);
+  }
+  return static_cast<std::int64_t>(slot);
+}
+
+// Returns where a kept chord's samples start in the arena.
+const unsigned char* cachedSamples(const ChordCache& cache, std::size_t slot) {
+  const CacheSlot& entry = cache.slots[slot];
+  return cache.arena.get() + entry.offset + entry.noteCount * sizeof(std::int16_t);
+}
+
+// Returns true if a chord with this fingerprint was met before (or, rarely,
+// another with the same fingerprint slot and value), and remembers it; false
+// too when there is no memory for the fingerprints.
+bool metBefore(ChordCache& cache, std::uint64_t hash) {
+  if (!cache.seen) {
+    cache.seen.reset(new (std::nothrow) std::uint64_t[ChordCache::seenSlots]());
+    if (!cache.seen) return false;
+  }
+  std::uint64_t& slot = cache.seen[hash % ChordCache::seenSlots];
+  bool met = slot == hash;
+  slot = hash;
   return met;
+}
+
+// Returns space for the chord's notes and bytes samples in the empty slot,
+// with the notes stored, or null when the budget (or memory) has no room.
+unsigned char* keepChord(ChordCache& cache, std::size_t slot, std::uint64_t hash,
+                         const Chord& chord, std::size_t bytes) {
+  std::size_t noteBytes = static_cast<std::size_t>(chord.noteCount) * sizeof(std::int16_t);
+  if (cache.entries >= ChordCache::slotCount / 2 ||
+      cache.used + noteBytes + bytes > ChordCache::budget) {
+    return nullptr;
+  }
+  CacheSlot& entry = cache.slots[slot];
+  entry.hash = hash;
+  entry.offset = static_cast<std::uint32_t>(cache.used);
+  entry.noteCount = static_cast<std::uint32_t>(chord.noteCount);
+  std::memcpy(cache.arena.get() + cache.used, chord.notes, noteBytes);
+  cache.used += noteBytes + bytes;
+  ++cache.entries;
+  return cache.arena.get() + entry.offset + noteBytes;
+}
+
+// Takes the arena and its slots when the first chord is to be kept; false
+// if memory is short (then nothing is cached).
+bool ensureCache(ChordCache& cache) {
+  if (!cache.arena) {
+    cache.arena.reset(new (std::nothrow) unsigned char[ChordCache::budget]);
+    cache.slots.reset(new (std::nothrow) CacheSlot[ChordCache::slotCount]());
+    if (!cache.arena || !cache.slots) {
+      cache.arena.reset();
+      cache.slots.reset();
+    }
+  }
+  return cache.arena != nullptr;
 }
 
 // Writes count silent samples.
@@ -322,9 +387,14 @@ void startRenderer(Renderer& renderer, const RenderSettings& settings) {
   renderer.settings = settings;
   renderer.chordSamples = samplesPerChord(settings.noteDuration, settings.sampleStep);
   for (std::unique_ptr<double[]>& row : renderer.rows) row.reset();
-  renderer.cache.clear();
-  renderer.cacheBytes = 0;
-  renderer.seen.reset();
+  renderer.cache.used = 0;
+  renderer.cache.entries = 0;
+  renderer.cache.last = -1;
+  if (renderer.cache.slots) {
+    std::fill(renderer.cache.slots.get(), renderer.cache.slots.get() + ChordCache::slotCount,
+              CacheSlot{});
+  }
+  renderer.cache.seen.reset();
   renderer.times.reset();
   renderer.timeCount = 0;
   renderer.tableBytes = 0;
@@ -349,32 +419,37 @@ void startRenderer(Renderer& renderer, const RenderSettings& settings) {
 
 bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord) {
   std::int64_t total = renderer.chordSamples;
+  ChordCache& cache = renderer.cache;
+  std::int64_t last = cache.last;
+  cache.last = -1;
   if (chord.noteCount == 0) return writeSilence(output, total);
   if (total == 0) return !output.failed;
+  std::size_t bytes = static_cast<std::size_t>(total);
+  // A chord played again at once is the common case: no hashing for it.
+  if (last >= 0 && holds(cache, static_cast<std::size_t>(last), chord)) {
+    cache.last = last;
+    return writeOutput(output, cachedSamples(cache, static_cast<std::size_t>(last)), bytes);
+  }
   ChordPass pass;
   pass.chord = &chord;
   pass.pitches = pitchesOf(chord);
   pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
-  std::size_t bytes = static_cast<std::size_t>(total);
   bool cacheable = chord.noteCount <= cacheableNotes && bytes <= cacheableChordBytes;
-  std::string key;
-  if (cacheable) {
-    key.assign(reinterpret_cast<const char*>(chord.notes),
-               static_cast<std::size_t>(chord.noteCount) * sizeof(std::int16_t));
-    auto cached = renderer.cache.find(key);
-    if (cached != renderer.cache.end()) {
-      return writeOutput(output, cached->second.data(), cached->second.size());
-    }
+  std::uint64_t hash = cacheable ? chordHash(chord) : 0;
+  std::int64_t slot = cacheable ? findSlot(cache, hash, chord) : -1;
+  if (slot >= 0 && cache.slots[static_cast<std::size_t>(slot)].hash != 0) {
+    cache.last = slot;
+    return writeOutput(output, cachedSamples(cache, static_cast<std::size_t>(slot)), bytes);
   }
   pass.fromTables = ensureRows(renderer, pass.pitches);
-  if (!cacheable || !metBefore(renderer, key) ||
-      renderer.cacheBytes + bytes + key.size() > cacheBudget) {
+  if (!cacheable || !metBefore(cache, hash) || !ensureCache(cache)) {
     return streamChord(renderer, pass, output);
   }
+  if (slot < 0) slot = findSlot(cache, hash, chord);  // the slots were just taken
+  unsigned char* samples = keepChord(cache, static_cast<std::size_t>(slot), hash, chord, bytes);
+  if (samples == nullptr) return streamChord(renderer, pass, output);
   if (!ensureScratch(renderer, pass.fromTables)) return false;
-  std::vector<unsigned char> samples(bytes);
-  renderNext(renderer, pass, bytes, samples.data());
-  renderer.cacheBytes += bytes + key.size();
-  auto stored = renderer.cache.emplace(std::move(key), std::move(samples)).first;
-  return writeOutput(output, stored->second.data(), stored->second.size());
+  renderNext(renderer, pass, bytes, samples);
+  cache.last = slot;
+  return writeOutput(output, samples, bytes);
 }

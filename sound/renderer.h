@@ -14,9 +14,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
-#include <unordered_map>
-#include <vector>
 
 #include "score/chord.h"
 #include "score/score_format.h"
@@ -49,6 +46,30 @@ double periodRemainder(double t, int pitch);
 // pitch for each of the count times.
 void rampValues(int pitch, const double* times, std::size_t count, double* ramps);
 
+// Where the cache keeps a chord: its notes, then its samples, in the arena.
+struct CacheSlot {
+  std::uint64_t hash = 0;    // of the chord's notes; 0 marks an empty slot
+  std::uint32_t offset = 0;  // bytes into the arena where the notes start
+  std::uint32_t noteCount = 0;
+};
+
+// Samples of chords met more than once, in one arena of fixed size with a
+// fixed table of slots: what the cache holds is what it counts, so memory
+// stays within its budget whatever the score. A chord is kept when it comes
+// the second time (seen holds fingerprints of the chords met), so a score
+// of all different chords spends nothing on it.
+struct ChordCache {
+  static constexpr std::size_t budget = 3u << 20;     // bytes of the arena
+  static constexpr std::size_t slotCount = 1u << 13;  // at most half of them used
+  static constexpr std::size_t seenSlots = 1u << 16;  // fingerprints of chords met
+  std::unique_ptr<unsigned char[]> arena;             // taken when the first chord is kept
+  std::size_t used = 0;                               // bytes of the arena filled
+  std::size_t entries = 0;                            // slots filled
+  std::unique_ptr<CacheSlot[]> slots;                 // slotCount, taken with the arena
+  std::unique_ptr<std::uint64_t[]> seen;              // seenSlots, taken when a chord is first met
+  std::int64_t last = -1;  // slot of the chord rendered last, if it is kept
+};
+
 // The renderer's state for one score: settings, tables and cache.
 struct Renderer {
   static constexpr std::size_t blockSamples = 2048;  // samples summed at once
@@ -62,12 +83,7 @@ struct Renderer {
   std::size_t timeCount = 0;  // entries of times and of each row
   std::unique_ptr<double[]> rows[scoreFormat::pitchCount];
   std::size_t tableBytes = 0;
-  // Samples of chords met more than once, by note sequence; a chord is kept
-  // when it comes the second time, so a score of all different chords
-  // spends nothing on the cache. seen holds fingerprints of chords met.
-  std::unordered_map<std::string, std::vector<unsigned char>> cache;
-  std::size_t cacheBytes = 0;
-  std::unique_ptr<std::size_t[]> seen;  // seenSlots entries
+  ChordCache cache;
   // Scratch for one block of samples.
   std::unique_ptr<double[]> blockTimes;
   std::unique_ptr<double[]> blockRows;  // pitchCount rows of blockSamples

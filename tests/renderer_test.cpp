@@ -174,6 +174,21 @@ TEST(Renderer, MatchesTheLiteralFormulaOnRandomScores) {
   }
 }
 
+TEST(Renderer, CacheKeepsChordsApartAndOverflowsSafely) {
+  // The same notes in another order, a prefix, an immediate repeat, and
+  // then more distinct chords, each twice, than the cache has slots.
+  std::vector<std::vector<std::int16_t>> chords = {{1, 2, 3}, {1, 2, 3}, {3, 2, 1}, {1, 2},
+                                                   {1, 2, 3}, {1, 2},    {3, 2, 1}};
+  for (std::int16_t k = 0; k < 6000; ++k) {
+    std::vector<std::int16_t> notes = {static_cast<std::int16_t>(k % 48),
+                                       static_cast<std::int16_t>(k / 48 % 48),
+                                       static_cast<std::int16_t>(k / 2304)};
+    chords.push_back(notes);
+    chords.push_back(notes);
+  }
+  EXPECT_EQ(renderAll(chords, 3, 0.0004, 4096), renderAllLiterally(chords, 3, 0.0004));
+}
+
 TEST(Renderer, MatchesTheLiteralFormulaBeyondItsTables) {
   // 5 s chords: the time table leaves room for only some pitch rows, so
   // later pitches are computed block by block.
