@@ -10,10 +10,13 @@ Outcome convertScoreFile(const std::string& scorePath, const Console& console) {
   if (!succeeded(outcome)) return outcome;
   OutputFile output;
   outcome = createOutput(makeOutputName(scorePath), score, output);
-  if (!succeeded(outcome)) return outcome;
-  outcome = convertStreams(scoreSource(score), outputSink(output), scorePath, console);
-  if (!succeeded(outcome)) return outcome;
-  outcome = checkScoreUnchanged(score);
-  if (!succeeded(outcome)) return outcome;
-  return commitOutput(output);
+  if (succeeded(outcome)) {
+    outcome = convertStreams(scoreSource(score), outputSink(output), scorePath, console);
+  }
+  if (succeeded(outcome)) outcome = checkScoreUnchanged(score);
+  if (succeeded(outcome)) outcome = commitOutput(output);
+  for (const Unremoved& file : output.unremoved) {
+    warnUnremoved(console, file.path, file.systemError);
+  }
+  return outcome;
 }

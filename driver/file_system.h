@@ -25,18 +25,28 @@ struct ScoreFile {
   ~ScoreFile();
 };
 
+// A file the run meant to remove and could not: reported, not fatal.
+struct Unremoved {
+  std::string path;
+  int systemError = 0;
+};
+
 // The output while it is written: a file without a name, or with a random
 // temporary one, in the output's folder. It becomes the output only when
 // committed; until then, when the record goes out of scope, or the process
-// ends in any way, it disappears.
+// ends in any way, it disappears (or, after kill -9, the next run in the
+// folder removes it).
 struct OutputFile {
   std::intptr_t handle = -1;
-  std::string path;           // the output path
-  std::string temporaryPath;  // the file's temporary name, "" while it has none
-  bool replaces = false;      // an output exists and will be replaced
-  unsigned int mode = 0;      // that output's permission bits
-  long long owner = -1;       // and its owner and group (-1 where unknown)
+  std::intptr_t lockHandle = -1;  // holds the file's lock while the commit closes handle
+  std::string path;               // the output path
+  std::string temporaryPath;      // the file's temporary name, "" while it has none
+  bool replaces = false;          // an output exists and will be replaced
+  unsigned int mode = 0;          // the new file's permission bits, given when complete
+  long long owner = -1;           // that output's owner and group (-1 where unknown)
   long long group = -1;
+  std::string acl;  // that output's access control list, as stored ("" for none)
+  std::vector<Unremoved> unremoved;
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -44,10 +54,12 @@ struct OutputFile {
 };
 
 // Prepares the process: closed standard streams are opened on the null
-// device, so that no file of the run can take their place; a closed pipe or
-// a file-size limit fails a write instead of ending the process; every
-// terminating signal removes a named temporary file.
-void prepareProcess();
+// device (or an empty pipe), so that no file of the run can take their
+// place; a closed pipe or a file-size limit fails a write instead of ending
+// the process; a closed terminal (hang-up) is ignored; every other
+// terminating signal removes a named temporary file. False if a closed
+// standard stream cannot be filled: the program must not run.
+bool prepareProcess();
 
 // Removes a named temporary file, if one exists; safe in any state of the
 // process (for a last-resort exit).
@@ -75,9 +87,10 @@ Outcome checkScoreUnchanged(const ScoreFile& score);
 
 // Creates the output's file in the folder of outputPath, after checking that
 // outputPath may be replaced: it does not exist, or it is a writable file
-// that is not the score itself (nor a link to it). A replaced output's
-// permissions (and owner and group, where the process may set them) carry
-// over to the new file. Fails with openWrite.
+// that is not the score itself (nor a link to it). Temporary files that
+// dead runs left in the folder are removed first. A replaced output's
+// permissions and access control list (and owner and group, where the
+// process may set them) carry over to the new file. Fails with openWrite.
 Outcome createOutput(const std::string& outputPath, const ScoreFile& score, OutputFile& output);
 
 // Returns a sink that writes to the output's file.
@@ -93,8 +106,9 @@ Outcome commitOutput(OutputFile& output);
 TextSink standardOutputSink();
 TextSink standardErrorSink();
 
-// True if standard input is a terminal (a console window).
+// True if standard input, or standard output, is a terminal (a console window).
 bool inputIsTerminal();
+bool outputIsTerminal();
 
 // Reads one line of at most 127 characters from standard input, leaving the
 // rest unread; returns at once when input has ended.

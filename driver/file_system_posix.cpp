@@ -2,16 +2,23 @@
 // without a name (O_TMPFILE) that is linked into the folder only when
 // complete, so that no end of the process can leave a partial file behind;
 // where the file system has no unnamed files, a randomly named temporary
-// file takes its place, and every terminating signal removes it.
+// file takes its place, and every terminating signal removes it. A run
+// holds a lock on its temporary file, so that the next run in the folder
+// can tell one that a killed run left behind, and remove it.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include "driver/file_system.h"
 
@@ -63,9 +70,9 @@ void catchIfDefault(int signalNumber) {
 }
 
 // The signals whose default action ends the process and that can be caught
-// (SIGPIPE and SIGXFSZ are ignored instead; SIGKILL cannot be caught).
+// (SIGHUP, SIGPIPE and SIGXFSZ are ignored instead; SIGKILL cannot be caught).
 constexpr int terminatingSignals[] = {
-    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1,
+    SIGINT,    SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1,
     SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
 #ifdef SIGSTKFLT
     SIGSTKFLT,
@@ -78,14 +85,39 @@ constexpr int terminatingSignals[] = {
 #endif
 };
 
-// Opens any of the standard descriptors that is closed on the null device:
-// otherwise the next file opened would take its number, and console text
-// would go into it.
-void openClosedStandardStreams() {
+// Fills the closed standard descriptor fd (the lowest free one) with the
+// null device; false if there is none (an empty /dev) or it is no device.
+bool fillWithNullDevice(int fd) {
+  if (::open("/dev/null", O_RDWR) != fd) return false;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode)) return true;
+  ::close(fd);
+  return false;
+}
+
+// Fills the closed standard descriptor fd (the lowest free one) with an end
+// of a pipe whose other end is closed: reading it ends at once, writing it
+// fails. False if the process can make no pipe.
+bool fillWithEmptyPipe(int fd) {
+  int ends[2];
+  if (::pipe(ends) != 0) return false;  // ends[0] is fd, ends[1] the next free one
+  int wanted = fd == 0 ? ends[0] : ends[1];
+  int other = fd == 0 ? ends[1] : ends[0];
+  if (wanted != fd && ::dup2(wanted, fd) != fd) return false;
+  if (wanted != fd) ::close(wanted);
+  if (other != fd) ::close(other);
+  return true;
+}
+
+// Opens any of the standard descriptors that is closed: otherwise the next
+// file opened would take its number, and console text would go into it.
+// False if one cannot be filled.
+bool openClosedStandardStreams() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    ::open("/dev/null", O_RDWR);  // takes fd, the lowest free descriptor
+    if (!fillWithNullDevice(fd) && !fillWithEmptyPipe(fd)) return false;
   }
+  return true;
 }
 
 // The descriptor a ScoreFile or OutputFile holds.
@@ -129,6 +161,43 @@ bool linkUnnamed(int fd, const std::string& path) {
   return ::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
 }
 
+// True for the names this program gives its temporary files:
+// ".score2wav-" and 16 hexadecimal digits, then ".tmp".
+bool isTemporaryName(const char* name) {
+  const char prefix[] = ".score2wav-";
+  const std::size_t prefixLength = sizeof prefix - 1;
+  if (std::strncmp(name, prefix, prefixLength) != 0) return false;
+  for (std::size_t i = prefixLength; i < prefixLength + 16; ++i) {
+    if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f'))) return false;
+  }
+  return std::strcmp(name + prefixLength + 16, ".tmp") == 0;
+}
+
+// Removes the temporary file name in the folder dir if no live run holds it:
+// every run locks its own, so a lock that can be taken belongs to a dead run.
+void removeIfDead(int dir, const char* name, const std::string& folder, OutputFile& output) {
+  int fd = ::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;  // gone, or not ours to judge
+  struct stat opened {};
+  struct stat named {};
+  if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+      ::fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+      named.st_ino == opened.st_ino && ::unlinkat(dir, name, 0) != 0 && errno != ENOENT) {
+    output.unremoved.push_back(Unremoved{folder + name, errno});
+  }
+  ::close(fd);
+}
+
+// Removes what dead runs left in the folder of the open descriptor dir.
+void removeDeadTemporaries(int dir, const std::string& folder, OutputFile& output) {
+  DIR* entries = ::fdopendir(::dup(dir));
+  if (entries == nullptr) return;
+  while (const struct dirent* entry = ::readdir(entries)) {
+    if (isTemporaryName(entry->d_name)) removeIfDead(dir, entry->d_name, folder, output);
+  }
+  ::closedir(entries);
+}
+
 // Gives the unnamed file a random temporary name beside the output.
 Outcome nameUnnamed(OutputFile& output, int fd) {
   SignalsHeld held;
@@ -145,12 +214,13 @@ Outcome nameUnnamed(OutputFile& output, int fd) {
 }
 
 // Creates a randomly named temporary file beside the output, for file
-// systems without unnamed files; fd receives it.
+// systems without unnamed files; fd receives it. No one else may open it:
+// it gets its final permissions only when complete.
 Outcome createNamedTemporary(OutputFile& output, int& fd) {
   SignalsHeld held;
   for (int attempt = 0; attempt < 16; ++attempt) {
     std::string path = temporaryName(output.path);
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       output.temporaryPath = path;
       rememberTemporary(path);
@@ -159,6 +229,16 @@ Outcome createNamedTemporary(OutputFile& output, int& fd) {
     if (errno != EEXIST) break;
   }
   return failed(Failure::openWrite, Cause::system, errno);
+}
+
+// Returns the access control list stored on path ("" for none).
+std::string accessControlList(const std::string& path) {
+  const char* name = "system.posix_acl_access";
+  ssize_t size = ::getxattr(path.c_str(), name, nullptr, 0);
+  if (size <= 0) return std::string();
+  std::string list(static_cast<std::size_t>(size), '\0');
+  size = ::getxattr(path.c_str(), name, &list[0], list.size());
+  return size > 0 ? list.substr(0, static_cast<std::size_t>(size)) : std::string();
 }
 
 // Fails unless outputPath may be replaced; notes what the new file keeps of
@@ -187,34 +267,52 @@ Outcome checkOutputPath(const std::string& outputPath, const ScoreFile& score, O
   output.mode = existing.st_mode & 07777;
   output.owner = existing.st_uid;
   output.group = existing.st_gid;
+  output.acl = accessControlList(outputPath);
   return Outcome{};
 }
 
-// Gives the new file the replaced output's owner, group and permissions, as
-// far as the process may: a user may hand a file only to a group of theirs.
-void keepPermissions(int fd, const OutputFile& output) {
-  if (::fchown(fd, static_cast<uid_t>(output.owner), static_cast<gid_t>(output.group)) != 0 &&
+// Gives the complete file its final permissions: the replaced output's owner,
+// group, mode and access control list, as far as the process may (a user
+// may hand a file only to a group of theirs), or a new file's mode.
+void givePermissions(int fd, const OutputFile& output) {
+  if (output.owner >= 0 &&
+      ::fchown(fd, static_cast<uid_t>(output.owner), static_cast<gid_t>(output.group)) != 0 &&
       ::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(output.group)) != 0) {
     // The file keeps the user's own owner and group.
   }
-  // After the change of owner, which may clear the set-user-ID bit.
+  // After the change of owner, which may clear the set-user-ID bit; with an
+  // access control list the group bits are its mask, which the list restores.
   if (::fchmod(fd, static_cast<mode_t>(output.mode)) != 0) {
     // A file system without permissions (FAT) keeps its own.
   }
+  if (!output.acl.empty() &&
+      ::fsetxattr(fd, "system.posix_acl_access", output.acl.data(), output.acl.size(), 0) != 0) {
+    // A file system without access control lists keeps the mode alone.
+  }
 }
 
-// Moves the finished, named temporary file onto the output path.
+// Removes the temporary path, now holding the replaced output; a failure
+// is noted for the report.
+void removeReplaced(OutputFile& output) {
+  if (::unlink(output.temporaryPath.c_str()) != 0 && errno != ENOENT) {
+    output.unremoved.push_back(Unremoved{output.temporaryPath, errno});
+  }
+  temporaryPending = 0;
+  output.temporaryPath.clear();
+}
+
+// Moves the finished, named temporary file onto the output path. Until the
+// temporary name is gone, a terminating signal removes it: before the swap
+// it holds the new file, after it the old one.
 Outcome replaceOutput(OutputFile& output) {
 #if defined(RENAME_EXCHANGE)
   // Swapping the two names replaces the output in one step, as a rename
   // would, without making the file system flush the new file's data first
-  // (ext4 does that for a rename over an existing file), which would take
-  // longer than writing it. The old output, now at the temporary path, goes.
+  // (ext4 does that for a rename over an existing file, which slows the
+  // runs that follow). The old output, now at the temporary path, goes.
   if (output.replaces && ::renameat2(AT_FDCWD, output.temporaryPath.c_str(), AT_FDCWD,
                                      output.path.c_str(), RENAME_EXCHANGE) == 0) {
-    temporaryPending = 0;
-    ::unlink(output.temporaryPath.c_str());
-    output.temporaryPath.clear();
+    removeReplaced(output);
     return Outcome{};
   }
 #endif
@@ -284,19 +382,22 @@ ScoreFile::~ScoreFile() {
 OutputFile::~OutputFile() {
   if (handle >= 0) ::close(fdOf(handle));
   if (!temporaryPath.empty()) {
-    temporaryPending = 0;
     ::unlink(temporaryPath.c_str());
+    temporaryPending = 0;
   }
+  if (lockHandle >= 0) ::close(fdOf(lockHandle));
 }
 
-void prepareProcess() {
-  openClosedStandardStreams();
+bool prepareProcess() {
+  if (!openClosedStandardStreams()) return false;
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGXFSZ, SIG_IGN);
+  ::signal(SIGHUP, SIG_IGN);  // a closed terminal ends neither the conversion nor its wait
   for (int signalNumber : terminatingSignals) catchIfDefault(signalNumber);
   for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
     catchIfDefault(signalNumber);
   }
+  return true;
 }
 
 void removeTemporaryNow() {
@@ -352,18 +453,32 @@ Outcome createOutput(const std::string& outputPath, const ScoreFile& score, Outp
   Outcome outcome = checkOutputPath(outputPath, score, output);
   if (!succeeded(outcome)) return outcome;
   std::string folder = folderOf(outputPath);
-  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  // The folder's lock keeps other runs from judging a file between its
+  // creation and its own lock.
+  int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0 && ::flock(dir, LOCK_EX) == 0) removeDeadTemporaries(dir, folder, output);
+  // An unnamed file cannot be opened by anyone else: it takes a new file's
+  // permissions from the folder as it is made; a replacement's come later.
+  mode_t mode = output.replaces ? 0600 : 0666;
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
   // A kernel or file system without unnamed files says EISDIR or EOPNOTSUPP.
   if (fd < 0 && errno != EISDIR && errno != EOPNOTSUPP && errno != EINVAL) {
-    return failed(Failure::openWrite, Cause::system, errno);
-  }
-  if (fd < 0) {
+    outcome = failed(Failure::openWrite, Cause::system, errno);
+  } else if (fd < 0) {
     outcome = createNamedTemporary(output, fd);
-    if (!succeeded(outcome)) return outcome;
+    if (!output.replaces) {
+      mode_t mask = ::umask(0);
+      ::umask(mask);
+      output.mode = 0666 & ~mask;
+    }
   }
-  output.handle = fd;
-  if (output.replaces) keepPermissions(fd, output);
-  return Outcome{};
+  if (fd >= 0) {
+    output.handle = fd;
+    output.lockHandle = ::dup(fd);
+    if (output.lockHandle >= 0) ::flock(fdOf(output.lockHandle), LOCK_EX);
+  }
+  if (dir >= 0) ::close(dir);
+  return outcome;
 }
 
 ByteSink outputSink(OutputFile& output) {
@@ -375,7 +490,9 @@ ByteSink outputSink(OutputFile& output) {
 
 Outcome commitOutput(OutputFile& output) {
   int fd = fdOf(output.handle);
-  if (output.temporaryPath.empty() && !output.replaces) {
+  bool named = !output.temporaryPath.empty();
+  if (named || output.replaces) givePermissions(fd, output);
+  if (!named && !output.replaces) {
     // A new output: the unnamed file takes its name in one step.
     if (linkUnnamed(fd, output.path)) {
       output.handle = -1;
@@ -400,6 +517,7 @@ TextSink standardOutputSink() { return descriptorSink(1); }
 TextSink standardErrorSink() { return descriptorSink(2); }
 
 bool inputIsTerminal() { return ::isatty(0) == 1; }
+bool outputIsTerminal() { return ::isatty(1) == 1; }
 
 void waitForLine() {
   const int longestLine = 127;  // characters; the rest of a longer line stays unread

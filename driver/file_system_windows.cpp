@@ -242,7 +242,7 @@ OutputFile::~OutputFile() {
 }
 
 // The system deletes an unfinished output by itself; signals need nothing.
-void prepareProcess() {}
+bool prepareProcess() { return true; }
 
 void removeTemporaryNow() {}
 
@@ -343,6 +343,11 @@ TextSink standardErrorSink() { return standardSink(STD_ERROR_HANDLE); }
 bool inputIsTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+bool outputIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
 void waitForLine() {

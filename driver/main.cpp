@@ -48,8 +48,9 @@ bool asksForVersion(const std::string& argument) { return argument == "--version
 }  // namespace
 
 int main(int argc, char** argv) {
-  prepareProcess();
+  if (!prepareProcess()) return 1;  // a closed stream that nothing can fill: no safe way to run
   standardOutput.sink = standardOutputSink();
+  standardOutput.escapeControls = outputIsTerminal();
   standardError.sink = standardErrorSink();
   std::set_new_handler(endForWantOfMemory);
   Console console{&standardOutput, &standardError};

@@ -63,16 +63,13 @@ constexpr const char* helpText =
 // Writes bytes with those that would disturb a console line escaped: quotes
 // and backslashes get a backslash, control bytes become \xNN.
 void putEscaped(TextOutput& out, const unsigned char* bytes, std::size_t length) {
-  static const char hex[] = "0123456789ABCDEF";
   for (std::size_t i = 0; i < length; ++i) {
     unsigned char c = bytes[i];
     if (c == '"' || c == '\\') {
       putChar(out, '\\');
       putChar(out, static_cast<char>(c));
     } else if (c < 0x20 || c == 0x7F) {
-      putText(out, "\\x");
-      putChar(out, hex[c >> 4]);
-      putChar(out, hex[c & 0xF]);
+      putHexEscape(out, c);
     } else {
       putChar(out, static_cast<char>(c));
     }
@@ -102,9 +99,15 @@ void putGigabytes(TextOutput& out, double bytes) {
   putText(out, size);
 }
 
+// Writes the score's name at the start of a warning line, with control
+// bytes escaped, so that no name can forge a line of its own.
+void putScoreName(TextOutput& err, const std::string& scoreName) {
+  putVisible(err, scoreName.data(), scoreName.size());
+}
+
 // Begins a warning line: "NAME:LINE:COL: warning: ".
 void beginWarning(TextOutput& err, const std::string& scoreName, const TextPosition& at) {
-  putText(err, scoreName);
+  putScoreName(err, scoreName);
   putChar(err, ':');
   putNumber(err, at.line);
   putChar(err, ':');
@@ -224,7 +227,7 @@ void warnSkipped(const Console& console, const std::string& scoreName, const Ski
 void warnHidden(const Console& console, const std::string& scoreName, std::int64_t hidden) {
   if (hidden == 0) return;
   TextOutput& err = *console.err;
-  putText(err, scoreName);
+  putScoreName(err, scoreName);
   putText(err, ": warning: ");
   putNumber(err, hidden);
   putText(err, hidden == 1 ? " more run of skipped text was not shown"
@@ -246,6 +249,11 @@ void warnAboutHeader(const Console& console, const std::string& scoreName, doubl
               static_cast<std::int64_t>(headerLength));
   putText(err, "), so the WAV will hold no sound");
   endLine(err);
+}
+
+void warnUnremoved(const Console& console, const std::string& path, int systemError) {
+  putSystemReason(*console.err, "remove", path, systemError);
+  endLine(*console.err);
 }
 
 void printHelp(TextOutput& out) {

@@ -76,6 +76,9 @@ void warnHidden(const Console& console, const std::string& scoreName, std::int64
 void warnAboutHeader(const Console& console, const std::string& scoreName, double noteDuration,
                      std::int64_t chordCount, const char* header, std::size_t headerLength);
 
+// Reports a file the run could not remove: "cannot remove "PATH": TEXT".
+void warnUnremoved(const Console& console, const std::string& path, int systemError);
+
 // The texts of --help and --version.
 void printHelp(TextOutput& out);
 void printVersion(TextOutput& out);

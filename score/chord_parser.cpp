@@ -36,7 +36,7 @@ struct EchoBlock {
 };
 
 void passOn(EchoBlock& block, TextOutput& echo) {
-  putText(echo, block.bytes, block.used);
+  putScoreText(echo, block.bytes, block.used);
   block.used = 0;
 }
 

@@ -30,6 +30,24 @@ void putText(TextOutput& out, const char* text, std::size_t length) {
 
 void putText(TextOutput& out, const char* text) { putText(out, text, std::strlen(text)); }
 
+void putHexEscape(TextOutput& out, unsigned char c) {
+  static const char hex[] = "0123456789ABCDEF";
+  putText(out, "\\x");
+  putChar(out, hex[c >> 4]);
+  putChar(out, hex[c & 0xF]);
+}
+
+void putVisible(TextOutput& out, const char* text, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if ((c < 0x20 && c != '\t') || c == 0x7F) {
+      putHexEscape(out, c);
+    } else {
+      putChar(out, text[i]);
+    }
+  }
+}
+
 void putNumber(TextOutput& out, long long value) {
   char digits[24];
   std::size_t count = 0;

@@ -16,6 +16,9 @@ struct TextSink {
 struct TextOutput {
   static constexpr std::size_t capacity = 16 * 1024;  // bytes held before a write
   TextSink sink;
+  // Text from the score is shown with its control bytes escaped (a terminal
+  // would act on them: move the cursor, retitle the window, hide text).
+  bool escapeControls = false;
   char buffer[capacity];
   std::size_t used = 0;  // bytes waiting in buffer
 };
@@ -32,6 +35,22 @@ void putText(TextOutput& out, const char* text, std::size_t length);
 void putText(TextOutput& out, const char* text);
 inline void putText(TextOutput& out, const std::string& text) {
   putText(out, text.data(), text.size());
+}
+
+// Writes a byte as \xNN (two upper-case hex digits).
+void putHexEscape(TextOutput& out, unsigned char c);
+
+// Writes text with each control byte a terminal acts on (below 0x20 but
+// tab, and 0x7F) as \xNN.
+void putVisible(TextOutput& out, const char* text, std::size_t length);
+
+// Writes text from the score: as it is, or visible when out escapes controls.
+inline void putScoreText(TextOutput& out, const char* text, std::size_t length) {
+  if (out.escapeControls) {
+    putVisible(out, text, length);
+  } else {
+    putText(out, text, length);
+  }
 }
 
 // Writes a number in decimal.

@@ -27,8 +27,9 @@ bool unnamed(int flags) {
 }
 
 unsigned int modeArgument(int flags, va_list arguments) {
-  return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(arguments, unsigned int)
-                                                                      : 0;
+  return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE
+             ? va_arg(arguments, unsigned int)
+             : 0;
 }
 
 int forward(const char* name, const char* path, int flags, unsigned int mode) {
@@ -104,7 +105,8 @@ SCORE2WAV_OPENAT(openat64)
     return value;                                                                \
   }
 
-SCORE2WAV_KILL_POINT(int, linkat, (int a, const char* b, int c, const char* d, int e), (a, b, c, d, e))
+SCORE2WAV_KILL_POINT(int, linkat, (int a, const char* b, int c, const char* d, int e),
+                     (a, b, c, d, e))
 SCORE2WAV_KILL_POINT(int, renameat2, (int a, const char* b, int c, const char* d, unsigned int e),
                      (a, b, c, d, e))
 SCORE2WAV_KILL_POINT(int, rename, (const char* a, const char* b), (a, b))

@@ -10,6 +10,7 @@ that the model still agrees with them.
 """
 import argparse
 import glob
+import itertools
 import os
 import pty
 import random
@@ -40,9 +41,9 @@ def check(condition, what):
         print("FAIL: " + what)
 
 
-def run(program, args, cwd, stdin=b"\n", timeout=60):
+def run(program, args, cwd, stdin=b"\n", timeout=60, env=None):
     result = subprocess.run(command(program, args), cwd=cwd, input=stdin, capture_output=True,
-                            timeout=timeout)
+                            timeout=timeout, env=env)
     return result.returncode, result.stdout, result.stderr
 
 
@@ -354,19 +355,25 @@ def test_line_buffered_echo(program, work):
     check(status == 0, "line-buffered run ends well: %r" % status)
 
 
-def preload_modes(no_unnamed_library):
+def shim_env(shim, **settings):
+    """The environment that preloads the fault shim with these settings."""
+    env = dict(os.environ, LD_PRELOAD=os.path.abspath(shim))
+    env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+    env.update(("SCORE2WAV_SHIM_" + key.upper(), value) for key, value in settings.items())
+    return env
+
+
+def preload_modes(shim):
     """The file systems to play: the real one (with unnamed files), and one
     without them, where a named temporary file stands in."""
     modes = [("unnamed files", None)]
-    if no_unnamed_library:
-        env = dict(os.environ, LD_PRELOAD=os.path.abspath(no_unnamed_library))
-        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
-        modes.append(("named temporary", env))
+    if shim:
+        modes.append(("named temporary", shim_env(shim, no_tmpfile="1")))
     return modes
 
 
-def test_killed_runs(program, work, no_unnamed_library=None):
-    for mode, env in preload_modes(no_unnamed_library):
+def test_killed_runs(program, work, shim=None):
+    for mode, env in preload_modes(shim):
         child, _ = start_long_render(program, work, "killed", env)
         during = temporaries(work)
         if env is None:
@@ -382,7 +389,7 @@ def test_killed_runs(program, work, no_unnamed_library=None):
             check(temporaries(work) == [], "unnamed files: kill -9 leaves nothing behind")
         for leftover in temporaries(work):
             os.remove(leftover)  # nothing can remove a named one after SIGKILL
-        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGALRM,
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGQUIT, signal.SIGALRM,
                        signal.SIGUSR1, signal.SIGUSR2, signal.SIGXCPU, signal.SIGPROF):
             child, _ = start_long_render(program, work, "interrupted", env)
             child.send_signal(number)
@@ -391,11 +398,122 @@ def test_killed_runs(program, work, no_unnamed_library=None):
             check(read(os.path.join(work, "interrupted.wav")) == b"old output",
                   "%s: signal %d: old output survives" % (mode, number))
             check(temporaries(work) == [], "%s: signal %d: nothing left behind" % (mode, number))
-        child, _ = start_long_render(program, work, "piped", env)
-        child.send_signal(signal.SIGPIPE)
-        status, _, _ = finish(child)
-        check(status == 0 and read(os.path.join(work, "piped.wav")) != b"old output",
-              "%s: SIGPIPE is ignored, the run ends well: %r" % (mode, status))
+        for number in (signal.SIGPIPE, signal.SIGHUP):
+            child, _ = start_long_render(program, work, "ignored", env)
+            if env is not None:
+                temporary = temporaries(work)
+                check(len(temporary) == 1 and os.stat(temporary[0]).st_mode & 0o077 == 0,
+                      "%s: no one else may open the temporary file" % mode)
+            child.send_signal(number)
+            status, _, _ = finish(child)
+            check(status == 0 and read(os.path.join(work, "ignored.wav")) != b"old output",
+                  "%s: signal %d is ignored, the run ends well: %r" % (mode, number, status))
+
+
+def test_killed_commits(program, work, shim=None):
+    """kill -9 at each step of replacing an output: the folder holds the old
+    output or the whole new one, and the next run there removes anything
+    else; a live run's temporary file survives another run's clean-up."""
+    if not shim:
+        print("skipped: the kills during a commit need the fault shim (Linux builds)")
+        return
+    write(os.path.join(work, "song.txt"), b"0.2\n" + b"1d1m1s|2d|" * 10)
+    run(program, ["song.txt"], work)
+    new = read(os.path.join(work, "song.wav"))
+    left_behind = 0
+    for mode, base in preload_modes(shim):
+        for point in ("linkat:before", "linkat:after", "renameat2:before", "renameat2:after",
+                      "rename:after", "unlink:before", "unlink:after"):
+            write(os.path.join(work, "song.wav"), b"old output")
+            env = shim_env(shim, kill=point, **({"no_tmpfile": "1"} if base else {}))
+            status, _, _ = run(program, ["song.txt"], work, env=env)
+            where = "%s, kill -9 at %s" % (mode, point)
+            check(read(os.path.join(work, "song.wav")) in (b"old output", new), where + ": old or new output")
+            extra = [name for name in os.listdir(work) if name not in ("song.txt", "song.wav")]
+            check(status in (0, -signal.SIGKILL) and len(extra) <= 1, where + ": %r %r" % (status, extra))
+            left_behind += len(extra)
+            status, _, err = run(program, ["song.txt"], work)
+            check(status == 0 and err == b"" and sorted(os.listdir(work)) == ["song.txt", "song.wav"]
+                  and read(os.path.join(work, "song.wav")) == new,
+                  where + ": the next run leaves only the output: %r %r" % (os.listdir(work), err))
+    check(left_behind > 0, "some kill left a temporary file for the next run to remove")
+    status, _, err = run(program, ["song.txt"], work, env=shim_env(shim, fail="unlink"))
+    left = temporaries(work)
+    check(status == 0 and len(left) == 1 and err == b'score2wav: cannot remove "%s": Operation not permitted\n'
+          % os.path.basename(left[0]).encode(), "a failed removal is reported: %r %r" % (status, err))
+    child, _ = start_long_render(program, work, "long", shim_env(shim, no_tmpfile="1"))
+    status, _, _ = run(program, ["song.txt"], work)
+    check(status == 0 and len(temporaries(work)) == 1, "a live run's temporary file stays: %r" % temporaries(work))
+    status, _, _ = finish(child)
+    check(status == 0 and read(os.path.join(work, "long.wav")) != b"old output", "and that run ends well")
+
+
+def spawn_on_terminal(program, args, cwd):
+    """Starts the program on a new pseudo-terminal (its controlling terminal,
+    and all three standard streams); returns the pid and the terminal's other end."""
+    pid, controller = pty.fork()
+    if pid == 0:
+        os.chdir(cwd)
+        os.execv(program, [program] + args)
+    return pid, controller
+
+
+def read_terminal(controller, until, timeout=30):
+    """What the terminal shows, up to the marker (or all until it closes)."""
+    text, deadline = b"", time.time() + timeout
+    while until not in text and time.time() < deadline:
+        try:
+            chunk = os.read(controller, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        text += chunk
+    return text
+
+
+def exit_status(pid, timeout=60):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            return os.waitstatus_to_exitcode(status)
+        time.sleep(0.01)
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+    return "still running"
+
+
+def test_terminals(program, work):
+    """Score text cannot drive the terminal, and a terminal that closes stops
+    neither the conversion nor the program's end."""
+    score = b"0.001\n1d\x1b]0;title\x07\x1b[8m|"
+    write(os.path.join(work, "title.txt"), score)
+    pid, controller = spawn_on_terminal(program, ["title.txt"], work)
+    shown = read_terminal(controller, b"Press Enter to close.")
+    os.write(controller, b"\n")
+    check(exit_status(pid) == 0 and shown.startswith(b"1d\\x1B]0;title\\x07\\x1B[8m\r\n"),
+          "control bytes are shown escaped on a terminal: %r" % shown)
+    os.close(controller)
+    status, out, _ = run(program, ["title.txt"], work)
+    check(out == b"1d\x1b]0;title\x07\x1b[8m\n", "and exact through a pipe: %r" % out)
+    write(os.path.join(work, "a\nb:1:1: x.txt"), b"0.001\n1x|")
+    _, _, err = run(program, ["a\nb:1:1: x.txt"], work)
+    check(err == b'a\\x0Ab:1:1: x.txt:2:1: warning: skipped "1x"\n', "a name cannot forge a line: %r" % err)
+
+    child, _ = start_long_render(program, work, "closed")
+    finish(child)
+    expected = read(os.path.join(work, "closed.wav"))
+    write(os.path.join(work, "closed.wav"), b"old output")
+    pid, controller = spawn_on_terminal(program, ["closed.txt"], work)
+    time.sleep(0.05)
+    os.close(controller)  # the terminal goes: a hang-up
+    check(exit_status(pid) == 0 and read(os.path.join(work, "closed.wav")) == expected,
+          "a terminal closed mid-run: the whole WAV, status 0")
+    pid, controller = spawn_on_terminal(program, ["title.txt"], work)
+    read_terminal(controller, b"Press Enter to close.")
+    os.close(controller)
+    check(exit_status(pid, timeout=10) == 0, "a terminal closed during the closing wait ends it, status 0")
 
 
 def test_closed_standard_streams(program, work):
@@ -410,6 +528,17 @@ def test_closed_standard_streams(program, work):
                                 cwd=work, capture_output=True, timeout=60)
         check(result.returncode == 0 and read(os.path.join(work, "w.wav")) == expected,
               "closed streams %s: %r, the WAV holds only samples" % (redirections, result.returncode))
+    # Without /dev/null (an empty /dev in a mount namespace of its own).
+    probe = subprocess.run(["unshare", "-m", "sh", "-c", "mount -t tmpfs none /dev && test ! -e /dev/null"],
+                           capture_output=True)
+    if probe.returncode != 0:
+        print("skipped: closed streams without /dev/null (unshare -m and mount are not permitted here)")
+        return
+    os.remove(os.path.join(work, "w.wav"))
+    result = subprocess.run(["unshare", "-m", "sh", "-c", 'mount -t tmpfs none /dev && exec "$0" w.txt <&- >&- 2>&-',
+                             program], cwd=work, capture_output=True, timeout=60)
+    check(result.returncode == 0 and read(os.path.join(work, "w.wav")) == expected,
+          "closed streams without /dev/null: %r, the WAV holds only samples" % result.returncode)
 
 
 def test_closed_pipes(program, work):
@@ -477,6 +606,40 @@ def test_memory(program, work):
           "40 MB of notes under 32 MiB: %r %r" % (result.returncode, result.stdout[-40:]))
     check(read(os.path.join(work, "notes.wav")) == b"old output" and temporaries(work) == [],
           "not enough memory: old output kept, nothing left behind")
+    # 400,000 different chords, each twice: the chord cache keeps to its budget.
+    notes = [b"%d%c" % (pitch // 7, b"drmfslt"[pitch % 7]) for pitch in range(28)]
+    chords = [b"".join(notes[i] for i in four) for four in itertools.islice(itertools.permutations(range(28), 4), 400000)]
+    write(os.path.join(work, "cache.txt"), b"0.0001\n" + b"".join(c + b"|" + c + b"|\n" for c in chords))
+    status, _, _ = run(program, ["cache.txt"], work)
+    expected = read(os.path.join(work, "cache.wav"))
+    os.remove(os.path.join(work, "cache.wav"))
+    result = subprocess.run([program, "cache.txt"], cwd=work, input=b"\n", capture_output=True,
+                            preexec_fn=limit(16), timeout=120)
+    check(status == 0 and result.returncode == 0 and read(os.path.join(work, "cache.wav")) == expected,
+          "800,000 chords under 16 MiB: %r %r" % (result.returncode, result.stderr[-80:]))
+
+
+def acl_of(path):
+    """The access control list of path as getfacl prints it, without its header."""
+    listing = subprocess.run(["getfacl", "--omit-header", path], capture_output=True, check=True).stdout
+    return sorted(listing.split())
+
+
+def test_acl_kept(program, work, shim=None):
+    """A replaced output keeps its access control list, and its group no more."""
+    if not (shutil.which("setfacl") and shutil.which("getfacl")):
+        print("skipped: access control lists (apt-get install acl)")
+        return
+    write(os.path.join(work, "acl.txt"), b"0.001\n1d|")
+    output = os.path.join(work, "acl.wav")
+    for mode, env in preload_modes(shim):
+        write(output, b"old output")
+        os.chmod(output, 0o640)
+        subprocess.run(["setfacl", "-m", "u:nobody:r--,g::---", output], check=True)
+        before = acl_of(output)
+        status, _, _ = run(program, ["acl.txt"], work, env=env)
+        check(status == 0 and read(output) != b"old output" and acl_of(output) == before
+              and b"user:nobody:r--" in before, "%s: the ACL is kept: %r" % (mode, acl_of(output)))
 
 
 def test_permissions_kept(program, work):
@@ -600,7 +763,7 @@ def main():
     parser.add_argument("--data", required=True)
     parser.add_argument("--regenerate", action="store_true")
     parser.add_argument("--emulator", help="runs the program through this, e.g. wine64")
-    parser.add_argument("--no-unnamed-files", help="a library to preload that takes O_TMPFILE away")
+    parser.add_argument("--fault-shim", help="a library to preload that plays faults (fault_shim.cpp)")
     parser.add_argument("--sanitized", action="store_true", help="the program runs under sanitizers")
     options = parser.parse_args()
     if options.emulator:
@@ -622,7 +785,8 @@ def main():
                       test_folder_refuses_new_files, test_line_buffered_echo,
                       test_closed_standard_streams, test_closed_pipes, test_score_changed,
                       test_permissions_kept, test_read_only_output, test_unreadable_score,
-                      test_closing_prompt_on_a_terminal]
+                      test_closing_prompt_on_a_terminal, test_killed_commits, test_acl_kept,
+                      test_terminals]
             if options.sanitized:
                 print("skipped under sanitizers: the address-space limit test (they reserve terabytes)")
             else:
@@ -630,8 +794,8 @@ def main():
         for test in tests:
             folder = os.path.join(work, test.__name__)
             os.mkdir(folder)
-            if test is test_killed_runs:
-                test(program, folder, options.no_unnamed_files)
+            if test in (test_killed_runs, test_killed_commits, test_acl_kept):
+                test(program, folder, options.fault_shim)
             else:
                 test(program, folder)
     print("end-to-end: %d failed check(s)" % len(FAILURES) if FAILURES else "end-to-end: all checks passed")
