@@ -1,12 +1,15 @@
 #include "driver/conversion.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "driver/messages.h"
 #include "driver/output_path.h"
+#include "score/allocation.h"
 #include "score/chord_parser.h"
 #include "sound/renderer.h"
 #include "sound/wave_writer.h"
@@ -17,41 +20,81 @@ namespace {
 constexpr double largestDataSize = 2147483611.0;
 constexpr double largestFileSize = 2147483647.0;
 
-// Skipped runs waiting for the end of their chord's echo line, and the count
-// of those beyond the first hundred, which are not shown.
-struct SkippedWarnings {
+// The run's skipped-text warnings: the first hundred are reported, the rest
+// counted. A chord's runs wait for the end of its echo line.
+struct Warnings {
   static constexpr int shownLimit = 100;
-  SkippedRun held[shownLimit];
-  int heldCount = 0;
+  ConversionEvents events;
   std::int64_t shown = 0;
   std::int64_t hidden = 0;
+  SkippedRun held[shownLimit];
+  int heldCount = 0;
 };
+
+// Reports a warning.
+void report(const Warnings& warnings, const WarningRecord& warning) {
+  if (warnings.events.warning != nullptr) warnings.events.warning(warnings.events.context, warning);
+}
 
 // Keeps a run for its warning while fewer than a hundred were shown; counts it otherwise.
 void holdRun(void* context, const SkippedRun& run) {
-  auto& warnings = *static_cast<SkippedWarnings*>(context);
-  if (warnings.shown == SkippedWarnings::shownLimit) {
+  auto& warnings = *static_cast<Warnings*>(context);
+  if (warnings.shown + warnings.heldCount == Warnings::shownLimit) {
     ++warnings.hidden;
     return;
   }
   warnings.held[warnings.heldCount++] = run;
-  ++warnings.shown;
 }
 
-// Prints the held warnings, each quoting its run as the file holds it.
-void printHeldWarnings(SkippedWarnings& warnings, ScoreReader& reader, const std::string& scoreName,
-                       const Console& console) {
+// Reports the held runs, each quoting the file's own bytes.
+void reportHeldRuns(Warnings& warnings, ScoreReader& reader) {
   for (int i = 0; i < warnings.heldCount; ++i) {
     const SkippedRun& run = warnings.held[i];
     unsigned char quote[quoteLimit];
-    std::int64_t wanted = run.end - run.start;
-    std::size_t count = wanted < static_cast<std::int64_t>(quoteLimit)
-                            ? static_cast<std::size_t>(wanted)
-                            : quoteLimit;
-    std::int64_t got = readBytesAt(reader, run.start, quote, count);
-    warnSkipped(console, scoreName, run, quote, got < 0 ? 0 : static_cast<std::size_t>(got));
+    WarningRecord warning;
+    warning.kind = WarningKind::skipped;
+    warning.offset = run.start;
+    warning.length = run.end - run.start;
+    warning.position = run.position;
+    std::size_t wanted = warning.length < static_cast<std::int64_t>(quoteLimit)
+                             ? static_cast<std::size_t>(warning.length)
+                             : quoteLimit;
+    std::int64_t got = readBytesAt(reader, run.start, quote, wanted);
+    warning.quote = quote;
+    warning.quoteLength = got < 0 ? 0 : static_cast<std::size_t>(got);
+    report(warnings, warning);
+    ++warnings.shown;
   }
   warnings.heldCount = 0;
+}
+
+// Reports how many warnings were not shown, if any.
+void reportHidden(const Warnings& warnings) {
+  if (warnings.hidden == 0) return;
+  WarningRecord warning;
+  warning.kind = WarningKind::hidden;
+  warning.count = warnings.hidden;
+  warning.onlySkipped = true;
+  report(warnings, warning);
+}
+
+// Warns, before the first echo, about a chord length of 0 while chords
+// follow and about a negative one, quoting the first line.
+void warnAboutHeader(const Warnings& warnings, const ScoreStats& stats) {
+  WarningRecord warning;
+  if (stats.noteDuration == 0.0 && stats.chordCount > 0) {
+    warning.kind = WarningKind::zeroLength;
+  } else if (stats.noteDuration < 0.0) {
+    warning.kind = WarningKind::negativeLength;
+  } else {
+    return;
+  }
+  std::size_t length = stats.headerLength;
+  if (length > 0 && stats.headerText[length - 1] == '\n') --length;
+  warning.length = static_cast<std::int64_t>(length);
+  warning.quote = reinterpret_cast<const unsigned char*>(stats.headerText);
+  warning.quoteLength = length < quoteLimit ? length : quoteLimit;
+  report(warnings, warning);
 }
 
 // The outcome of a failed read, with the system's reason.
@@ -62,63 +105,80 @@ Outcome readFailure(const ScoreReader& reader) {
 // The outcome of a failed write: out of memory for the memory sink, else
 // the system's reason.
 Outcome writeFailure(const OutputBuffer& output) {
-  if (output.error == outOfMemoryError) return failed(Failure::outOfMemory);
+  if (output.error == portOutOfMemory) return outOfMemory();
   return failed(Failure::writeError, Cause::system, output.error);
 }
 
-// The second pass: parses, echoes and renders the chords the pre-scan
-// counted, then checks that it met the same chords (the score did not change).
+// Returns the record of the chord the parser has just read.
+ChordRecord recordOf(const ChordParser& parser, std::int64_t index, std::int64_t chordSamples) {
+  ChordRecord record;
+  record.index = index;
+  record.firstSample = index * chordSamples;
+  record.sampleCount = chordSamples;
+  record.offset = parser.textStart;
+  record.length = parser.textEnd - parser.textStart;
+  record.position = parser.textPosition;
+  record.notes = parser.chord->notes;
+  record.noteCount = parser.chord->noteCount;
+  return record;
+}
+
+// The second pass: parses, echoes, records and renders the chords the
+// pre-scan counted, then checks that it met the same chords (the score did
+// not change).
 Outcome convertChords(ScoreReader& reader, const ScoreStats& stats, Chord& chord,
-                      Renderer& renderer, OutputBuffer& output, const std::string& scoreName,
-                      const Console& console) {
-  SkippedWarnings warnings;
+                      Renderer& renderer, OutputBuffer& output, Warnings& warnings) {
+  const ConversionEvents& events = warnings.events;
   ChordParser parser;
   parser.chord = &chord;
   parser.runs = SkippedRunSink{&warnings, holdRun};
+  EchoSink echo{events.context, events.echo};
   std::int64_t letters = 0;
   std::int64_t notes = 0;
-  Outcome outcome;
-  for (std::int64_t i = 0; i < stats.chordCount && succeeded(outcome); ++i) {
-    bool whole = parseChord(reader, parser, *console.out);
-    printHeldWarnings(warnings, reader, scoreName, console);
+  for (std::int64_t i = 0; i < stats.chordCount; ++i) {
+    if (!parseChord(reader, parser, echo)) {
+      return reader.failed ? readFailure(reader) : failed(Failure::readError, Cause::changed);
+    }
+    if (parser.overflow || parser.letters > stats.maxChordNotes) {
+      return failed(Failure::readError, Cause::changed);
+    }
     letters += parser.letters;
     notes += parser.notesKept;
-    if (!whole) {
-      outcome = reader.failed ? readFailure(reader) : failed(Failure::readError, Cause::changed);
-    } else if (parser.overflow || parser.letters > stats.maxChordNotes) {
-      outcome = failed(Failure::readError, Cause::changed);
-    } else if (!renderChord(renderer, output, chord)) {
-      outcome = renderer.outOfMemory ? failed(Failure::outOfMemory) : writeFailure(output);
+    if (events.chord != nullptr) {
+      events.chord(events.context, recordOf(parser, i, renderer.chordSamples));
+    }
+    reportHeldRuns(warnings, reader);
+    if (!renderChord(renderer, output, chord)) {
+      return renderer.outOfMemory ? outOfMemory() : writeFailure(output);
     }
   }
-  warnHidden(console, scoreName, warnings.hidden);
+  reportHidden(warnings);
   bool same = letters == stats.letterTotal && notes == stats.noteTotal &&
               readerOffset(reader) == stats.lastBarEnd;
-  if (succeeded(outcome) && !same) outcome = failed(Failure::readError, Cause::changed);
-  return outcome;
+  return same ? Outcome{} : failed(Failure::readError, Cause::changed);
 }
 
 // The memory sink: bytes appended to a MemoryWav, which takes its whole
 // size at once when told it.
-int reserveMemory(void* context, std::int64_t total) {
+PortResult reserveMemory(void* context, std::int64_t total) {
   auto& wav = *static_cast<MemoryWav*>(context);
-  if (total <= static_cast<std::int64_t>(wav.capacity)) return 0;
-  if (static_cast<std::uint64_t>(total) > wav.limit) return outOfMemoryError;
+  if (total <= static_cast<std::int64_t>(wav.capacity)) return portOk;
+  if (static_cast<std::uint64_t>(total) > wav.limit) return portOutOfMemory;
   void* grown = std::realloc(wav.bytes, static_cast<std::size_t>(total));
-  if (grown == nullptr) return outOfMemoryError;
+  if (grown == nullptr) return portOutOfMemory;
   wav.bytes = static_cast<unsigned char*>(grown);
   wav.capacity = static_cast<std::size_t>(total);
-  return 0;
+  return portOk;
 }
 
-// Appends count bytes (within the size reserved first); 0 or outOfMemoryError.
-int writeMemory(void* context, const unsigned char* bytes, std::size_t count) {
+// Appends count bytes (within the size reserved first).
+PortResult writeMemory(void* context, const unsigned char* bytes, std::size_t count) {
   auto& wav = *static_cast<MemoryWav*>(context);
-  int error = reserveMemory(context, static_cast<std::int64_t>(wav.size + count));
-  if (error != 0) return error;
+  PortResult result = reserveMemory(context, static_cast<std::int64_t>(wav.size + count));
+  if (result != portOk) return result;
   std::memcpy(wav.bytes + wav.size, bytes, count);
   wav.size += count;
-  return 0;
+  return portOk;
 }
 
 struct MemoryScore {
@@ -127,21 +187,49 @@ struct MemoryScore {
   std::size_t offset;
 };
 
-// The memory source: reads up to capacity bytes from its offset; 0 at the end.
-std::int64_t readMemoryScore(void* context, unsigned char* buffer, std::size_t capacity) {
+// The memory source: reads up to capacity bytes from its offset.
+PortResult readMemoryScore(void* context, unsigned char* buffer, std::size_t capacity,
+                           std::size_t& count) {
   auto& score = *static_cast<MemoryScore*>(context);
-  std::size_t count = score.size - score.offset < capacity ? score.size - score.offset : capacity;
+  count = score.size - score.offset < capacity ? score.size - score.offset : capacity;
   if (count > 0) std::memcpy(buffer, score.bytes + score.offset, count);
   score.offset += count;
-  return static_cast<std::int64_t>(count);
+  return portOk;
 }
 
-// Moves the memory source to offset; false outside the score.
-bool seekMemoryScore(void* context, std::int64_t offset) {
+// Moves the memory source to offset, within the score.
+PortResult seekMemoryScore(void* context, std::int64_t offset) {
   auto& score = *static_cast<MemoryScore*>(context);
-  if (offset < 0 || static_cast<std::uint64_t>(offset) > score.size) return false;
+  if (offset < 0 || static_cast<std::uint64_t>(offset) > score.size) return EINVAL;
   score.offset = static_cast<std::size_t>(offset);
-  return true;
+  return portOk;
+}
+
+// Two sets of events, told the same things in turn.
+struct EventPair {
+  ConversionEvents first;
+  ConversionEvents second;
+};
+
+void echoBoth(void* context, const char* text, std::size_t length) {
+  auto& pair = *static_cast<EventPair*>(context);
+  for (const ConversionEvents* events : {&pair.first, &pair.second}) {
+    if (events->echo != nullptr) events->echo(events->context, text, length);
+  }
+}
+
+void chordToBoth(void* context, const ChordRecord& chord) {
+  auto& pair = *static_cast<EventPair*>(context);
+  for (const ConversionEvents* events : {&pair.first, &pair.second}) {
+    if (events->chord != nullptr) events->chord(events->context, chord);
+  }
+}
+
+void warnBoth(void* context, const WarningRecord& warning) {
+  auto& pair = *static_cast<EventPair*>(context);
+  for (const ConversionEvents* events : {&pair.first, &pair.second}) {
+    if (events->warning != nullptr) events->warning(events->context, warning);
+  }
 }
 
 }  // namespace
@@ -166,11 +254,13 @@ Outcome declareDataSize(const ScoreStats& stats, std::int64_t chordSamples, Wave
   return Outcome{};
 }
 
-Outcome convertStreams(ByteSource source, ByteSink sink, const std::string& scoreName,
-                       const Console& console, std::size_t blockSize) {
+Outcome convertStreams(ByteSource source, ByteSink sink, const ConversionEvents& events,
+                       std::size_t blockSize) {
   std::unique_ptr<ScoreReader> reader(new (std::nothrow) ScoreReader);
   std::unique_ptr<Renderer> renderer(new (std::nothrow) Renderer);
-  if (!reader || !renderer) return failed(Failure::outOfMemory);
+  std::unique_ptr<Warnings> warnings(new (std::nothrow) Warnings);
+  if (!reader || !renderer || !warnings) return outOfMemory();
+  warnings->events = events;
   startReader(*reader, source);
   ScoreStats stats;
   if (!scanScore(*reader, stats)) return readFailure(*reader);
@@ -185,58 +275,59 @@ Outcome convertStreams(ByteSource source, ByteSink sink, const std::string& scor
   if (!returnToMark(*reader, stats.chordStream)) return readFailure(*reader);
 
   std::int64_t fileBytes = waveHeaderSize + renderer->chordSamples * stats.chordCount;
-  int error = sink.reserve != nullptr ? sink.reserve(sink.context, fileBytes) : 0;
-  if (error == outOfMemoryError) {
-    Outcome tooLarge = failed(Failure::outOfMemory);
-    tooLarge.wavBytes = static_cast<double>(fileBytes);
-    return tooLarge;
-  }
-  if (error != 0) return failed(Failure::writeError, Cause::system, error);
-  std::unique_ptr<std::int16_t[]> notes(
-      new (std::nothrow) std::int16_t[static_cast<std::size_t>(stats.maxKeptNotes)]);
+  PortResult reserved = sink.reserve != nullptr ? sink.reserve(sink.context, fileBytes) : portOk;
+  if (reserved == portOutOfMemory) return outOfMemory(static_cast<double>(fileBytes));
+  if (reserved != portOk) return failed(Failure::writeError, Cause::system, reserved);
+  OwnedArray<std::int16_t> notes =
+      allocateArray<std::int16_t>(static_cast<std::size_t>(stats.maxKeptNotes));
   OutputBuffer output;
-  if (!notes || !startOutput(output, sink, blockSize)) return failed(Failure::outOfMemory);
+  if (!notes || !startOutput(output, sink, blockSize)) return outOfMemory();
   unsigned char header[waveHeaderSize];
   writeWaveHeader(header, format);
   if (!writeOutput(output, header, sizeof header)) return writeFailure(output);
 
-  warnAboutHeader(console, scoreName, stats.noteDuration, stats.chordCount, stats.headerText,
-                  stats.headerLength);
+  warnAboutHeader(*warnings, stats);
   Chord chord;
   chord.notes = notes.get();
   chord.capacity = stats.maxKeptNotes;
-  outcome = convertChords(*reader, stats, chord, *renderer, output, scoreName, console);
+  outcome = convertChords(*reader, stats, chord, *renderer, output, *warnings);
   if (!succeeded(outcome)) return outcome;
-  if (!finishOutput(output)) return writeFailure(output);
+  if (!flushOutput(output)) return writeFailure(output);
   return Outcome{};
 }
 
 MemoryWav::~MemoryWav() { std::free(bytes); }
 
-void convertMemory(const unsigned char* bytes, std::size_t size, const std::string& scoreName,
-                   MemoryConversion& result, std::size_t wavLimit) {
+Outcome convertBytes(const unsigned char* bytes, std::size_t size, const std::string& scoreName,
+                     const ConversionEvents& events, MemoryWav& wav) {
+  if (makeOutputName(scoreName) == scoreName) {
+    return failed(Failure::openWrite, Cause::scoreIsOutput);
+  }
   MemoryScore score{bytes, size, 0};
+  ByteSource source{&score, readMemoryScore, seekMemoryScore};
+  ByteSink sink{&wav, writeMemory, reserveMemory};
+  Outcome outcome = convertStreams(source, sink, events);
+  if (!succeeded(outcome)) wav.size = 0;
+  return outcome;
+}
+
+void convertMemory(const unsigned char* bytes, std::size_t size, const std::string& scoreName,
+                   MemoryConversion& result, std::size_t wavLimit, const ConversionEvents* more) {
   result.wav.limit = wavLimit;
-  ByteSource source;
-  source.context = &score;
-  source.read = readMemoryScore;
-  source.seek = seekMemoryScore;
-  ByteSink sink;
-  sink.context = &result.wav;
-  sink.write = writeMemory;
-  sink.reserve = reserveMemory;
   std::unique_ptr<TextOutput> out(new (std::nothrow) TextOutput);
   std::unique_ptr<TextOutput> err(new (std::nothrow) TextOutput);
   if (!out || !err) {
-    result.outcome = failed(Failure::outOfMemory);
+    result.outcome = outOfMemory();
     return;
   }
   out->sink = stringSink(result.out);
   err->sink = stringSink(result.err);
-  Console console{out.get(), err.get()};
-  result.outcome = convertStreams(source, sink, scoreName, console);
-  reportOutcome(console, result.outcome, scoreName, makeOutputName(scoreName));
+  ConsoleConversion console{Console{out.get(), err.get()}, scoreName};
+  EventPair pair{consoleEvents(console), more != nullptr ? *more : ConversionEvents{}};
+  ConversionEvents events{&pair, echoBoth, chordToBoth, warnBoth};
+  result.outcome = convertBytes(bytes, size, scoreName, events, result.wav);
+  endOpenEcho(console);
+  reportOutcome(console.console, result.outcome, scoreName, makeOutputName(scoreName));
   flushText(*out);
   flushText(*err);
-  if (!succeeded(result.outcome)) result.wav.size = 0;
 }

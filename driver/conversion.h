@@ -1,17 +1,62 @@
-// The conversion run's core: one score in, one WAV file out, and what the
-// console shows meanwhile. The console program streams a file through it; the
-// page, the tests, the fuzzer and the benchmark convert bytes in memory.
+// The conversion's border with its front ends: one score in, one WAV file
+// out, and what happened on the way reported as plain records, in order.
+// The console program streams a file through it and prints the records
+// (messages.cpp renders them); the page keeps them as data.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "driver/messages.h"
+#include "driver/outcome.h"
+#include "score/ports.h"
 #include "score/scanner.h"
-#include "score/score_reader.h"
-#include "sound/output_buffer.h"
+#include "score/skipped_run.h"
 #include "sound/wave_format.h"
+
+// A chord, once its echo is complete.
+struct ChordRecord {
+  std::int64_t index = 0;        // 0 for the score's first chord
+  std::int64_t firstSample = 0;  // of the WAV's sample data
+  std::int64_t sampleCount = 0;
+  std::int64_t offset = 0;  // file offset of its first character (its bar, when it has none)
+  std::int64_t length = 0;  // bytes from there through its bar
+  TextPosition position;    // line and column of that first character
+  const std::int16_t* notes = nullptr;  // pitch indexes 0..47 of its notes, in score order
+  std::int64_t noteCount = 0;
+};
+
+enum class WarningKind {
+  zeroLength,      // the chord length reads as 0 while chords follow
+  negativeLength,  // the chord length is below 0
+  skipped,         // a run of chord text that holds no note
+  hidden,          // the warnings beyond the first hundred, which are not shown
+};
+
+// A warning, and the stretch of the score it is about.
+constexpr std::size_t quoteLimit = 60;  // bytes of the file a warning quotes at most
+struct WarningRecord {
+  WarningKind kind = WarningKind::skipped;
+  std::int64_t offset = 0;               // file offset of its first byte
+  std::int64_t length = 0;               // its bytes in the file
+  TextPosition position;                 // line and column of its first byte
+  const unsigned char* quote = nullptr;  // the file's bytes from offset: quoteLength of them,
+  std::size_t quoteLength = 0;           // at most quoteLimit
+  std::int64_t count = 0;                // hidden: the warnings not shown
+  bool onlySkipped = false;              // hidden: every one of them a skipped run
+};
+
+// Where a conversion reports; any function may be null.
+struct ConversionEvents {
+  void* context = nullptr;
+  // A piece of the current chord's echo: its text folded to lower case,
+  // without blanks and bar, exactly as the file holds its bytes.
+  void (*echo)(void* context, const char* text, std::size_t length) = nullptr;
+  // The chord is complete: its echo ended, its samples known. Its skipped
+  // runs follow.
+  void (*chord)(void* context, const ChordRecord& chord) = nullptr;
+  void (*warning)(void* context, const WarningRecord& warning) = nullptr;
+};
 
 // Sets format.dataSize to the declared data length of the score's samples,
 // given the samples the renderer writes for each chord: the product of the
@@ -24,12 +69,12 @@ Outcome declareDataSize(const ScoreStats& stats, std::int64_t chordSamples, Wave
 constexpr std::size_t outputBlockSize = 256 * 1024;
 
 // Converts the score read from source into a WAV file written to sink in
-// blocks of blockSize bytes: pre-scan, header, then each chord echoed on
-// console.out (warnings on console.err) and rendered. Memory stays bounded
-// whatever the score's text: only the notes of one chord are kept. Any
-// failure stops the run; the caller discards what the sink received.
-Outcome convertStreams(ByteSource source, ByteSink sink, const std::string& scoreName,
-                       const Console& console, std::size_t blockSize = outputBlockSize);
+// blocks of blockSize bytes: pre-scan, header, then each chord echoed,
+// recorded and rendered, and every warning, reported to events. Memory stays
+// bounded whatever the score's text: only the notes of one chord are kept.
+// Any failure stops the run; the caller discards what the sink received.
+Outcome convertStreams(ByteSource source, ByteSink sink, const ConversionEvents& events,
+                       std::size_t blockSize = outputBlockSize);
 
 // The WAV bytes of a conversion in memory, taken without throwing.
 struct MemoryWav {
@@ -43,8 +88,15 @@ struct MemoryWav {
   ~MemoryWav();
 };
 
-// A conversion of score bytes held in memory: what the console program
-// would write and print for the same bytes, but for the closing wait.
+// Converts size bytes of a score named scoreName into wav, reporting to
+// events; on failure wav is left empty. A score whose output path would be
+// its own name is refused, as the console program refuses it.
+Outcome convertBytes(const unsigned char* bytes, std::size_t size, const std::string& scoreName,
+                     const ConversionEvents& events, MemoryWav& wav);
+
+// A conversion of score bytes held in memory, with the console's text: what
+// the console program would write and print for the same bytes, but for
+// the closing wait.
 struct MemoryConversion {
   MemoryWav wav;    // empty unless the conversion succeeded
   std::string out;  // standard output: the echo and any failure message
@@ -53,6 +105,7 @@ struct MemoryConversion {
 };
 
 // Converts size bytes of a score named scoreName (for messages) into result,
-// whose WAV may take at most wavLimit bytes.
+// whose WAV may take at most wavLimit bytes; also reports to more, if given.
 void convertMemory(const unsigned char* bytes, std::size_t size, const std::string& scoreName,
-                   MemoryConversion& result, std::size_t wavLimit = SIZE_MAX);
+                   MemoryConversion& result, std::size_t wavLimit = SIZE_MAX,
+                   const ConversionEvents* more = nullptr);

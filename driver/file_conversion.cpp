@@ -4,19 +4,19 @@
 #include "driver/file_system.h"
 #include "driver/output_path.h"
 
-Outcome convertScoreFile(const std::string& scorePath, const Console& console) {
+Outcome convertScoreFile(const std::string& scorePath, ConsoleConversion& console) {
   ScoreFile score;
   Outcome outcome = openScore(scorePath, score);
   if (!succeeded(outcome)) return outcome;
   OutputFile output;
   outcome = createOutput(makeOutputName(scorePath), score, output);
   if (succeeded(outcome)) {
-    outcome = convertStreams(scoreSource(score), outputSink(output), scorePath, console);
+    outcome = convertStreams(scoreSource(score), outputSink(output), consoleEvents(console));
   }
   if (succeeded(outcome)) outcome = checkScoreUnchanged(score);
   if (succeeded(outcome)) outcome = commitOutput(output);
   for (const Unremoved& file : output.unremoved) {
-    warnUnremoved(console, file.path, file.systemError);
+    warnUnremoved(console.console, file.path, file.systemError);
   }
   return outcome;
 }

@@ -7,6 +7,6 @@
 #include "driver/messages.h"
 
 // Converts the score at scorePath into the WAV file makeOutputName gives,
-// echoing and warning on console. On success the output is whole; on failure
-// an existing output is untouched and nothing is left behind.
-Outcome convertScoreFile(const std::string& scorePath, const Console& console);
+// echoing and warning on the console. On success the output is whole; on
+// failure an existing output is untouched and nothing is left behind.
+Outcome convertScoreFile(const std::string& scorePath, ConsoleConversion& console);

@@ -8,10 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/messages.h"
-#include "score/score_reader.h"
-#include "score/text_output.h"
-#include "sound/output_buffer.h"
+#include "driver/outcome.h"
+#include "score/ports.h"
 
 // An open score: read-only, shared with readers only. Closed when the record
 // goes out of scope.

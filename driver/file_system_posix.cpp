@@ -324,53 +324,54 @@ Outcome replaceOutput(OutputFile& output) {
   return Outcome{};
 }
 
-// Writes count bytes to a console descriptor; what cannot be written is dropped.
-void writeToDescriptor(void* context, const char* bytes, std::size_t count) {
-  int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(context));
+// Writes all count bytes to a descriptor; nothing written at all counts as noRoom.
+PortResult writeAll(int fd, const void* data, std::size_t count, PortResult noRoom) {
+  const char* bytes = static_cast<const char*>(data);
   while (count > 0) {
     ssize_t written = ::write(fd, bytes, count);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
+    if (written <= 0) return written < 0 ? errno : noRoom;
     bytes += written;
     count -= static_cast<std::size_t>(written);
   }
+  return portOk;
+}
+
+// Writes count bytes to a console descriptor.
+PortResult writeToDescriptor(void* context, const char* bytes, std::size_t count) {
+  return writeAll(static_cast<int>(reinterpret_cast<std::intptr_t>(context)), bytes, count, EIO);
 }
 
 // Returns a console text sink for a standard descriptor.
 TextSink descriptorSink(int fd) {
-  TextSink sink;
-  sink.context = reinterpret_cast<void*>(static_cast<std::intptr_t>(fd));
-  sink.write = writeToDescriptor;
-  return sink;
+  return TextSink{reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)), writeToDescriptor};
 }
 
-// Reads up to capacity bytes of the score; the count, 0 at its end, -errno on error.
-std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity) {
+// Reads up to capacity bytes of the score.
+PortResult readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity,
+                          std::size_t& count) {
   int fd = fdOf(static_cast<ScoreFile*>(context)->handle);
   for (;;) {
-    ssize_t count = ::read(fd, buffer, capacity);
-    if (count >= 0) return count;
-    if (errno != EINTR) return -static_cast<std::int64_t>(errno);
+    ssize_t got = ::read(fd, buffer, capacity);
+    if (got >= 0) {
+      count = static_cast<std::size_t>(got);
+      return portOk;
+    }
+    if (errno != EINTR) return errno;
   }
 }
 
-// Moves the score to an absolute offset; false if it cannot.
-bool seekScore(void* context, std::int64_t offset) {
+// Moves the score to an absolute offset.
+PortResult seekScore(void* context, std::int64_t offset) {
   int fd = fdOf(static_cast<ScoreFile*>(context)->handle);
-  return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+  off_t reached = ::lseek(fd, static_cast<off_t>(offset), SEEK_SET);
+  if (reached == static_cast<off_t>(offset)) return portOk;
+  return reached < 0 ? errno : EINVAL;
 }
 
-// Writes all count bytes to the output's file; 0 or errno.
-int writeOutputBytes(void* context, const unsigned char* bytes, std::size_t count) {
-  int fd = fdOf(static_cast<OutputFile*>(context)->handle);
-  while (count > 0) {
-    ssize_t written = ::write(fd, bytes, count);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return written < 0 ? errno : ENOSPC;
-    bytes += written;
-    count -= static_cast<std::size_t>(written);
-  }
-  return 0;
+// Writes all count bytes to the output's file.
+PortResult writeOutputBytes(void* context, const unsigned char* bytes, std::size_t count) {
+  return writeAll(fdOf(static_cast<OutputFile*>(context)->handle), bytes, count, ENOSPC);
 }
 
 }  // namespace
@@ -429,13 +430,7 @@ Outcome openScore(const std::string& path, ScoreFile& score) {
   return Outcome{};
 }
 
-ByteSource scoreSource(ScoreFile& score) {
-  ByteSource source;
-  source.context = &score;
-  source.read = readScoreBytes;
-  source.seek = seekScore;
-  return source;
-}
+ByteSource scoreSource(ScoreFile& score) { return ByteSource{&score, readScoreBytes, seekScore}; }
 
 Outcome checkScoreUnchanged(const ScoreFile& score) {
   struct stat info {};
@@ -481,12 +476,7 @@ Outcome createOutput(const std::string& outputPath, const ScoreFile& score, Outp
   return outcome;
 }
 
-ByteSink outputSink(OutputFile& output) {
-  ByteSink sink;
-  sink.context = &output;
-  sink.write = writeOutputBytes;
-  return sink;
-}
+ByteSink outputSink(OutputFile& output) { return ByteSink{&output, writeOutputBytes, nullptr}; }
 
 Outcome commitOutput(OutputFile& output) {
   int fd = fdOf(output.handle);

@@ -61,7 +61,7 @@ std::string narrow(const wchar_t* wide) {
   return utf8;
 }
 
-// The handle a ScoreFile or TemporaryFile holds.
+// The handle a ScoreFile or OutputFile holds.
 HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // Sets whether the system deletes the file when its handle closes; the
@@ -110,10 +110,10 @@ std::string folderOf(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
-// The last error as an outcome's code (never 0: that means success).
-int lastError() {
+// The last error as a port's answer (never 0: that means success).
+PortResult lastError() {
   DWORD error = GetLastError();
-  return error == 0 ? -1 : static_cast<int>(error);
+  return error == 0 ? ERROR_GEN_FAILURE : static_cast<PortResult>(error);
 }
 
 // Returns a name for a temporary file beside path that no one can guess.
@@ -164,70 +164,72 @@ Outcome checkOutputPath(const std::wstring& wide, const ScoreFile& score, Output
   return Outcome{};
 }
 
-// Reads up to capacity bytes of the score; the count, 0 at its end, minus
-// the error code on an error.
-std::int64_t readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity) {
+// Reads up to capacity bytes of the score.
+PortResult readScoreBytes(void* context, unsigned char* buffer, std::size_t capacity,
+                          std::size_t& count) {
   HANDLE file = handleOf(static_cast<ScoreFile*>(context)->handle);
   DWORD got = 0;
   DWORD want = static_cast<DWORD>(std::min<std::size_t>(capacity, largestTransfer));
-  if (!ReadFile(file, buffer, want, &got, nullptr)) return -static_cast<std::int64_t>(lastError());
-  return got;
+  if (!ReadFile(file, buffer, want, &got, nullptr)) return lastError();
+  count = got;
+  return portOk;
 }
 
-// Moves the score to an absolute offset; false if it cannot.
-bool seekScore(void* context, std::int64_t offset) {
+// Moves the score to an absolute offset.
+PortResult seekScore(void* context, std::int64_t offset) {
   LARGE_INTEGER position;
   position.QuadPart = offset;
-  return SetFilePointerEx(handleOf(static_cast<ScoreFile*>(context)->handle), position, nullptr,
-                          FILE_BEGIN) != 0;
+  if (SetFilePointerEx(handleOf(static_cast<ScoreFile*>(context)->handle), position, nullptr,
+                       FILE_BEGIN)) {
+    return portOk;
+  }
+  return lastError();
 }
 
-// Writes all count bytes to the output's file; 0 or the error code.
-int writeOutputBytes(void* context, const unsigned char* bytes, std::size_t count) {
-  HANDLE file = handleOf(static_cast<OutputFile*>(context)->handle);
+// Writes all count bytes to a file or pipe; nothing written at all counts
+// as noRoom.
+PortResult writeAll(HANDLE file, const void* data, std::size_t count, PortResult noRoom) {
+  const char* bytes = static_cast<const char*>(data);
   while (count > 0) {
     DWORD written = 0;
     DWORD part = static_cast<DWORD>(std::min<std::size_t>(count, largestTransfer));
     if (!WriteFile(file, bytes, part, &written, nullptr)) return lastError();
-    if (written == 0) return ERROR_DISK_FULL;
+    if (written == 0) return noRoom;
     bytes += written;
     count -= written;
   }
-  return 0;
+  return portOk;
+}
+
+// Writes all count bytes to the output's file.
+PortResult writeOutputBytes(void* context, const unsigned char* bytes, std::size_t count) {
+  return writeAll(handleOf(static_cast<OutputFile*>(context)->handle), bytes, count,
+                  ERROR_DISK_FULL);
 }
 
 // Writes console text to a standard handle: UTF-16 for a console, whatever
 // its code page, the bytes themselves for a pipe or a file. What cannot be
 // written is dropped.
-void writeStandardText(void* context, const char* bytes, std::size_t count) {
+PortResult writeStandardText(void* context, const char* bytes, std::size_t count) {
   HANDLE handle = GetStdHandle(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(context)));
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || count == 0) return;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
   DWORD mode = 0;
-  if (GetConsoleMode(handle, &mode)) {
+  if (count > 0 && GetConsoleMode(handle, &mode)) {
     std::wstring wide = widen(bytes, count);
     DWORD written = 0;
     for (std::size_t done = 0; done < wide.size(); done += written) {
       DWORD part = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
-      if (!WriteConsoleW(handle, wide.data() + done, part, &written, nullptr) || written == 0)
-        return;
+      if (!WriteConsoleW(handle, wide.data() + done, part, &written, nullptr)) return lastError();
+      if (written == 0) return ERROR_WRITE_FAULT;
     }
-    return;
+    return portOk;
   }
-  while (count > 0) {
-    DWORD written = 0;
-    DWORD part = static_cast<DWORD>(std::min<std::size_t>(count, largestTransfer));
-    if (!WriteFile(handle, bytes, part, &written, nullptr) || written == 0) return;
-    bytes += written;
-    count -= written;
-  }
+  return writeAll(handle, bytes, count, ERROR_WRITE_FAULT);
 }
 
 // Returns a console text sink for a standard handle (STD_OUTPUT_HANDLE ...).
 TextSink standardSink(DWORD which) {
-  TextSink sink;
-  sink.context = reinterpret_cast<void*>(static_cast<std::uintptr_t>(which));
-  sink.write = writeStandardText;
-  return sink;
+  return TextSink{reinterpret_cast<void*>(static_cast<std::uintptr_t>(which)), writeStandardText};
 }
 
 }  // namespace
@@ -269,13 +271,7 @@ Outcome openScore(const std::string& path, ScoreFile& score) {
   return Outcome{};
 }
 
-ByteSource scoreSource(ScoreFile& score) {
-  ByteSource source;
-  source.context = &score;
-  source.read = readScoreBytes;
-  source.seek = seekScore;
-  return source;
-}
+ByteSource scoreSource(ScoreFile& score) { return ByteSource{&score, readScoreBytes, seekScore}; }
 
 Outcome checkScoreUnchanged(const ScoreFile& score) {
   std::int64_t size = 0;
@@ -308,12 +304,7 @@ Outcome createOutput(const std::string& outputPath, const ScoreFile& score, Outp
   return failed(Failure::openWrite, Cause::system, lastError());
 }
 
-ByteSink outputSink(OutputFile& output) {
-  ByteSink sink;
-  sink.context = &output;
-  sink.write = writeOutputBytes;
-  return sink;
-}
+ByteSink outputSink(OutputFile& output) { return ByteSink{&output, writeOutputBytes, nullptr}; }
 
 Outcome commitOutput(OutputFile& output) {
   HANDLE file = handleOf(output.handle);

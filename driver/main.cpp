@@ -24,10 +24,12 @@ void waitForEnter() {
     endLine(standardError);
   }
   flushText(standardOutput);
+  flushText(standardError);
   waitForLine();
 }
 
-// The last resort when an allocation outside the run's own checks fails:
+// The last resort when one of the program's small fixed allocations fails
+// (memory the score decides is taken apart and checked where it is used):
 // the usual message, cleanup and closing wait, then the end of the process.
 [[noreturn]] void endForWantOfMemory() {
   removeTemporaryNow();
@@ -36,7 +38,7 @@ void waitForEnter() {
   Console console{&standardOutput, &standardError};
   std::string none;
   const std::string& score = scoreBeingConverted != nullptr ? *scoreBeingConverted : none;
-  reportOutcome(console, failed(Failure::outOfMemory), score, score);
+  reportOutcome(console, outOfMemory(), score, score);
   waitForEnter();
   std::_Exit(1);
 }
@@ -53,7 +55,6 @@ int main(int argc, char** argv) {
   standardOutput.escapeControls = outputIsTerminal();
   standardError.sink = standardErrorSink();
   std::set_new_handler(endForWantOfMemory);
-  Console console{&standardOutput, &standardError};
   std::vector<std::string> arguments = programArguments(argc, argv);
   bool oneScore = arguments.size() == 2;
   std::string score = oneScore ? arguments[1] : std::string();
@@ -63,8 +64,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   scoreBeingConverted = &score;
+  ConsoleConversion console{Console{&standardOutput, &standardError}, score};
   Outcome outcome = oneScore ? convertScoreFile(score, console) : failed(Failure::usage);
-  reportOutcome(console, outcome, score, makeOutputName(score));
+  endOpenEcho(console);
+  reportOutcome(console.console, outcome, score, makeOutputName(score));
   waitForEnter();
   return exitStatus(outcome.failure);
 }

@@ -105,16 +105,6 @@ void putScoreName(TextOutput& err, const std::string& scoreName) {
   putVisible(err, scoreName.data(), scoreName.size());
 }
 
-// Begins a warning line: "NAME:LINE:COL: warning: ".
-void beginWarning(TextOutput& err, const std::string& scoreName, const TextPosition& at) {
-  putScoreName(err, scoreName);
-  putChar(err, ':');
-  putNumber(err, at.line);
-  putChar(err, ':');
-  putNumber(err, at.column);
-  putText(err, ": warning: ");
-}
-
 // The reason line for a failure the system explains: "cannot VERB "PATH": TEXT".
 void putSystemReason(TextOutput& err, const char* verb, const std::string& path, int code) {
   putText(err, "score2wav: cannot ");
@@ -160,7 +150,7 @@ void putCauseReason(TextOutput& err, const Outcome& outcome, const std::string& 
       putGigabytes(err, outcome.wavBytes);
       putText(err, "; the format's limit is 2 GiB");
       break;
-    default:  // no cause: out of memory, for a WAV of known size or not
+    case Cause::memory:
       putQuoted(err, scorePath);
       if (outcome.wavBytes > 0.0) {
         putText(err, ": not enough memory for a WAV of ");
@@ -169,18 +159,16 @@ void putCauseReason(TextOutput& err, const Outcome& outcome, const std::string& 
         putText(err, ": not enough memory to convert it");
       }
       break;
+    case Cause::none:
+    case Cause::system:
+      putQuoted(err, scorePath);
+      putText(err, ": ");
+      putText(err, messageText(outcome.failure));
+      break;
   }
 }
 
 }  // namespace
-
-Outcome failed(Failure failure, Cause cause, int systemError) {
-  Outcome outcome;
-  outcome.failure = failure;
-  outcome.cause = cause;
-  outcome.systemError = systemError;
-  return outcome;
-}
 
 const char* messageText(Failure failure) {
   for (const MessageRow& row : messageTable) {
@@ -191,64 +179,100 @@ const char* messageText(Failure failure) {
 
 int exitStatus(Failure failure) { return failure == Failure::none ? 0 : 1; }
 
+void putReason(TextOutput& out, const Outcome& outcome, const std::string& scorePath,
+               const std::string& outputPath) {
+  if (outcome.failure == Failure::usage) {
+    putText(out, usageLine);
+  } else if (outcome.cause == Cause::system) {
+    bool output = outcome.failure == Failure::openWrite || outcome.failure == Failure::writeError;
+    const char* verb = outcome.failure == Failure::openRead ? "open" : output ? "write" : "read";
+    putSystemReason(out, verb, output ? outputPath : scorePath, outcome.systemError);
+  } else {
+    putCauseReason(out, outcome, scorePath, outputPath);
+  }
+}
+
 void reportOutcome(const Console& console, const Outcome& outcome, const std::string& scorePath,
                    const std::string& outputPath) {
   if (outcome.failure == Failure::none) return;
   putText(*console.out, messageText(outcome.failure));
   endLine(*console.out);
-  TextOutput& err = *console.err;
-  if (outcome.failure == Failure::usage) {
-    putText(err, usageLine);
-  } else if (outcome.cause == Cause::system) {
-    bool output = outcome.failure == Failure::openWrite || outcome.failure == Failure::writeError;
-    const char* verb = outcome.failure == Failure::openRead ? "open" : output ? "write" : "read";
-    putSystemReason(err, verb, output ? outputPath : scorePath, outcome.systemError);
-  } else {
-    putCauseReason(err, outcome, scorePath, outputPath);
-  }
-  endLine(err);
+  putReason(*console.err, outcome, scorePath, outputPath);
+  endLine(*console.err);
 }
 
-void warnSkipped(const Console& console, const std::string& scoreName, const SkippedRun& run,
-                 const unsigned char* quote, std::size_t quoteLength) {
-  TextOutput& err = *console.err;
-  std::int64_t length = run.end - run.start;
-  beginWarning(err, scoreName, run.position);
-  putText(err, "skipped ");
-  putCutQuote(err, quote, quoteLength, length);
-  if (length > static_cast<std::int64_t>(quoteLimit)) {
-    putText(err, " (");
-    putNumber(err, length);
-    putText(err, " characters)");
+void putWarningText(TextOutput& out, const WarningRecord& warning) {
+  switch (warning.kind) {
+    case WarningKind::skipped:
+      putText(out, "skipped ");
+      putCutQuote(out, warning.quote, warning.quoteLength, warning.length);
+      if (warning.length > static_cast<std::int64_t>(quoteLimit)) {
+        putText(out, " (");
+        putNumber(out, warning.length);
+        putText(out, " characters)");
+      }
+      break;
+    case WarningKind::zeroLength:
+    case WarningKind::negativeLength:
+      putText(out, warning.kind == WarningKind::zeroLength ? "the chord length reads as 0 seconds"
+                                                           : "the chord length is negative");
+      putText(out, " (the first line begins ");
+      putCutQuote(out, warning.quote, warning.quoteLength, warning.length);
+      putText(out, "), so the WAV will hold no sound");
+      break;
+    case WarningKind::hidden:
+      putNumber(out, warning.count);
+      if (warning.onlySkipped) {
+        putText(out, warning.count == 1 ? " more run of skipped text was not shown"
+                                        : " more runs of skipped text were not shown");
+      } else {
+        putText(out, warning.count == 1 ? " more warning was not shown"
+                                        : " more warnings were not shown");
+      }
+      break;
   }
-  endLine(err);
 }
 
-void warnHidden(const Console& console, const std::string& scoreName, std::int64_t hidden) {
-  if (hidden == 0) return;
-  TextOutput& err = *console.err;
-  putScoreName(err, scoreName);
+namespace {
+
+void printEcho(void* context, const char* text, std::size_t length) {
+  auto& conversion = *static_cast<ConsoleConversion*>(context);
+  putScoreText(*conversion.console.out, text, length);
+  conversion.lineOpen = true;
+}
+
+void printChord(void* context, const ChordRecord&) {
+  auto& conversion = *static_cast<ConsoleConversion*>(context);
+  endLine(*conversion.console.out);
+  conversion.lineOpen = false;
+}
+
+// One warning line: "NAME:LINE:COL: warning: TEXT" ("NAME: warning: TEXT"
+// for the count of those not shown).
+void printWarning(void* context, const WarningRecord& warning) {
+  auto& conversion = *static_cast<ConsoleConversion*>(context);
+  TextOutput& err = *conversion.console.err;
+  putScoreName(err, conversion.scoreName);
+  if (warning.kind != WarningKind::hidden) {
+    putChar(err, ':');
+    putNumber(err, warning.position.line);
+    putChar(err, ':');
+    putNumber(err, warning.position.column);
+  }
   putText(err, ": warning: ");
-  putNumber(err, hidden);
-  putText(err, hidden == 1 ? " more run of skipped text was not shown"
-                           : " more runs of skipped text were not shown");
+  putWarningText(err, warning);
   endLine(err);
 }
 
-void warnAboutHeader(const Console& console, const std::string& scoreName, double noteDuration,
-                     std::int64_t chordCount, const char* header, std::size_t headerLength) {
-  bool silentChords = noteDuration == 0.0 && chordCount > 0;
-  if (!silentChords && !(noteDuration < 0.0)) return;
-  TextOutput& err = *console.err;
-  if (headerLength > 0 && header[headerLength - 1] == '\n') --headerLength;
-  beginWarning(err, scoreName, TextPosition{});
-  putText(err,
-          silentChords ? "the chord length reads as 0 seconds" : "the chord length is negative");
-  putText(err, " (the first line begins ");
-  putCutQuote(err, reinterpret_cast<const unsigned char*>(header), headerLength,
-              static_cast<std::int64_t>(headerLength));
-  putText(err, "), so the WAV will hold no sound");
-  endLine(err);
+}  // namespace
+
+ConversionEvents consoleEvents(ConsoleConversion& conversion) {
+  return ConversionEvents{&conversion, printEcho, printChord, printWarning};
+}
+
+void endOpenEcho(ConsoleConversion& conversion) {
+  if (conversion.lineOpen) endLine(*conversion.console.out);
+  conversion.lineOpen = false;
 }
 
 void warnUnremoved(const Console& console, const std::string& path, int systemError) {

@@ -8,19 +8,19 @@
 #include "score/chord.h"
 #include "score/score_format.h"
 #include "score/score_reader.h"
-#include "score/text_output.h"
-
-// A run of chord text that holds no note, and where it stands in the file.
-struct SkippedRun {
-  std::int64_t start = 0;  // file offset of its first character
-  std::int64_t end = 0;    // file offset just after its last character
-  TextPosition position;   // line and column of its first character
-};
+#include "score/skipped_run.h"
 
 // Where each finished run of skipped text goes; add may be null.
 struct SkippedRunSink {
   void* context = nullptr;
   void (*add)(void* context, const SkippedRun& run) = nullptr;
+};
+
+// Where a chord's echo goes, a piece at a time: its text folded to lower
+// case, without blanks and bar. write may be null.
+struct EchoSink {
+  void* context = nullptr;
+  void (*write)(void* context, const char* text, std::size_t length) = nullptr;
 };
 
 // Returns octave * 12 + the semitone offset of a degree letter.
@@ -153,8 +153,13 @@ inline bool isLetter(int charClass) { return charClass >= letterClass && charCla
 
 // The parser's state within one chord.
 struct ChordParser {
-  Chord* chord = nullptr;  // receives the notes; null to count them only
+  Chord* chord = nullptr;  // receives the notes
   SkippedRunSink runs;
+  // Where the chord stands in the file: from its first character (or its
+  // bar, when it has none) to just after its bar.
+  std::int64_t textStart = -1;
+  std::int64_t textEnd = 0;
+  TextPosition textPosition;
   std::int64_t notesKept = 0;  // notes found in this chord
   std::int64_t letters = 0;    // note letters in this chord, wherever they stand
   bool overflow = false;       // a note found no room left in chord->notes
@@ -179,9 +184,9 @@ inline void parseChordChar(ChordParser& parser, unsigned char c, std::int64_t of
 void finishChord(ChordParser& parser);
 
 // Reads the next chord from reader through its bar: echoes its text (folded,
-// without blanks) as one line on echo and parses it. Returns false if the
-// score ends, or a read fails, before the bar (a line begun is still ended).
-bool parseChord(ScoreReader& reader, ChordParser& parser, TextOutput& echo);
+// without blanks) to echo and parses it. Returns false if the score ends, or
+// a read fails, before the bar.
+bool parseChord(ScoreReader& reader, ChordParser& parser, EchoSink echo);
 
 namespace chordParsing {
 
@@ -196,15 +201,12 @@ inline void closeRun(ChordParser& parser) {
 // Stores a note, closing the run of skipped text before it.
 inline void keepNote(ChordParser& parser, int pitch) {
   closeRun(parser);
-  if (parser.chord != nullptr) {
-    if (parser.notesKept == parser.chord->capacity) {
-      parser.overflow = true;
-      return;
-    }
-    parser.chord->notes[parser.notesKept] = static_cast<std::int16_t>(pitch);
-    parser.chord->noteCount = parser.notesKept + 1;
+  if (parser.notesKept == parser.chord->capacity) {
+    parser.overflow = true;
+    return;
   }
-  ++parser.notesKept;
+  parser.chord->notes[parser.notesKept] = static_cast<std::int16_t>(pitch);
+  parser.chord->noteCount = ++parser.notesKept;
 }
 
 // Adds the one-byte character at offset to the run of skipped text.

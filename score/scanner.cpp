@@ -35,8 +35,8 @@ inline unsigned liveBytes(__m128i block) {
 }
 #endif
 
-// Moves the reader over inert bytes in its buffer (positions are not kept:
-// the pre-scan has no use for them, and the second pass restores its own).
+// Moves the reader over inert bytes in its block (lines are not counted:
+// the pre-scan keeps no positions, and the second pass restores its own).
 // Sixteen bytes at a time where the processor allows: a score may hold
 // gigabytes of text that counts for nothing.
 void skipInert(ScoreReader& reader) {
@@ -99,25 +99,22 @@ void countChord(ScoreStats& stats, ChordCount& chord, std::int64_t barEnd) {
   chord = ChordCount{};
 }
 
-// Counts the characters of the reader's block from reader.next on, up to its
-// end or to a CR at its very end (whose LF may lie in the next block), and
-// stops early where nothing waits, so that inert bytes can be skipped.
+// Counts the characters of the reader's block from reader.next on, up to
+// its end, and stops early where nothing waits, so that inert bytes can be
+// skipped.
 void countBlock(ScoreReader& reader, ScoreStats& stats, ChordCount& chord) {
-  const unsigned char* bytes = reader.buffer;
-  std::size_t end = reader.length - (bytes[reader.length - 1] == '\r' ? 1 : 0);
-  std::size_t i = reader.next;
-  while (i < end) {
-    unsigned char c = bytes[i++];
-    if (c == '\r' && bytes[i] == '\n') continue;  // a CR LF is a blank
+  ScoreCursor cursor = cursorOf(reader);
+  while (cursor.next < cursor.end) {
+    unsigned char c = takeChar(cursor);
     if (scoreFormat::isBlank(c)) continue;
     if (c == scoreFormat::bar) {
-      countChord(stats, chord, reader.bufferStart + static_cast<std::int64_t>(i));
+      countChord(stats, chord, cursorOffset(cursor));
       break;
     }
     countChar(chord, c);
     if (chord.state == noteGrammar::idle) break;
   }
-  reader.next = i;
+  keepCursor(reader, cursor);
 }
 
 }  // namespace
@@ -131,15 +128,7 @@ bool scanScore(ScoreReader& reader, ScoreStats& stats) {
   for (;;) {
     if (chord.state == noteGrammar::idle) skipInert(reader);
     if (reader.next == reader.length && !refillReader(reader)) break;
-    if (reader.next + 1 < reader.length || reader.buffer[reader.next] != '\r') {
-      countBlock(reader, stats, chord);
-      continue;
-    }
-    // A CR at the end of the block: nextChar finds out whether LF follows.
-    int c = nextChar(reader);
-    if (c >= 0 && !scoreFormat::isBlank(static_cast<unsigned char>(c))) {
-      countChar(chord, static_cast<unsigned char>(c));
-    }
+    countBlock(reader, stats, chord);
   }
   return !reader.failed;
 }

@@ -1,6 +1,6 @@
-// The two passes over a score: the pre-scan, which measures it before any
-// sample is written, and the second pass, which cuts it into chords (see
-// parseChord). Neither holds more of the score than one read block.
+// The pre-scan: reads the header line and measures the chord stream before
+// any sample is written, holding no more of the score than one read block.
+// (The second pass, which cuts the stream into chords, is parseChord's.)
 #pragma once
 
 #include <cstddef>

@@ -6,12 +6,7 @@
 #include <cstddef>
 #include <string>
 
-// Where console text goes: a standard stream, or a string. A console that
-// fails (a closed pipe) must not stop a conversion, so write has no result.
-struct TextSink {
-  void* context = nullptr;
-  void (*write)(void* context, const char* bytes, std::size_t count) = nullptr;
-};
+#include "score/ports.h"
 
 struct TextOutput {
   static constexpr std::size_t capacity = 16 * 1024;  // bytes held before a write

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace {
 
 // Records the first failure of the sink.
-void fail(OutputBuffer& output, int error) {
+void fail(OutputBuffer& output, PortResult error) {
   output.failed = true;
   output.error = error;
 }
@@ -16,11 +15,11 @@ void fail(OutputBuffer& output, int error) {
 
 bool startOutput(OutputBuffer& output, ByteSink sink, std::size_t blockSize) {
   output.sink = sink;
-  output.bytes.reset(new (std::nothrow) unsigned char[blockSize]);
+  output.bytes = allocateArray<unsigned char>(blockSize);
   output.capacity = output.bytes ? blockSize : 0;
   output.used = 0;
   output.failed = false;
-  output.error = 0;
+  output.error = portOk;
   return output.bytes != nullptr;
 }
 
@@ -46,18 +45,9 @@ bool writeOutput(OutputBuffer& output, const unsigned char* bytes, std::size_t c
 
 bool flushOutput(OutputBuffer& output) {
   if (!output.failed && output.used > 0) {
-    int error = output.sink.write(output.sink.context, output.bytes.get(), output.used);
-    if (error != 0) fail(output, error);
+    PortResult error = output.sink.write(output.sink.context, output.bytes.get(), output.used);
+    if (error != portOk) fail(output, error);
   }
   output.used = 0;
-  return !output.failed;
-}
-
-bool finishOutput(OutputBuffer& output) {
-  if (!flushOutput(output)) return false;
-  if (output.sink.finish != nullptr) {
-    int error = output.sink.finish(output.sink.context);
-    if (error != 0) fail(output, error);
-  }
   return !output.failed;
 }

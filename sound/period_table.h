@@ -10,8 +10,9 @@ namespace periods {
 
 // 2^(k/12.0) for k = 0..47, each the correctly rounded double of 2 raised to
 // the double k/12.0. Written out because a C library's pow need not round
-// correctly; these were computed with 300-bit arithmetic
-// (tests/gen_period_constants.py).
+// correctly. The periods they give are checked against
+// tests/gen_period_constants.py, which rounds each ratio once from 300-bit
+// arithmetic (period_table_test.cpp).
 constexpr double semitoneRatio[scoreFormat::pitchCount] = {
     0x1.0000000000000p+0, 0x1.0f38f92d97963p+0, 0x1.1f59ac3c7d6c0p+0, 0x1.306fe0a31b715p+0,
     0x1.428a2f98d728bp+0, 0x1.55b8108f0ec5ep+0, 0x1.6a09e667f3bcdp+0, 0x1.7f910d768cfb0p+0,

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <new>
 
 #include "sound/period_table.h"
+#include "sound/wave_format.h"
 
 namespace {
 
@@ -16,7 +16,6 @@ constexpr double exactRemainderLimit = 1024.0;
 constexpr std::size_t tableBudget = 4u << 20;  // bytes of time and ramp tables
 constexpr std::size_t cacheableChordBytes = 256u << 10;
 constexpr std::int64_t cacheableNotes = 64;  // longer chords rarely repeat
-constexpr unsigned char silence = 128;
 constexpr std::int64_t endlessChord = std::numeric_limits<std::int64_t>::max();
 
 // Vector width pays off most in these loops; pick it when the machine runs.
@@ -127,9 +126,7 @@ PitchSet pitchesOf(const Chord& chord) {
 }
 
 // Returns a new array of count doubles, or null if memory is short.
-std::unique_ptr<double[]> newDoubles(std::size_t count) {
-  return std::unique_ptr<double[]>(new (std::nothrow) double[count]);
-}
+OwnedArray<double> newDoubles(std::size_t count) { return allocateArray<double>(count); }
 
 // Builds the missing ramp rows of the chord's pitches within the table
 // budget (and the memory there is); returns true if every pitch of the chord
@@ -138,7 +135,7 @@ bool ensureRows(Renderer& renderer, const PitchSet& set) {
   if (!renderer.times) return false;
   std::size_t rowBytes = renderer.timeCount * sizeof(double);
   for (int i = 0; i < set.count; ++i) {
-    std::unique_ptr<double[]>& row = renderer.rows[set.pitches[i]];
+    OwnedArray<double>& row = renderer.rows[set.pitches[i]];
     if (row) continue;
     if (renderer.tableBytes + rowBytes > tableBudget) return false;
     row = newDoubles(renderer.timeCount);
@@ -159,12 +156,26 @@ struct ChordPass {
   double t = 0.0;           // chord time of the next sample
 };
 
+// Frees the score's time and ramp tables.
+void dropTables(Renderer& renderer) {
+  for (OwnedArray<double>& row : renderer.rows) row.reset();
+  renderer.times.reset();
+  renderer.timeCount = 0;
+  renderer.tableBytes = 0;
+}
+
 // Takes the scratch space a chord needs, once per score; false if memory is short.
+// The tables are only a faster way: when memory is short for the scratch
+// space of the exact way, they go, and every chord takes the exact way.
 bool ensureScratch(Renderer& renderer, bool fromTables) {
   if (!renderer.sums) renderer.sums = newDoubles(Renderer::blockSamples);
   if (!fromTables && !renderer.blockRows) {
-    renderer.blockTimes = newDoubles(Renderer::blockSamples);
-    renderer.blockRows = newDoubles(Renderer::blockSamples * scoreFormat::pitchCount);
+    for (int attempt = 0; attempt < 2 && !renderer.blockRows; ++attempt) {
+      if (attempt == 1) dropTables(renderer);
+      renderer.blockTimes = newDoubles(Renderer::blockSamples);
+      renderer.blockRows = newDoubles(Renderer::blockSamples * scoreFormat::pitchCount);
+      if (!renderer.blockTimes) renderer.blockRows.reset();
+    }
   }
   bool ready = renderer.sums && (fromTables || (renderer.blockTimes && renderer.blockRows));
   renderer.outOfMemory = !ready;
@@ -237,7 +248,7 @@ const unsigned char* cachedSamples(const ChordCache& cache, std::size_t slot) {
 // too when there is no memory for the fingerprints.
 bool metBefore(ChordCache& cache, std::uint64_t hash) {
   if (!cache.seen) {
-    cache.seen.reset(new (std::nothrow) std::uint64_t[ChordCache::seenSlots]());
+    cache.seen = allocateArray<std::uint64_t>(ChordCache::seenSlots, true);
     if (!cache.seen) return false;
   }
   std::uint64_t& slot = cache.seen[hash % ChordCache::seenSlots];
@@ -269,8 +280,8 @@ unsigned char* keepChord(ChordCache& cache, std::size_t slot, std::uint64_t hash
 // if memory is short (then nothing is cached).
 bool ensureCache(ChordCache& cache) {
   if (!cache.arena) {
-    cache.arena.reset(new (std::nothrow) unsigned char[ChordCache::budget]);
-    cache.slots.reset(new (std::nothrow) CacheSlot[ChordCache::slotCount]());
+    cache.arena = allocateArray<unsigned char>(ChordCache::budget);
+    cache.slots = allocateArray<CacheSlot>(ChordCache::slotCount, true);
     if (!cache.arena || !cache.slots) {
       cache.arena.reset();
       cache.slots.reset();
@@ -287,7 +298,7 @@ bool writeSilence(OutputBuffer& output, std::int64_t count) {
     if (room == 0) return false;
     std::size_t part =
         static_cast<std::size_t>(std::min<std::int64_t>(count, static_cast<std::int64_t>(room)));
-    std::memset(space, silence, part);
+    std::memset(space, waveSilence, part);
     commitOutput(output, part);
     count -= static_cast<std::int64_t>(part);
   }
@@ -362,12 +373,6 @@ std::int64_t samplesPerChord(double noteDuration, double sampleStep) {
   return count;
 }
 
-double periodRemainder(double t, int pitch) {
-  double period = periodTable[pitch];
-  if (!(t < exactRemainderLimit)) return std::fmod(t, period);
-  return exactRemainder(t, period, periodHigh[pitch], periodLow[pitch]);
-}
-
 void rampValues(int pitch, const double* times, std::size_t count, double* ramps) {
   const double period = periodTable[pitch];
   const double high = periodHigh[pitch];
@@ -386,7 +391,7 @@ void rampValues(int pitch, const double* times, std::size_t count, double* ramps
 void startRenderer(Renderer& renderer, const RenderSettings& settings) {
   renderer.settings = settings;
   renderer.chordSamples = samplesPerChord(settings.noteDuration, settings.sampleStep);
-  for (std::unique_ptr<double[]>& row : renderer.rows) row.reset();
+  dropTables(renderer);
   renderer.cache.used = 0;
   renderer.cache.entries = 0;
   renderer.cache.last = -1;
@@ -395,9 +400,6 @@ void startRenderer(Renderer& renderer, const RenderSettings& settings) {
               CacheSlot{});
   }
   renderer.cache.seen.reset();
-  renderer.times.reset();
-  renderer.timeCount = 0;
-  renderer.tableBytes = 0;
   renderer.outOfMemory = false;
   // Tables pay off only if the times leave room for several rows; without
   // the memory for them, chords are rendered block by block.

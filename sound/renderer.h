@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "score/allocation.h"
 #include "score/chord.h"
 #include "score/score_format.h"
 #include "sound/output_buffer.h"
@@ -38,10 +39,6 @@ double amplitudeFactor(std::int64_t noteCount, std::int64_t maxChordNotes);
 // INT64_MAX for a chord that would never end.
 std::int64_t samplesPerChord(double noteDuration, double sampleStep);
 
-// Returns fmod(t, periodTable[pitch]) exactly, faster than fmod, for chord
-// times 0 <= t < 1024 s (beyond, it is fmod itself).
-double periodRemainder(double t, int pitch);
-
 // Stores at ramps[k] the ramp value ((fmod(times[k], P) * 2.0) / P - 1.0) of
 // pitch for each of the count times.
 void rampValues(int pitch, const double* times, std::size_t count, double* ramps);
@@ -62,11 +59,11 @@ struct ChordCache {
   static constexpr std::size_t budget = 3u << 20;     // bytes of the arena
   static constexpr std::size_t slotCount = 1u << 13;  // at most half of them used
   static constexpr std::size_t seenSlots = 1u << 16;  // fingerprints of chords met
-  std::unique_ptr<unsigned char[]> arena;             // taken when the first chord is kept
+  OwnedArray<unsigned char> arena;                    // taken when the first chord is kept
   std::size_t used = 0;                               // bytes of the arena filled
   std::size_t entries = 0;                            // slots filled
-  std::unique_ptr<CacheSlot[]> slots;                 // slotCount, taken with the arena
-  std::unique_ptr<std::uint64_t[]> seen;              // seenSlots, taken when a chord is first met
+  OwnedArray<CacheSlot> slots;                        // slotCount, taken with the arena
+  OwnedArray<std::uint64_t> seen;                     // seenSlots, taken when a chord is first met
   std::int64_t last = -1;  // slot of the chord rendered last, if it is kept
 };
 
@@ -79,15 +76,15 @@ struct Renderer {
   // Whole-chord tables, when they fit their budget: the chord time of every
   // sample, and the ramp values of each pitch at those times (built when a
   // chord first needs them).
-  std::unique_ptr<double[]> times;
+  OwnedArray<double> times;
   std::size_t timeCount = 0;  // entries of times and of each row
-  std::unique_ptr<double[]> rows[scoreFormat::pitchCount];
+  OwnedArray<double> rows[scoreFormat::pitchCount];
   std::size_t tableBytes = 0;
   ChordCache cache;
   // Scratch for one block of samples.
-  std::unique_ptr<double[]> blockTimes;
-  std::unique_ptr<double[]> blockRows;  // pitchCount rows of blockSamples
-  std::unique_ptr<double[]> sums;
+  OwnedArray<double> blockTimes;
+  OwnedArray<double> blockRows;  // pitchCount rows of blockSamples
+  OwnedArray<double> sums;
   bool outOfMemory = false;  // a chord failed for want of scratch space
 };
 

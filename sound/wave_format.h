@@ -15,3 +15,6 @@ struct WaveFormat {
 
 // Size of the RIFF/WAVE header before the first sample, in bytes.
 constexpr int waveHeaderSize = 44;
+
+// The sample of silence: the midpoint of unsigned 8-bit samples.
+constexpr unsigned char waveSilence = 128;

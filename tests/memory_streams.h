@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "score/chord.h"
-#include "score/score_reader.h"
-#include "sound/output_buffer.h"
+#include "score/ports.h"
 
 struct MemorySource {
   std::string bytes;
@@ -25,8 +24,6 @@ ByteSource memorySource(MemorySource& memory);
 struct MemorySink {
   std::vector<unsigned char> bytes;
   std::int64_t failAfterWrites = -1;  // writes that succeed before one fails (ENOSPC)
-  bool failFinish = false;            // completing the output fails (EIO)
-  bool finished = false;
 };
 
 ByteSink memorySink(MemorySink& memory);

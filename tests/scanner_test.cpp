@@ -24,6 +24,10 @@ void collectRun(void* context, const SkippedRun& run) {
   static_cast<Scanned*>(context)->runs.push_back(run);
 }
 
+void appendEcho(void* context, const char* text, std::size_t length) {
+  static_cast<std::string*>(context)->append(text, length);
+}
+
 // Pre-scans score, returns to the chord stream and parses every chord the
 // pre-scan counted, as the conversion does.
 Scanned scan(const std::string& score, std::size_t chunk = 1 << 20) {
@@ -40,10 +44,10 @@ Scanned scan(const std::string& score, std::size_t chunk = 1 << 20) {
   ChordParser parser;
   parser.chord = &chord;
   parser.runs = SkippedRunSink{&result, collectRun};
-  auto echo = std::make_unique<TextOutput>();
-  echo->sink = stringSink(result.echo);
+  EchoSink echo{&result.echo, appendEcho};
   for (std::int64_t i = 0; i < result.stats.chordCount; ++i) {
-    EXPECT_TRUE(parseChord(*reader, parser, *echo));
+    EXPECT_TRUE(parseChord(*reader, parser, echo));
+    result.echo += '\n';
     EXPECT_FALSE(parser.overflow);
     result.letters += parser.letters;
     result.notes += parser.notesKept;

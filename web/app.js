@@ -13,8 +13,8 @@
   const state = {
     name: "score.txt", // the score's file name, for messages and the download
     bytes: new Uint8Array(0), // exactly the bytes converted
+    textIndex: null, // maps the bytes' offsets to the editor's text
     result: null, // the latest conversion
-    chordSamples: 0, // samples per chord of its WAV
     shownChord: -1, // the echo line marked as playing
     ticket: 0, // the latest conversion asked for; older answers are dropped
     timer: 0,
@@ -24,12 +24,6 @@
   const picture = page.createPicture(element("picture"), seek);
   const player = page.createPlayer(showStopped);
   const encoder = new TextEncoder();
-
-  // The samples a WAV file declares after its 44-byte header.
-  function declaredSamples(wav) {
-    const declared = new DataView(wav.buffer, wav.byteOffset).getUint32(40, true);
-    return wav.subarray(44, 44 + Math.min(declared, wav.length - 44));
-  }
 
   async function convertNow() {
     clearTimeout(state.timer);
@@ -46,6 +40,7 @@
   // Loads a score from bytes, as if the console program were given its file.
   function load(bytes, name) {
     state.bytes = bytes;
+    state.textIndex = null;
     state.name = name;
     element("score-name").textContent = name;
     editor.setText(new TextDecoder().decode(bytes));
@@ -54,71 +49,57 @@
 
   function show(result) {
     state.result = result;
-    const echo = result.status === 0 ? result.stdout : result.stdout.replace(/[^\n]*\n$/, "");
-    const lines = echo === "" ? [] : echo.slice(0, -1).split("\n");
-    const samples = result.wav === null ? new Uint8Array(0) : declaredSamples(result.wav);
-    showMessage(result, lines.length, samples.length / 8000);
-    showWarnings(result.stderr);
-    showEcho(lines);
-    state.chordSamples = lines.length > 0 && result.wav ? (result.wav.length - 44) / lines.length : 0;
-    player.load(samples);
-    picture.show(samples);
+    const format = window.score2wav.format;
+    const samples = result.wav === null ? new Uint8Array(0) : result.wav.subarray(format.headerSize);
+    showMessage(result, samples.length / format.sampleRate);
+    showWarnings(result.warnings);
+    showEcho(result.chords.map((chord) => chord.text), result.chordCount);
+    player.load(samples, format);
+    picture.show(samples, format);
     showStopped();
     element("download").disabled = result.wav === null;
   }
 
-  function showMessage(result, chords, seconds) {
+  function showMessage(result, seconds) {
     const message = element("message");
-    if (result.status !== 0) {
-      const failure = result.stdout.split("\n").slice(-2)[0];
-      const reason = result.stderr.split("\n").filter((line) => line.startsWith("score2wav: "));
-      message.textContent = [failure].concat(reason).join("\n");
+    message.dataset.score = state.name; // which score the message is about
+    if (result.failure !== null) {
+      message.textContent = result.failure.message + "\n" + result.failure.reason;
       message.className = "failure";
       return;
     }
+    const chords = result.chordCount;
     message.textContent = `${chords} chord${chords === 1 ? "" : "s"}, ${seconds.toFixed(1)} s of sound: ${result.outputName}`;
     message.className = "success";
   }
 
-  // The byte length of a warning's quote, from its text: "(N characters)"
-  // when it was cut, else its escapes undone.
-  function quotedLength(quote, count) {
-    if (count !== undefined) return Number(count);
-    const raw = quote.replace(/\\x[0-9A-F]{2}|\\(["\\])/g, "_");
-    return encoder.encode(raw).length;
+  // Selects the stretch of the score a record names, in the editor.
+  function selectInScore(offset, length) {
+    if (state.textIndex === null) state.textIndex = page.offsetMap(state.bytes);
+    editor.select(state.textIndex(offset), state.textIndex(offset + length));
   }
 
-  function showWarnings(stderr) {
+  function showWarnings(warnings) {
     const list = element("warnings");
     list.textContent = "";
-    const prefix = state.name + ":";
-    for (const line of stderr.split("\n")) {
-      const where = line.startsWith(prefix) && /^(\d+):(\d+): warning: (.*)$/.exec(line.slice(prefix.length));
-      if (!where) continue;
-      const [, row, column, text] = where;
-      const skipped = /^skipped "(.*?)(?:\.\.\.)?"(?: \((\d+) characters\))?$/.exec(text);
-      const button = document.createElement("button");
-      button.type = "button";
-      button.className = "warning";
-      button.textContent = `${row}:${column}: ${text}`;
-      button.addEventListener("click", () => {
-        const length = skipped ? quotedLength(skipped[1], skipped[2]) : 0;
-        editor.selectBytes(state.bytes, Number(row), Number(column), length);
-      });
+    for (const warning of warnings) {
       const item = document.createElement("li");
-      item.append(button);
-      list.append(item);
-    }
-    const hidden = stderr.split("\n").find((line) => line.startsWith(prefix + " warning: "));
-    if (hidden) {
-      const item = document.createElement("li");
-      item.textContent = hidden.slice(prefix.length + " warning: ".length);
+      if (warning.line === 0) {
+        item.textContent = warning.text; // how many more were not shown
+      } else {
+        const button = document.createElement("button");
+        button.type = "button";
+        button.className = "warning";
+        button.textContent = `${warning.line}:${warning.column}: ${warning.text}`;
+        button.addEventListener("click", () => selectInScore(warning.offset, warning.length));
+        item.append(button);
+      }
       list.append(item);
     }
     element("warnings-heading").hidden = list.children.length === 0;
   }
 
-  function showEcho(lines) {
+  function showEcho(lines, chordCount) {
     const list = element("echo");
     list.textContent = "";
     state.shownChord = -1;
@@ -128,17 +109,31 @@
       return item;
     });
     list.append(...items);
-    if (lines.length > echoLinesShown) {
+    if (chordCount > items.length) {
       const more = document.createElement("li");
       more.className = "more";
-      more.textContent = `… and ${lines.length - echoLinesShown} chords more`;
+      more.textContent = `… and ${chordCount - items.length} chords more`;
       list.append(more);
     }
   }
 
+  // Returns the index of the chord whose samples hold sample, or -1.
+  function chordAt(sample) {
+    const chords = state.result === null ? [] : state.result.chords;
+    let low = 0;
+    let high = chords.length - 1;
+    while (low <= high) {
+      const middle = (low + high) >> 1;
+      if (sample < chords[middle].start) high = middle - 1;
+      else if (sample >= chords[middle].start + chords[middle].samples) low = middle + 1;
+      else return middle;
+    }
+    return -1;
+  }
+
   // Marks the echo line of the chord at the playhead.
   function markChord(second) {
-    const chord = state.chordSamples > 0 ? Math.floor((second * 8000) / state.chordSamples) : -1;
+    const chord = chordAt(Math.floor(second * window.score2wav.format.sampleRate));
     if (chord === state.shownChord) return;
     const items = element("echo").children;
     if (state.shownChord >= 0 && state.shownChord < items.length) {
@@ -196,6 +191,7 @@
   function listen() {
     editor.onEdit(() => {
       state.bytes = encoder.encode(editor.text());
+      state.textIndex = null;
       convertSoon();
     });
     element("examples").addEventListener("change", (event) => {

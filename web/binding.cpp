@@ -1,21 +1,123 @@
-// The page's way into the conversion core: C functions the page's script
-// calls on the WebAssembly module. A conversion's results stay in the
-// module's memory until the script has copied them and released them.
+// The page's way into the conversion core: C functions its script calls on
+// the WebAssembly module. A conversion's results (the WAV, the console's
+// exact bytes, and the chords and warnings as records) stay in the module's
+// memory until the script has copied them and released them.
 #include <emscripten/emscripten.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "driver/conversion.h"
+#include "driver/messages.h"
 #include "driver/output_path.h"
+#include "sound/wave_format.h"
 
 namespace {
+
+// The records the page keeps at most: enough for hours of sound, without
+// letting a score of millions of bars fill the page's memory.
+constexpr std::size_t chordLimit = 1u << 20;
+constexpr std::size_t noteLimit = 1u << 24;
+constexpr std::size_t warningLimit = 128;
+
+// A chord as the page's script reads it: numbers, each a double.
+struct PageChord {
+  double firstSample;
+  double sampleCount;
+  double offset;  // file offset and byte length of its text, through its bar
+  double length;
+  double line;
+  double column;
+  double echoStart;  // where its echo line starts in standard output's bytes
+  double echoLength;
+  double notesStart;  // its notes in the notes array (-1: not kept, past noteLimit)
+  double noteCount;
+};
+
+// A warning as the page's script reads it.
+struct PageWarning {
+  double kind;  // WarningKind
+  double offset;
+  double length;
+  double line;  // 0 for the count of warnings not shown
+  double column;
+  double textStart;  // what it says, in the warnings' text
+  double textLength;
+};
 
 struct PageConversion {
   MemoryConversion conversion;
   std::string outputName;  // where the console program would write the WAV
+  std::vector<PageChord> chords;
+  double chordCount = 0;  // all of them, kept or not
+  double echoStart = 0;   // where the next echo line starts in standard output
+  double echoLength = 0;  // bytes of the echo line being written
+  std::vector<std::int16_t> notes;
+  std::vector<PageWarning> warnings;
+  std::string warningText;
+  std::string failureMessage;
+  std::string failureReason;
 };
+
+// Counts the echo's bytes: standard output holds them as they come.
+void countEcho(void* context, const char*, std::size_t length) {
+  static_cast<PageConversion*>(context)->echoLength += static_cast<double>(length);
+}
+
+void keepChord(void* context, const ChordRecord& chord) {
+  auto& page = *static_cast<PageConversion*>(context);
+  double echoStart = page.echoStart;
+  double echoLength = page.echoLength;
+  page.echoStart += echoLength + 1.0;  // and the line's end
+  page.echoLength = 0;
+  ++page.chordCount;
+  if (page.chords.size() == chordLimit) return;
+  bool notesKept = page.notes.size() + static_cast<std::size_t>(chord.noteCount) <= noteLimit;
+  PageChord kept{static_cast<double>(chord.firstSample),
+                 static_cast<double>(chord.sampleCount),
+                 static_cast<double>(chord.offset),
+                 static_cast<double>(chord.length),
+                 static_cast<double>(chord.position.line),
+                 static_cast<double>(chord.position.column),
+                 echoStart,
+                 echoLength,
+                 notesKept ? static_cast<double>(page.notes.size()) : -1.0,
+                 static_cast<double>(chord.noteCount)};
+  if (notesKept) page.notes.insert(page.notes.end(), chord.notes, chord.notes + chord.noteCount);
+  page.chords.push_back(kept);
+}
+
+void keepWarning(void* context, const WarningRecord& warning) {
+  auto& page = *static_cast<PageConversion*>(context);
+  if (page.warnings.size() == warningLimit) return;
+  TextOutput text;
+  std::string said;
+  text.sink = stringSink(said);
+  putWarningText(text, warning);
+  flushText(text);
+  bool placed = warning.kind != WarningKind::hidden;
+  page.warnings.push_back(
+      PageWarning{static_cast<double>(warning.kind), static_cast<double>(warning.offset),
+                  static_cast<double>(warning.length),
+                  placed ? static_cast<double>(warning.position.line) : 0.0,
+                  placed ? static_cast<double>(warning.position.column) : 0.0,
+                  static_cast<double>(page.warningText.size()), static_cast<double>(said.size())});
+  page.warningText += said;
+}
+
+// Renders the failure's message and reason as the console shows them.
+void keepFailure(PageConversion& page, const std::string& scoreName) {
+  const Outcome& outcome = page.conversion.outcome;
+  if (succeeded(outcome)) return;
+  page.failureMessage = messageText(outcome.failure);
+  TextOutput text;
+  text.sink = stringSink(page.failureReason);
+  putReason(text, outcome, scoreName, page.outputName);
+  flushText(text);
+}
 
 }  // namespace
 
@@ -28,8 +130,10 @@ EMSCRIPTEN_KEEPALIVE PageConversion* score2wavConvert(const unsigned char* bytes
                                                       const char* name, double wavLimit) {
   auto* page = new (std::nothrow) PageConversion;
   if (page == nullptr) return nullptr;
-  convertMemory(bytes, size, name, page->conversion, static_cast<std::size_t>(wavLimit));
   page->outputName = makeOutputName(name);
+  ConversionEvents records{page, countEcho, keepChord, keepWarning};
+  convertMemory(bytes, size, name, page->conversion, static_cast<std::size_t>(wavLimit), &records);
+  keepFailure(*page, name);
   return page;
 }
 
@@ -41,7 +145,7 @@ EMSCRIPTEN_KEEPALIVE std::size_t score2wavWavSize(const PageConversion* page) {
   return page->conversion.wav.size;
 }
 
-// Standard output and standard error as the console program would print them.
+// Standard output and standard error, the console program's exact bytes.
 EMSCRIPTEN_KEEPALIVE const char* score2wavOut(const PageConversion* page) {
   return page->conversion.out.data();
 }
@@ -64,6 +168,51 @@ EMSCRIPTEN_KEEPALIVE int score2wavStatus(const PageConversion* page) {
 EMSCRIPTEN_KEEPALIVE const char* score2wavOutputName(const PageConversion* page) {
   return page->outputName.c_str();
 }
+
+// The chords kept (PageChord records of 10 doubles), how many the score has
+// in all, and the notes of the kept ones (16-bit pitch indexes).
+EMSCRIPTEN_KEEPALIVE const PageChord* score2wavChords(const PageConversion* page) {
+  return page->chords.data();
+}
+EMSCRIPTEN_KEEPALIVE std::size_t score2wavChordsKept(const PageConversion* page) {
+  return page->chords.size();
+}
+EMSCRIPTEN_KEEPALIVE double score2wavChordCount(const PageConversion* page) {
+  return page->chordCount;
+}
+EMSCRIPTEN_KEEPALIVE const std::int16_t* score2wavNotes(const PageConversion* page) {
+  return page->notes.data();
+}
+EMSCRIPTEN_KEEPALIVE std::size_t score2wavNoteCount(const PageConversion* page) {
+  return page->notes.size();
+}
+
+// The warnings (PageWarning records of 7 doubles) and the text they say.
+EMSCRIPTEN_KEEPALIVE const PageWarning* score2wavWarnings(const PageConversion* page) {
+  return page->warnings.data();
+}
+EMSCRIPTEN_KEEPALIVE std::size_t score2wavWarningCount(const PageConversion* page) {
+  return page->warnings.size();
+}
+EMSCRIPTEN_KEEPALIVE const char* score2wavWarningText(const PageConversion* page) {
+  return page->warningText.data();
+}
+EMSCRIPTEN_KEEPALIVE std::size_t score2wavWarningTextSize(const PageConversion* page) {
+  return page->warningText.size();
+}
+
+// The failure's message and reason as the console prints them ("" for none).
+EMSCRIPTEN_KEEPALIVE const char* score2wavFailureMessage(const PageConversion* page) {
+  return page->failureMessage.c_str();
+}
+EMSCRIPTEN_KEEPALIVE const char* score2wavFailureReason(const PageConversion* page) {
+  return page->failureReason.c_str();
+}
+
+// The format of every WAV file: samples per second, header bytes, silence.
+EMSCRIPTEN_KEEPALIVE int score2wavSampleRate() { return WaveFormat{}.sampleRate; }
+EMSCRIPTEN_KEEPALIVE int score2wavHeaderSize() { return waveHeaderSize; }
+EMSCRIPTEN_KEEPALIVE int score2wavSilence() { return waveSilence; }
 
 EMSCRIPTEN_KEEPALIVE void score2wavRelease(PageConversion* page) { delete page; }
 

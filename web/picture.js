@@ -5,7 +5,6 @@
   "use strict";
   const page = (window.score2wavPage = window.score2wavPage || {});
 
-  const sampleRate = 8000;
   const fftSize = 256; // 32 ms of sound a column; 128 bands up to 4000 Hz
   const waveShare = 0.35; // of the height, for the waveform
 
@@ -65,7 +64,7 @@
   }
 
   // Draws the sonogram below the waveform: one FFT around each column's middle.
-  function drawSonogram(image, samples, top, width, height) {
+  function drawSonogram(image, samples, silence, top, width, height) {
     const re = new Float64Array(fftSize);
     const im = new Float64Array(fftSize);
     const bands = fftSize / 2;
@@ -74,7 +73,7 @@
       for (let i = 0; i < fftSize; ++i) {
         const sample = samples[middle - fftSize / 2 + i];
         const taper = 0.5 - 0.5 * Math.cos((2 * Math.PI * i) / (fftSize - 1)); // Hann
-        re[i] = sample === undefined ? 0 : ((sample - 128) / 128) * taper;
+        re[i] = sample === undefined ? 0 : ((sample - silence) / silence) * taper;
         im[i] = 0;
       }
       fft(re, im);
@@ -90,11 +89,12 @@
   page.createPicture = function (canvas, onSeek) {
     const context = canvas.getContext("2d");
     let samples = new Uint8Array(0);
+    let format = null; // the WAV's format, from the core, once there are samples
     let base = null; // the drawn picture, without the playhead
     let seconds = 0;
 
     function duration() {
-      return samples.length / sampleRate;
+      return samples.length === 0 ? 0 : samples.length / format.sampleRate;
     }
 
     function draw() {
@@ -107,7 +107,7 @@
       if (samples.length > 0) {
         const waveHeight = Math.round(height * waveShare);
         drawWave(base, samples, width, waveHeight);
-        drawSonogram(base, samples, waveHeight, width, height - waveHeight);
+        drawSonogram(base, samples, format.silence, waveHeight, width, height - waveHeight);
       }
       showPlayhead(seconds);
     }
@@ -139,9 +139,10 @@
     window.addEventListener("resize", () => samples.length > 0 && draw());
 
     return {
-      // Shows the samples a WAV file declares (8-bit unsigned, 8000 a second).
-      show(wavSamples) {
+      // Shows a WAV's samples (8-bit unsigned) in its format.
+      show(wavSamples, wavFormat) {
         samples = wavSamples;
+        format = wavFormat;
         seconds = 0;
         canvas.setAttribute("aria-valuemax", duration().toFixed(1));
         draw();

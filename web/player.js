@@ -5,11 +5,10 @@
   "use strict";
   const page = (window.score2wavPage = window.score2wavPage || {});
 
-  const sampleRate = 8000;
-
   page.createPlayer = function (onEnd) {
     let audio = null; // the AudioContext, made on the first Play (a user's gesture)
     let samples = new Uint8Array(0);
+    let format = null; // the WAV's format, from the core, once there are samples
     let buffer = null; // samples as the Web Audio API takes them, made on the first Play
     let source = null;
     let startedAt = 0; // audio.currentTime at second 0 of the sound
@@ -20,14 +19,15 @@
     function prepare() {
       if (audio === null) audio = new AudioContext();
       if (buffer === null) {
-        buffer = audio.createBuffer(1, samples.length, sampleRate);
+        buffer = audio.createBuffer(1, samples.length, format.sampleRate);
         const channel = buffer.getChannelData(0);
-        for (let i = 0; i < samples.length; ++i) channel[i] = (samples[i] - 128) / 128;
+        const silence = format.silence;
+        for (let i = 0; i < samples.length; ++i) channel[i] = (samples[i] - silence) / silence;
       }
     }
 
     function duration() {
-      return samples.length / sampleRate;
+      return samples.length === 0 ? 0 : samples.length / format.sampleRate;
     }
 
     function stop() {
@@ -54,9 +54,10 @@
     }
 
     return {
-      load(wavSamples) {
+      load(wavSamples, wavFormat) {
         stop();
         samples = wavSamples;
+        format = wavFormat;
         buffer = null;
         pausedAt = 0;
       },

@@ -64,8 +64,9 @@ export async function openPage(browser, url) {
   return page;
 }
 
-// Converts score bytes in the page with score2wav.convert; the WAV comes back
-// as a Buffer (or null).
+// Converts score bytes in the page with score2wav.convert. The WAV and the
+// console's bytes come back as Buffers (the WAV null on failure), the rest
+// as the page gives it.
 export async function convertInPage(page, bytes, name) {
   const result = await page.evaluate(async (base64, scoreName) => {
     const binary = atob(base64);
@@ -74,16 +75,17 @@ export async function convertInPage(page, bytes, name) {
     const started = performance.now();
     const out = await window.score2wav.convert(input, scoreName);
     const milliseconds = performance.now() - started;
-    let wav = null;
-    if (out.wav !== null) {
+    const encode = (data) => {
+      if (data === null) return null;
       let text = "";
-      for (let i = 0; i < out.wav.length; i += 32768) {
-        text += String.fromCharCode.apply(null, out.wav.subarray(i, i + 32768));
-      }
-      wav = btoa(text);
-    }
-    return {wav, stdout: out.stdout, stderr: out.stderr, status: out.status, milliseconds};
+      for (let i = 0; i < data.length; i += 32768) text += String.fromCharCode.apply(null, data.subarray(i, i + 32768));
+      return btoa(text);
+    };
+    return Object.assign({}, out, {wav: encode(out.wav), stdoutBytes: encode(out.stdoutBytes),
+                                   stderrBytes: encode(out.stderrBytes), milliseconds});
   }, Buffer.from(bytes).toString("base64"), name);
-  result.wav = result.wav === null ? null : Buffer.from(result.wav, "base64");
+  for (const key of ["wav", "stdoutBytes", "stderrBytes"]) {
+    result[key] = result[key] === null ? null : Buffer.from(result[key], "base64");
+  }
   return result;
 }

@@ -38,6 +38,8 @@ function goldenCases() {
         name: entry,
         score: fs.readFileSync(path.join(scoreFolder, entry)),
         wav: read(golden + ".wav"),
+        stdoutBytes: read(golden + ".stdout"),
+        stderrBytes: read(golden + ".stderr") || Buffer.alloc(0),
         stdout: new TextDecoder().decode(read(golden + ".stdout")),
         stderr: new TextDecoder().decode(read(golden + ".stderr") || Buffer.alloc(0)),
         status: Number(String(read(golden + ".status")).trim()),
@@ -59,9 +61,29 @@ async function checkGoldens(page, where) {
     check(result.stdout === golden.stdout, `${where}: ${golden.name}: stdout ${JSON.stringify(result.stdout.slice(0, 80))}`);
     check(result.stderr === golden.stderr, `${where}: ${golden.name}: stderr ${JSON.stringify(result.stderr.slice(0, 120))}`);
     check(result.status === golden.status, `${where}: ${golden.name}: status ${result.status}`);
+    check(result.stdoutBytes.equals(golden.stdoutBytes) && result.stderrBytes.equals(golden.stderrBytes),
+          `${where}: ${golden.name}: the console's exact bytes`);
+    checkRecords(result, golden, where);
   }
   const version = await page.evaluate(() => window.score2wav.version);
   check(/^\d+\.\d+\.\d+$/.test(version), `${where}: score2wav.version ${version}`);
+}
+
+// The records say what the console's text says: each chord its echo line,
+// each warning its line on standard error, a failure its two lines.
+function checkRecords(result, golden, where) {
+  const lines = (text) => (text === "" ? [] : text.slice(0, -1).split("\n"));
+  const echo = lines(golden.stdout).slice(0, result.chordCount);
+  check(JSON.stringify(result.chords.map((chord) => chord.text)) === JSON.stringify(echo) &&
+        result.chords.every((chord, i) => chord.start === i * chord.samples),
+        `${where}: ${golden.name}: the chords are the echo lines`);
+  const said = result.warnings.map((warning) => warning.line === 0 ? `${golden.name}: warning: ${warning.text}`
+    : `${golden.name}:${warning.line}:${warning.column}: warning: ${warning.text}`);
+  const failure = result.failure === null ? [] : [result.failure.reason];
+  check(JSON.stringify(said.concat(failure)) === JSON.stringify(lines(golden.stderr)),
+        `${where}: ${golden.name}: the warnings are the lines on standard error: ${said}`);
+  check(result.failure === null ? result.status === 0 : lines(golden.stdout).pop() === result.failure.message,
+        `${where}: ${golden.name}: the failure's message`);
 }
 
 const echoLines = (page) => page.$$eval("#echo li", (items) => items.map((item) => item.textContent));
@@ -87,8 +109,8 @@ async function drop(page, bytes, name) {
     transfer.items.add(new File([data], fileName, {type: "text/plain"}));
     document.body.dispatchEvent(new DragEvent("drop", {dataTransfer: transfer, bubbles: true, cancelable: true}));
   }, Buffer.from(bytes).toString("base64"), name);
-  await page.waitForFunction((fileName) => document.getElementById("score-name").textContent === fileName &&
-                             !document.getElementById("download").disabled, {timeout: 10000}, name);
+  await page.waitForFunction((fileName) => document.getElementById("message").dataset.score === fileName,
+                            {timeout: 10000}, name);
 }
 
 async function checkDropAndDownload(page, where, downloads) {
@@ -110,6 +132,20 @@ async function checkDropAndDownload(page, where, downloads) {
   await page.click("#warnings li:nth-child(5) button");
   const selected = await page.$eval("#score", (area) => area.value.slice(area.selectionStart, area.selectionEnd));
   check(selected === "4s 9r1", `${where}: a warning selects its text: ${JSON.stringify(selected)}`);
+  // In a score that is not UTF-8, the bytes of a skipped run select their own text.
+  await drop(page, fs.readFileSync(path.join(options.data, "latin1.txt")), "latin1.txt");
+  const selections = [];
+  for (let i = 1; i <= 3; ++i) {
+    await page.click(`#warnings li:nth-child(${i}) button`);
+    selections.push(await page.$eval("#score", (area) => area.value.slice(area.selectionStart, area.selectionEnd)));
+  }
+  check(JSON.stringify(selections) === JSON.stringify(["\ufffd\ufffdx", "caf\ufffd", "\u00e9t\u00e9"]),
+        `${where}: warnings select their text in a Latin-1 score: ${JSON.stringify(selections)}`);
+  // A score named like its own output is refused, as the console refuses it.
+  await drop(page, Buffer.from("0.001\n1d|"), "tune.wav");
+  const refused = await page.$eval("#message", (message) => message.textContent);
+  check(refused === 'File open error as write.\nscore2wav: cannot write "tune.wav": it is the score itself' &&
+        await page.$eval("#download", (button) => button.disabled), `${where}: tune.wav is refused: ${refused}`);
 }
 
 async function checkPlayAndSeek(page, where) {
@@ -136,6 +172,13 @@ async function checkTooLarge(page, where) {
   check(result.status === 1 && result.stdout === "Not enough memory.\n" &&
         result.stderr === 'score2wav: "long.txt": not enough memory for a WAV of 0.6 GB\n',
         `${where}: a WAV too large for the page: ${JSON.stringify(result)}`);
+  const own = await convertInPage(page, Buffer.from("0.001\n1d|"), "a.wav.wav");
+  check(own.status === 1 && own.wav === null && own.stdout === "File open error as write.\n" &&
+        own.failure.reason === 'score2wav: cannot write "a.wav.wav": it is the score itself',
+        `${where}: a score named like its output: ${JSON.stringify(own.failure)}`);
+  const format = await page.evaluate(() => window.score2wav.format);
+  check(JSON.stringify(format) === JSON.stringify({sampleRate: 8000, headerSize: 44, silence: 128}),
+        `${where}: score2wav.format ${JSON.stringify(format)}`);
   const formatLimit = await convertInPage(page, Buffer.from("300000\n1d|"), "long.txt");
   check(formatLimit.stdout === "Score too long.\n", `${where}: beyond the format: ${formatLimit.stdout}`);
   const after = await convertInPage(page, Buffer.from("0.001\n2d2m|2m|"), "after.txt");
