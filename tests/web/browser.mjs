@@ -53,15 +53,26 @@ export function serve(folder) {
   });
 }
 
-// Opens the page and waits until it has converted its first example.
+// Opens the page afresh (nothing kept from an earlier visit) and waits
+// until it has converted its first example.
 export async function openPage(browser, url) {
   const page = await browser.newPage();
   const problems = [];
   page.on("pageerror", (error) => problems.push(String(error)));
   await page.goto(url);
-  await page.waitForFunction(() => document.querySelectorAll("#echo li").length > 0, {timeout: 60000});
+  await page.evaluate(() => localStorage.clear());
+  await page.reload();
+  await waitForConversion(page);
   page.problems = problems;
   return page;
+}
+
+// Waits until the page shows a conversion of the score named name (any, if none).
+export async function waitForConversion(page, name, timeout = 60000) {
+  await page.waitForFunction((scoreName) => {
+    const score = document.getElementById("message").dataset.score;
+    return score !== undefined && (scoreName === undefined || score === scoreName);
+  }, {timeout}, name);
 }
 
 // Converts score bytes in the page with score2wav.convert. The WAV and the

@@ -1,15 +1,17 @@
-// The page in a real browser: every golden score through score2wav.convert,
-// then the user's path (typing, a dropped file and its download, a warning
-// that selects its text, Play and the moving playhead, seeking), with the
-// page opened from disk (file://) and from a server on loopback; in Debian's
-// Chromium, and in Firefox ESR where it is installed.
+// The page in a real browser: every golden score through score2wav.convert
+// (in the page's worker), then the user's path (typing, a dropped file and
+// its download, a warning that selects its text, Play and the moving
+// playhead, seeking, the piano roll, taking a load back, a reload, a phone's
+// window), the page's colours, and its main thread with a one-hour score;
+// with the page opened from disk (file://) and from a server on loopback, in
+// Debian's Chromium, and in Firefox ESR where it is installed.
 //
-//   node page_test.mjs --page build-web/web --data tests/data --examples examples
+//   node page_test.mjs --page build-web/page --data tests/data --examples examples
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
 import {pathToFileURL} from "node:url";
-import {convertInPage, launchChromium, launchFirefox, openPage, serve} from "./browser.mjs";
+import {convertInPage, launchChromium, launchFirefox, openPage, serve, waitForConversion} from "./browser.mjs";
 
 const options = {};
 for (let i = 2; i < process.argv.length; i += 2) options[process.argv[i].slice(2)] = process.argv[i + 1];
@@ -17,6 +19,7 @@ const pageFolder = path.resolve(options.page);
 const failures = [];
 
 function check(condition, what) {
+  if (process.env.PAGE_TEST_VERBOSE) console.log((condition ? "ok: " : "") + what);
   if (!condition) {
     failures.push(what);
     console.log("FAIL: " + what);
@@ -109,8 +112,7 @@ async function drop(page, bytes, name) {
     transfer.items.add(new File([data], fileName, {type: "text/plain"}));
     document.body.dispatchEvent(new DragEvent("drop", {dataTransfer: transfer, bubbles: true, cancelable: true}));
   }, Buffer.from(bytes).toString("base64"), name);
-  await page.waitForFunction((fileName) => document.getElementById("message").dataset.score === fileName,
-                            {timeout: 10000}, name);
+  await waitForConversion(page, name);
 }
 
 async function checkDropAndDownload(page, where, downloads) {
@@ -148,23 +150,194 @@ async function checkDropAndDownload(page, where, downloads) {
         await page.$eval("#download", (button) => button.disabled), `${where}: tune.wav is refused: ${refused}`);
 }
 
-async function checkPlayAndSeek(page, where) {
-  const example = await page.$$eval("#examples option", (items) => items.findIndex((item) => item.textContent === "twinkle.txt"));
+// Loads a bundled example with the Example menu and its Load button.
+async function loadExample(page, name) {
+  const example = await page.$$eval("#examples option", (items, wanted) =>
+    items.findIndex((item) => item.textContent === wanted), name);
   await page.select("#examples", String(example));
-  await page.waitForFunction(() => document.getElementById("score-name").textContent === "twinkle.txt" &&
-                             !document.getElementById("play").disabled, {timeout: 10000});
+  await page.click("#load-example");
+  await waitForConversion(page, name);
+}
+
+async function checkPlayAndSeek(page, where) {
+  await loadExample(page, "twinkle.txt");
   const position = () => page.$eval("#picture", (canvas) => Number(canvas.getAttribute("aria-valuenow")));
-  await page.click("#play");
+  await page.focus("#play");
+  await page.keyboard.press("Enter");
   await new Promise((done) => setTimeout(done, 1500));
   const moved = await position();
   check(moved > 0.3, `${where}: the playhead moves while it plays: ${moved} s`);
   check((await page.$$("#echo li.playing")).length === 1, `${where}: the chord under the playhead is marked`);
-  await page.click("#stop");
+  check(await page.evaluate(() => document.activeElement.id) === "play" &&
+        await page.$eval("#play", (button) => button.textContent) === "Stop",
+        `${where}: Play keeps the focus and becomes Stop`);
+  const highlighted = await page.$$eval("#score-highlights .box", (boxes) => boxes.length);
+  check(highlighted > 0, `${where}: the playing chord is highlighted in the editor`);
+  await page.keyboard.press("Enter");
   const box = await (await page.$("#picture")).boundingBox();
   await page.mouse.click(box.x + box.width * 0.75, box.y + box.height / 2);
   const duration = await page.$eval("#picture", (canvas) => Number(canvas.getAttribute("aria-valuemax")));
   const sought = await position();
   check(Math.abs(sought - duration * 0.75) < duration * 0.02, `${where}: clicking the picture seeks: ${sought} of ${duration}`);
+}
+
+// The piano roll has a bar in each chord's pixel columns for each of its
+// pitches, and none for the others (read from the page's data, not pixels).
+async function checkPianoRoll(page, where) {
+  await drop(page, Buffer.from("0.25\n1d1m|2s|0d3t 1d|"), "roll.txt");
+  const view = await page.evaluate(() => {
+    const shown = window.score2wavPage.view();
+    return {chords: shown.chords, width: shown.roll.width, rows: Array.from(shown.roll.rows)};
+  });
+  const last = view.chords[view.chords.length - 1];
+  const total = last.start + last.samples;
+  const drawn = view.chords.map((chord) => {
+    const x = Math.floor(((chord.start + chord.samples / 2) / total) * view.width);
+    return Array.from({length: 48}, (_, pitch) => pitch).filter((pitch) => view.rows[pitch * view.width + x]);
+  });
+  const pitches = view.chords.map((chord) => [...new Set(chord.notes)].sort((a, b) => a - b));
+  check(JSON.stringify(drawn) === JSON.stringify(pitches) && pitches.length === 3,
+        `${where}: the piano roll shows the chords' pitches: ${JSON.stringify(drawn)} for ${JSON.stringify(pitches)}`);
+}
+
+// A load can be taken back with Ctrl+Z, the text and its name are kept
+// across a reload, and typing over an example names it untitled.txt.
+async function checkWorkKept(page, where) {
+  const typeInto = async (selector, text) => {
+    await page.focus(selector);
+    await page.keyboard.down("Control");
+    await page.keyboard.press("a");
+    await page.keyboard.up("Control");
+    await page.keyboard.type(text);
+  };
+  const shown = () => page.evaluate(() => [document.getElementById("score").value, document.getElementById("score-name").value]);
+  await typeInto("#score", "0.01\n1d2d|");
+  await typeInto("#score-name", "mine.txt");
+  await waitForConversion(page, "mine.txt");
+  await loadExample(page, "twinkle.txt");
+  await page.focus("#score");
+  await page.keyboard.down("Control");
+  await page.keyboard.press("z");
+  await page.keyboard.up("Control");
+  check(JSON.stringify(await shown()) === JSON.stringify(["0.01\n1d2d|", "mine.txt"]),
+        `${where}: Ctrl+Z takes back a loaded example: ${JSON.stringify(await shown())}`);
+  await new Promise((done) => setTimeout(done, 1000)); // the page keeps the text after a pause
+  await page.reload();
+  await waitForConversion(page, "mine.txt");
+  check(JSON.stringify(await shown()) === JSON.stringify(["0.01\n1d2d|", "mine.txt"]),
+        `${where}: a reload keeps the text and its name: ${JSON.stringify(await shown())}`);
+  await loadExample(page, "twinkle.txt");
+  await page.focus("#score");
+  await page.keyboard.type(" ");
+  check((await shown())[1] === "untitled.txt", `${where}: typing over an example names it untitled.txt`);
+}
+
+// A one-hour song, as bench.py writes it: 7200 chords of 0.5 s, 24 triads over and over.
+function oneHourSong() {
+  const triads = [];
+  for (let i = 0; i < 24; ++i) {
+    triads.push([0, 1, 2].map((n) => `${(i + n) % 4}${"drmfslt"[(i * 3 + n * 2) % 7]}`).join(""));
+  }
+  return Buffer.from("0.5 one hour\n" + Array.from({length: 7200}, (_, i) => triads[i % 24] + " |").join("\n") + "\n");
+}
+
+// No task holds the main thread for 200 ms while a one-hour score is typed
+// into and converted (once it is in the editor): Chromium reports long
+// tasks; in Firefox a timer that runs as often as it can measures the
+// longest gap between its runs.
+async function checkNoLongTasks(page, where) {
+  await drop(page, oneHourSong(), "hour.txt");
+  await page.evaluate(() => {
+    window.longestTask = 0;
+    if (PerformanceObserver.supportedEntryTypes.includes("longtask")) {
+      new PerformanceObserver((list) => {
+        for (const task of list.getEntries()) window.longestTask = Math.max(window.longestTask, task.duration);
+      }).observe({entryTypes: ["longtask"]});
+    } else {
+      let last = performance.now();
+      const tick = () => {
+        const now = performance.now();
+        window.longestTask = Math.max(window.longestTask, now - last);
+        last = now;
+        setTimeout(tick, 0);
+      };
+      setTimeout(tick, 0);
+    }
+  });
+  const conversions = await page.$eval("#message", (message) => Number(message.dataset.conversions));
+  await page.focus("#score");
+  for (const key of ["2", "d", "|"]) await page.keyboard.press(key);
+  await page.waitForFunction((count) => Number(document.getElementById("message").dataset.conversions) > count,
+                             {timeout: 60000}, conversions);
+  await new Promise((done) => setTimeout(done, 300));
+  const longest = await page.evaluate(() => window.longestTask);
+  check(longest < 200, `${where}: no main-thread task over 200 ms with a one-hour score: ${longest.toFixed(0)} ms`);
+}
+
+// Every colour pair of text and its background reads at 4.5:1 or more,
+// light and dark, as the computed styles give them.
+async function checkContrast(page, where) {
+  for (const scheme of [null, "light", "dark"]) {
+    if (scheme !== null) {
+      try {
+        await page.emulateMediaFeatures([{name: "prefers-color-scheme", value: scheme}]);
+      } catch (error) {
+        console.log(`${where}: only the browser's own colours were checked (it cannot emulate the ${scheme} ones here)`);
+        return;
+      }
+    }
+    const worst = await page.evaluate(() => {
+      const parse = (text) => (text.match(/[\d.]+/g) || [0, 0, 0, 0]).map(Number).concat([1]).slice(0, 4);
+      const over = (top, below) => top.slice(0, 3).map((c, i) => c * top[3] + below[i] * (1 - top[3])).concat([1]);
+      const background = (element) => {
+        const layers = [];
+        for (let at = element; at !== null; at = at.parentElement) layers.push(parse(getComputedStyle(at).backgroundColor));
+        return layers.reverse().reduce((below, layer) => over(layer, below), [255, 255, 255, 1]);
+      };
+      const luminance = (colour) => {
+        const [r, g, b] = colour.slice(0, 3).map((c) => c / 255).map((c) => (c <= 0.03928 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4));
+        return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+      };
+      let worst = {ratio: Infinity, what: ""};
+      for (const element of document.querySelectorAll("body *")) {
+        const hasText = [...element.childNodes].some((node) => node.nodeType === 3 && node.textContent.trim() !== "") ||
+                        ((element.tagName === "TEXTAREA" || element.tagName === "INPUT") && element.value !== "");
+        const style = getComputedStyle(element);
+        const colour = parse(style.color);
+        if (!hasText || element.getClientRects().length === 0 || style.visibility === "hidden" || colour[3] === 0) continue;
+        const back = background(element);
+        const [light, dark] = [luminance(over(colour, back)), luminance(back)].sort((a, b) => b - a);
+        const ratio = (light + 0.05) / (dark + 0.05);
+        if (ratio < worst.ratio) worst = {ratio, what: `${element.tagName}#${element.id}.${element.className}`};
+      }
+      return worst;
+    });
+    check(worst.ratio >= 4.5, `${where}: ${scheme || "the default"} colours read at 4.5:1 or more: ` +
+                              `${worst.what} ${worst.ratio.toFixed(2)}`);
+  }
+  await page.emulateMediaFeatures([{name: "prefers-color-scheme", value: "light"}]);
+}
+
+// On a phone-sized window the page shows its title, the example menu, Open
+// and the editor's first lines, and never scrolls the window itself.
+async function checkPhone(browser, url, where) {
+  const page = await browser.newPage();
+  await page.setViewport({width: 390, height: 844});
+  await page.goto(url);
+  await page.evaluate(() => localStorage.clear());
+  await page.reload();
+  await waitForConversion(page);
+  const bottoms = await page.evaluate(() => ["h1", "#examples", "#open", "#score"].map((selector) => {
+    const box = document.querySelector(selector).getBoundingClientRect();
+    return selector === "#score" ? box.top + 80 : box.bottom; // three lines of the editor
+  }));
+  check(bottoms.every((bottom) => bottom <= 844), `${where}: at 390x844 the title, menu, Open and editor show: ${bottoms}`);
+  await page.focus("#play");
+  await page.keyboard.press("Enter");
+  await new Promise((done) => setTimeout(done, 1500));
+  const scrolled = await page.evaluate(() => window.scrollY);
+  check(scrolled === 0, `${where}: the window does not scroll by itself on load or play: ${scrolled}`);
+  await page.close();
 }
 
 async function checkTooLarge(page, where) {
@@ -196,9 +369,14 @@ async function run(browser, label, url, downloads) {
   await checkTyping(page, where);
   await checkDropAndDownload(page, where, downloads);
   await checkPlayAndSeek(page, where);
+  await checkPianoRoll(page, where);
   await checkTooLarge(page, where);
+  await checkContrast(page, where);
+  await checkNoLongTasks(page, where);
+  await checkWorkKept(page, where);
   check(page.problems.length === 0, `${where}: no script errors: ${page.problems}`);
   await page.close();
+  await checkPhone(browser, url, where);
 }
 
 async function main() {
