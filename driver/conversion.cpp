@@ -18,28 +18,39 @@ namespace {
 
 // The largest data length whose RIFF length (data + 36) fits 32 signed bits.
 constexpr double largestDataSize = 2147483611.0;
-constexpr double largestFileSize = 2147483647.0;
 
-// The run's skipped-text warnings: the first hundred are reported, the rest
-// counted. A chord's runs wait for the end of its echo line.
+// The run's warnings: the first hundred are reported, the rest counted. A
+// chord's skipped runs wait, holding their place, for the end of its echo line.
 struct Warnings {
   static constexpr int shownLimit = 100;
   ConversionEvents events;
   std::int64_t shown = 0;
   std::int64_t hidden = 0;
+  bool hiddenOnlySkipped = true;
   SkippedRun held[shownLimit];
   int heldCount = 0;
 };
 
-// Reports a warning.
-void report(const Warnings& warnings, const WarningRecord& warning) {
+// True while fewer than a hundred warnings were shown or are held.
+bool roomForWarning(const Warnings& warnings) {
+  return warnings.shown + warnings.heldCount < Warnings::shownLimit;
+}
+
+// Reports a warning while there is room for it; counts it otherwise.
+void report(Warnings& warnings, const WarningRecord& warning) {
+  if (!roomForWarning(warnings)) {
+    ++warnings.hidden;
+    warnings.hiddenOnlySkipped = warnings.hiddenOnlySkipped && warning.kind == WarningKind::skipped;
+    return;
+  }
+  ++warnings.shown;
   if (warnings.events.warning != nullptr) warnings.events.warning(warnings.events.context, warning);
 }
 
-// Keeps a run for its warning while fewer than a hundred were shown; counts it otherwise.
+// Keeps a run for its warning while there is room for it; counts it otherwise.
 void holdRun(void* context, const SkippedRun& run) {
   auto& warnings = *static_cast<Warnings*>(context);
-  if (warnings.shown + warnings.heldCount == Warnings::shownLimit) {
+  if (!roomForWarning(warnings)) {
     ++warnings.hidden;
     return;
   }
@@ -48,7 +59,9 @@ void holdRun(void* context, const SkippedRun& run) {
 
 // Reports the held runs, each quoting the file's own bytes.
 void reportHeldRuns(Warnings& warnings, ScoreReader& reader) {
-  for (int i = 0; i < warnings.heldCount; ++i) {
+  int held = warnings.heldCount;
+  warnings.heldCount = 0;
+  for (int i = 0; i < held; ++i) {
     const SkippedRun& run = warnings.held[i];
     unsigned char quote[quoteLimit];
     WarningRecord warning;
@@ -63,38 +76,70 @@ void reportHeldRuns(Warnings& warnings, ScoreReader& reader) {
     warning.quote = quote;
     warning.quoteLength = got < 0 ? 0 : static_cast<std::size_t>(got);
     report(warnings, warning);
-    ++warnings.shown;
   }
-  warnings.heldCount = 0;
 }
 
 // Reports how many warnings were not shown, if any.
-void reportHidden(const Warnings& warnings) {
+void reportHidden(Warnings& warnings) {
   if (warnings.hidden == 0) return;
   WarningRecord warning;
   warning.kind = WarningKind::hidden;
   warning.count = warnings.hidden;
-  warning.onlySkipped = true;
-  report(warnings, warning);
+  warning.onlySkipped = warnings.hiddenOnlySkipped;
+  if (warnings.events.warning != nullptr) warnings.events.warning(warnings.events.context, warning);
 }
 
-// Warns, before the first echo, about a chord length of 0 while chords
-// follow and about a negative one, quoting the first line.
-void warnAboutHeader(const Warnings& warnings, const ScoreStats& stats) {
+// Warns, before the first echo, about what the first line loses: a chord
+// length of 0 while chords follow, a negative one, and chords of its own.
+// Each quotes the line's beginning.
+void warnAboutHeader(Warnings& warnings, const ScoreStats& stats) {
   WarningRecord warning;
-  if (stats.noteDuration == 0.0 && stats.chordCount > 0) {
-    warning.kind = WarningKind::zeroLength;
-  } else if (stats.noteDuration < 0.0) {
-    warning.kind = WarningKind::negativeLength;
-  } else {
-    return;
-  }
   std::size_t length = stats.headerLength;
   if (length > 0 && stats.headerText[length - 1] == '\n') --length;
   warning.length = static_cast<std::int64_t>(length);
   warning.quote = reinterpret_cast<const unsigned char*>(stats.headerText);
   warning.quoteLength = length < quoteLimit ? length : quoteLimit;
+  if (stats.noteDuration == 0.0 && stats.chordCount > 0) {
+    warning.kind = WarningKind::zeroLength;
+    report(warnings, warning);
+  } else if (stats.noteDuration < 0.0) {
+    warning.kind = WarningKind::negativeLength;
+    report(warnings, warning);
+  }
+  if (stats.barInHeader) {
+    warning.kind = WarningKind::barOnFirstLine;
+    report(warnings, warning);
+  }
+}
+
+// Reads on from the reader's place to the file offset target (ahead of it,
+// at a character) and returns target's place; false if reading fails first.
+bool readOnTo(ScoreReader& reader, std::int64_t target, TextPosition& place) {
+  while (readerOffset(reader) < target) {
+    if (reader.next == reader.length && !refillReader(reader)) return false;
+    ScoreCursor cursor = cursorOf(reader);
+    while (cursor.next < cursor.end && cursorOffset(cursor) < target) takeChar(cursor);
+    keepCursor(reader, cursor);
+  }
+  place = TextPosition{reader.line, target - reader.lineStart + 1};
+  return true;
+}
+
+// Warns, after the last chord, about note letters that no bar ends, at the
+// first of them. The reader stands just after the last bar.
+Outcome warnAboutTrailingNotes(Warnings& warnings, ScoreReader& reader, const ScoreStats& stats) {
+  if (stats.trailingLetters == 0) return Outcome{};
+  WarningRecord warning;
+  warning.kind =
+      stats.chordCount > 0 ? WarningKind::notesAfterLastBar : WarningKind::notesWithoutBar;
+  warning.offset = stats.trailingStart;
+  warning.length = stats.trailingEnd - stats.trailingStart;
+  warning.count = stats.trailingLetters;
+  if (!readOnTo(reader, stats.trailingStart, warning.position)) {
+    return failed(Failure::readError, Cause::system, reader.error);
+  }
   report(warnings, warning);
+  return Outcome{};
 }
 
 // The outcome of a failed read, with the system's reason.
@@ -152,10 +197,12 @@ Outcome convertChords(ScoreReader& reader, const ScoreStats& stats, Chord& chord
       return renderer.outOfMemory ? outOfMemory() : writeFailure(output);
     }
   }
-  reportHidden(warnings);
   bool same = letters == stats.letterTotal && notes == stats.noteTotal &&
               readerOffset(reader) == stats.lastBarEnd;
-  return same ? Outcome{} : failed(Failure::readError, Cause::changed);
+  if (!same) return failed(Failure::readError, Cause::changed);
+  Outcome outcome = warnAboutTrailingNotes(warnings, reader, stats);
+  reportHidden(warnings);
+  return outcome;
 }
 
 // The memory sink: bytes appended to a MemoryWav, which takes its whole
@@ -239,16 +286,17 @@ Outcome declareDataSize(const ScoreStats& stats, std::int64_t chordSamples, Wave
   if (!std::isfinite(duration)) return failed(Failure::tooLong, Cause::notFinite);
   double chords = static_cast<double>(stats.chordCount);
   double declared = duration * format.byteRate * chords;
-  // The renderer writes one sample more per chord than the declared length
-  // counts (or, past 78,000 s a chord, a few fewer), so check the file too.
-  double fileBytes = waveHeaderSize + static_cast<double>(chordSamples) * chords;
-  if (declared > largestDataSize || fileBytes > largestFileSize) {
+  if (declared > largestDataSize) {
+    // The renderer writes one sample more per chord than the declared length
+    // counts (or, past 78,000 s a chord, a few fewer): say the larger size.
+    double fileBytes = waveHeaderSize + static_cast<double>(chordSamples) * chords;
     Outcome outcome = failed(Failure::tooLong, Cause::tooLarge);
     outcome.wavBytes =
         fileBytes > declared + waveHeaderSize ? fileBytes : declared + waveHeaderSize;
     return outcome;
   }
-  std::int64_t written = chordSamples * stats.chordCount;  // fits: checked above
+  // Fits: about the declared length, and one sample more a chord.
+  std::int64_t written = chordSamples * stats.chordCount;
   std::int64_t product = declared > 0.0 ? static_cast<std::int64_t>(declared) : 0;
   format.dataSize = static_cast<std::int32_t>(product < written ? product : written);
   return Outcome{};
@@ -299,20 +347,21 @@ Outcome convertStreams(ByteSource source, ByteSink sink, const ConversionEvents&
 MemoryWav::~MemoryWav() { std::free(bytes); }
 
 Outcome convertBytes(const unsigned char* bytes, std::size_t size, const std::string& scoreName,
-                     const ConversionEvents& events, MemoryWav& wav) {
+                     const ConversionEvents& events, MemoryWav& wav, std::size_t blockSize) {
   if (makeOutputName(scoreName) == scoreName) {
     return failed(Failure::openWrite, Cause::scoreIsOutput);
   }
   MemoryScore score{bytes, size, 0};
   ByteSource source{&score, readMemoryScore, seekMemoryScore};
   ByteSink sink{&wav, writeMemory, reserveMemory};
-  Outcome outcome = convertStreams(source, sink, events);
+  Outcome outcome = convertStreams(source, sink, events, blockSize);
   if (!succeeded(outcome)) wav.size = 0;
   return outcome;
 }
 
 void convertMemory(const unsigned char* bytes, std::size_t size, const std::string& scoreName,
-                   MemoryConversion& result, std::size_t wavLimit, const ConversionEvents* more) {
+                   MemoryConversion& result, std::size_t wavLimit, const ConversionEvents* more,
+                   std::size_t blockSize) {
   result.wav.limit = wavLimit;
   std::unique_ptr<TextOutput> out(new (std::nothrow) TextOutput);
   std::unique_ptr<TextOutput> err(new (std::nothrow) TextOutput);
@@ -325,7 +374,7 @@ void convertMemory(const unsigned char* bytes, std::size_t size, const std::stri
   ConsoleConversion console{Console{out.get(), err.get()}, scoreName};
   EventPair pair{consoleEvents(console), more != nullptr ? *more : ConversionEvents{}};
   ConversionEvents events{&pair, echoBoth, chordToBoth, warnBoth};
-  result.outcome = convertBytes(bytes, size, scoreName, events, result.wav);
+  result.outcome = convertBytes(bytes, size, scoreName, events, result.wav, blockSize);
   endOpenEcho(console);
   reportOutcome(console.console, result.outcome, scoreName, makeOutputName(scoreName));
   flushText(*out);

@@ -27,10 +27,13 @@ struct ChordRecord {
 };
 
 enum class WarningKind {
-  zeroLength,      // the chord length reads as 0 while chords follow
-  negativeLength,  // the chord length is below 0
-  skipped,         // a run of chord text that holds no note
-  hidden,          // the warnings beyond the first hundred, which are not shown
+  zeroLength,         // the chord length reads as 0 while chords follow
+  negativeLength,     // the chord length is below 0
+  skipped,            // a run of chord text that holds no note
+  hidden,             // the warnings beyond the first hundred, which are not shown
+  barOnFirstLine,     // the first line, which only gives the chord length, holds chords
+  notesAfterLastBar,  // note letters after the last bar: no chord plays them
+  notesWithoutBar,    // note letters, and no bar at all to end a chord
 };
 
 // A warning, and the stretch of the score it is about.
@@ -62,7 +65,9 @@ struct ConversionEvents {
 // given the samples the renderer writes for each chord: the product of the
 // duration, the byte rate and the chord count, truncated, but never more
 // than the samples written and never below 0. Fails with tooLong when the
-// duration is not finite or the file would pass a WAV file's 32-bit sizes.
+// duration is not finite or the declared data length, or the RIFF length
+// (36 more), would not fit a WAV file's signed 32-bit sizes. (The file may
+// hold up to one sample a chord more than it declares, and so pass 2 GiB.)
 Outcome declareDataSize(const ScoreStats& stats, std::int64_t chordSamples, WaveFormat& format);
 
 // Bytes the output collects before each write to the file.
@@ -92,7 +97,8 @@ struct MemoryWav {
 // events; on failure wav is left empty. A score whose output path would be
 // its own name is refused, as the console program refuses it.
 Outcome convertBytes(const unsigned char* bytes, std::size_t size, const std::string& scoreName,
-                     const ConversionEvents& events, MemoryWav& wav);
+                     const ConversionEvents& events, MemoryWav& wav,
+                     std::size_t blockSize = outputBlockSize);
 
 // A conversion of score bytes held in memory, with the console's text: what
 // the console program would write and print for the same bytes, but for
@@ -108,4 +114,4 @@ struct MemoryConversion {
 // whose WAV may take at most wavLimit bytes; also reports to more, if given.
 void convertMemory(const unsigned char* bytes, std::size_t size, const std::string& scoreName,
                    MemoryConversion& result, std::size_t wavLimit = SIZE_MAX,
-                   const ConversionEvents* more = nullptr);
+                   const ConversionEvents* more = nullptr, std::size_t blockSize = outputBlockSize);

@@ -220,6 +220,22 @@ void putWarningText(TextOutput& out, const WarningRecord& warning) {
       putCutQuote(out, warning.quote, warning.quoteLength, warning.length);
       putText(out, "), so the WAV will hold no sound");
       break;
+    case WarningKind::barOnFirstLine:
+      putText(out, "the first line only gives the chord length, so its chords are not played");
+      putText(out, " (the first line begins ");
+      putCutQuote(out, warning.quote, warning.quoteLength, warning.length);
+      putChar(out, ')');
+      break;
+    case WarningKind::notesAfterLastBar:
+    case WarningKind::notesWithoutBar:
+      putNumber(out, warning.count);
+      putText(out, warning.count == 1 ? " note" : " notes");
+      if (warning.kind == WarningKind::notesAfterLastBar) putText(out, " after the last bar");
+      putText(out, warning.count == 1 ? " is not played" : " are not played");
+      putText(out, warning.kind == WarningKind::notesAfterLastBar
+                       ? ": a chord ends with \"|\""
+                       : ": the score has no bar, and a chord ends with \"|\"");
+      break;
     case WarningKind::hidden:
       putNumber(out, warning.count);
       if (warning.onlySkipped) {

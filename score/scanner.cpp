@@ -1,6 +1,7 @@
 #include "score/scanner.h"
 
 #include <algorithm>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -67,6 +68,8 @@ double readHeaderLine(ScoreReader& reader, ScoreStats& stats) {
     stats.headerText[stats.headerLength++] = static_cast<char>(c);
     if (c == '\n') break;
   }
+  stats.barInHeader =
+      std::memchr(stats.headerText, scoreFormat::bar, stats.headerLength) != nullptr;
   return parseDuration(stats.headerText, stats.headerLength);
 }
 
@@ -75,14 +78,19 @@ struct ChordCount {
   int state = noteGrammar::idle;  // of the note grammar
   std::int64_t letters = 0;
   std::int64_t notes = 0;
+  std::int64_t firstLetter = 0;  // file offsets of its first and last note letters
+  std::int64_t lastLetter = 0;
 };
 
-// Takes one character of chord text (not a blank, not a bar) as the parser
-// would, counting only.
-inline void countChar(ChordCount& chord, unsigned char c) {
+// Takes one character of chord text (not a blank, not a bar) at offset as
+// the parser would, counting only.
+inline void countChar(ChordCount& chord, unsigned char c, std::int64_t offset) {
   int charClass = noteGrammar::table.classOf[c];
   const noteGrammar::Step step = noteGrammar::table.steps[chord.state][charClass];
-  chord.letters += noteGrammar::isLetter(charClass) ? 1 : 0;
+  if (noteGrammar::isLetter(charClass)) {
+    if (chord.letters++ == 0) chord.firstLetter = offset;
+    chord.lastLetter = offset;
+  }
   chord.notes += step.note >= 0 ? 1 : 0;
   chord.state = step.next;
 }
@@ -105,13 +113,14 @@ void countChord(ScoreStats& stats, ChordCount& chord, std::int64_t barEnd) {
 void countBlock(ScoreReader& reader, ScoreStats& stats, ChordCount& chord) {
   ScoreCursor cursor = cursorOf(reader);
   while (cursor.next < cursor.end) {
+    std::int64_t offset = cursorOffset(cursor);
     unsigned char c = takeChar(cursor);
     if (scoreFormat::isBlank(c)) continue;
     if (c == scoreFormat::bar) {
       countChord(stats, chord, cursorOffset(cursor));
       break;
     }
-    countChar(chord, c);
+    countChar(chord, c, offset);
     if (chord.state == noteGrammar::idle) break;
   }
   keepCursor(reader, cursor);
@@ -130,5 +139,8 @@ bool scanScore(ScoreReader& reader, ScoreStats& stats) {
     if (reader.next == reader.length && !refillReader(reader)) break;
     countBlock(reader, stats, chord);
   }
+  stats.trailingLetters = chord.letters;
+  stats.trailingStart = chord.firstLetter;
+  stats.trailingEnd = chord.lastLetter + 1;
   return !reader.failed;
 }

@@ -22,6 +22,12 @@ struct ScoreStats {
   std::int64_t lastBarEnd = 0;
   char headerText[scoreFormat::headerLineLimit];  // the header line as read
   std::size_t headerLength = 0;                   // characters in headerText
+  bool barInHeader = false;                       // a bar stands on the header line
+  // Note letters after the last bar (all of them without one), which no
+  // chord plays, and the file offsets from the first to just after the last.
+  std::int64_t trailingLetters = 0;
+  std::int64_t trailingStart = 0;
+  std::int64_t trailingEnd = 0;
 };
 
 // Reads the header line and pre-scans the chord stream. Returns false on a

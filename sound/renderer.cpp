@@ -262,9 +262,19 @@ bool metBefore(ChordCache& cache, std::uint64_t hash) {
 unsigned char* keepChord(ChordCache& cache, std::size_t slot, std::uint64_t hash,
                          const Chord& chord, std::size_t bytes) {
   std::size_t noteBytes = static_cast<std::size_t>(chord.noteCount) * sizeof(std::int16_t);
-  if (cache.entries >= ChordCache::slotCount / 2 ||
-      cache.used + noteBytes + bytes > ChordCache::budget) {
-    return nullptr;
+  std::size_t needed = cache.used + noteBytes + bytes;
+  if (cache.entries >= ChordCache::slotCount / 2 || needed > ChordCache::budget) return nullptr;
+  if (needed > cache.capacity) {
+    // The arena grows as chords come (slots hold offsets, not addresses):
+    // a score of few chords never takes the whole budget.
+    std::size_t capacity =
+        std::max(cache.capacity * 2, std::max(needed, ChordCache::firstCapacity));
+    capacity = std::min(capacity, ChordCache::budget);
+    void* grown = std::realloc(cache.arena.get(), capacity);
+    if (grown == nullptr) return nullptr;
+    cache.arena.release();
+    cache.arena.reset(static_cast<unsigned char*>(grown));
+    cache.capacity = capacity;
   }
   CacheSlot& entry = cache.slots[slot];
   entry.hash = hash;
@@ -276,18 +286,11 @@ unsigned char* keepChord(ChordCache& cache, std::size_t slot, std::uint64_t hash
   return cache.arena.get() + entry.offset + noteBytes;
 }
 
-// Takes the arena and its slots when the first chord is to be kept; false
-// if memory is short (then nothing is cached).
+// Takes the cache's slots when the first chord is to be kept; false if
+// memory is short (then nothing is cached).
 bool ensureCache(ChordCache& cache) {
-  if (!cache.arena) {
-    cache.arena = allocateArray<unsigned char>(ChordCache::budget);
-    cache.slots = allocateArray<CacheSlot>(ChordCache::slotCount, true);
-    if (!cache.arena || !cache.slots) {
-      cache.arena.reset();
-      cache.slots.reset();
-    }
-  }
-  return cache.arena != nullptr;
+  if (!cache.slots) cache.slots = allocateArray<CacheSlot>(ChordCache::slotCount, true);
+  return cache.slots != nullptr;
 }
 
 // Writes count silent samples.
@@ -392,7 +395,7 @@ void startRenderer(Renderer& renderer, const RenderSettings& settings) {
   renderer.settings = settings;
   renderer.chordSamples = samplesPerChord(settings.noteDuration, settings.sampleStep);
   dropTables(renderer);
-  renderer.cache.used = 0;
+  renderer.cache.used = 0;  // the arena, if any, is kept for the next score
   renderer.cache.entries = 0;
   renderer.cache.last = -1;
   if (renderer.cache.slots) {

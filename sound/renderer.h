@@ -50,21 +50,23 @@ struct CacheSlot {
   std::uint32_t noteCount = 0;
 };
 
-// Samples of chords met more than once, in one arena of fixed size with a
+// Samples of chords met more than once, in one arena of bounded size with a
 // fixed table of slots: what the cache holds is what it counts, so memory
 // stays within its budget whatever the score. A chord is kept when it comes
 // the second time (seen holds fingerprints of the chords met), so a score
 // of all different chords spends nothing on it.
 struct ChordCache {
-  static constexpr std::size_t budget = 3u << 20;     // bytes of the arena
-  static constexpr std::size_t slotCount = 1u << 13;  // at most half of them used
-  static constexpr std::size_t seenSlots = 1u << 16;  // fingerprints of chords met
-  OwnedArray<unsigned char> arena;                    // taken when the first chord is kept
-  std::size_t used = 0;                               // bytes of the arena filled
-  std::size_t entries = 0;                            // slots filled
-  OwnedArray<CacheSlot> slots;                        // slotCount, taken with the arena
-  OwnedArray<std::uint64_t> seen;                     // seenSlots, taken when a chord is first met
-  std::int64_t last = -1;  // slot of the chord rendered last, if it is kept
+  static constexpr std::size_t budget = 3u << 20;          // bytes of the arena at most
+  static constexpr std::size_t firstCapacity = 64u << 10;  // bytes it starts with
+  static constexpr std::size_t slotCount = 1u << 13;       // at most half of them used
+  static constexpr std::size_t seenSlots = 1u << 14;       // fingerprints of chords met
+  OwnedArray<unsigned char> arena;  // taken when the first chord is kept, grown as chords come
+  std::size_t capacity = 0;         // bytes of the arena taken
+  std::size_t used = 0;             // bytes of the arena filled
+  std::size_t entries = 0;          // slots filled
+  OwnedArray<CacheSlot> slots;      // slotCount, taken when the first chord is kept
+  OwnedArray<std::uint64_t> seen;   // seenSlots, taken when a chord is first met
+  std::int64_t last = -1;           // slot of the chord rendered last, if it is kept
 };
 
 // The renderer's state for one score: settings, tables and cache.

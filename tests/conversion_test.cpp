@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <limits>
@@ -110,11 +111,10 @@ TEST(DeclareDataSize, TooLongForAWaveFile) {
   EXPECT_EQ(over.cause, Cause::tooLarge);
   EXPECT_GT(over.wavBytes, 2147483647.0);
   EXPECT_LT(over.wavBytes, 2.2e9);
-  // The file: 44 bytes and one sample more per chord than declared.
-  EXPECT_TRUE(succeeded(declare(0.5, 536736, &size)));  // 44 + 4001 * 536736 fits
-  EXPECT_EQ(size, 2146944000);
-  EXPECT_EQ(declare(0.5, 536737).failure, Failure::tooLong);  // declares 2146948000, but
-                                                              // 44 + 4001 * 536737 does not fit
+  // Only the declared sizes must fit, not the file with its one sample more a chord.
+  EXPECT_TRUE(succeeded(declare(0.5, 536870, &size)));  // 44 + 4001 * 536870 bytes
+  EXPECT_EQ(size, 2147480000);
+  EXPECT_EQ(declare(0.5, 536871).failure, Failure::tooLong);  // declares 2147484000
 }
 
 TEST(ConvertMemory, HeaderEchoesSamplesAndWarnings) {
@@ -236,7 +236,32 @@ TEST(ConvertMemory, WarnsAboutAChordLengthOfZeroOrBelow) {
   EXPECT_EQ(negative.err,
             "song.txt:1:1: warning: the chord length is negative (the first line begins "
             "\"-0.5\"), so the WAV will hold no sound\n");
-  EXPECT_TRUE(convert("Tempo 0.3\n1d").err.empty());  // no chord follows: nothing to lose
+  EXPECT_TRUE(convert("Tempo 0.3\n").err.empty());  // no chord follows: nothing to lose
+}
+
+TEST(ConvertMemory, WarnsWhenABarIsForgottenAndCountsEveryWarning) {
+  EXPECT_EQ(convert("0.001\n1d | 2s 2m").err,
+            "song.txt:2:7: warning: 2 notes after the last bar are not played: a chord ends with "
+            "\"|\"\n");
+  EXPECT_EQ(convert("0.001\r\n1d\r\n 1D").err,
+            "song.txt:2:2: warning: 2 notes are not played: the score has no bar, and a chord ends "
+            "with \"|\"\n");
+  Converted firstLine = convert("1d | 1r |\n1m |\n");
+  EXPECT_EQ(
+      firstLine.err,
+      "song.txt:1:1: warning: the first line only gives the chord length, so its chords are not "
+      "played (the first line begins \"1d | 1r |\")\n");
+  EXPECT_EQ(firstLine.out, "1m\n");
+  // A hundred warnings in all are shown: two about the first line, 98 runs.
+  std::string many = "x | \n";
+  for (int i = 0; i < 150; ++i) many += "x|";
+  Converted runs = convert(many);
+  EXPECT_EQ(std::count(runs.err.begin(), runs.err.end(), '\n'), 101);
+  EXPECT_NE(runs.err.find("\nsong.txt: warning: 52 more runs of skipped text were not shown\n"),
+            std::string::npos);
+  Converted mixed = convert(many + "1d");
+  EXPECT_NE(mixed.err.find("\nsong.txt: warning: 53 more warnings were not shown\n"),
+            std::string::npos);
 }
 
 TEST(ConvertMemory, FailuresPrintTheirMessageAndReason) {

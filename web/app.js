@@ -158,7 +158,7 @@
         });
         item.append(button);
         const range = textRange(warning.offset, warning.length);
-        if (warning.kind === "skipped" && range !== null) stretches.push({start: range[0], end: range[1], title: said});
+        if (range !== null && range[1] > range[0]) stretches.push({start: range[0], end: range[1], title: said});
       }
       list.append(item);
     }

@@ -17,7 +17,8 @@
   const page = (window.score2wavPage = window.score2wavPage || {});
   const chordFields = 10;
   const warningFields = 7;
-  const warningKinds = ["zeroLength", "negativeLength", "skipped", "hidden"];
+  const warningKinds = ["zeroLength", "negativeLength", "skipped", "hidden", "barOnFirstLine",
+                        "notesAfterLastBar", "notesWithoutBar"];
 
   let workerUrl = null;
   let format = null;

@@ -56,8 +56,9 @@ def fold_with_offsets(data):
 
 
 def split_score(data):
-    """Returns (duration, header text, chords): each chord its text and, per
-    character, (line, column, file offset)."""
+    """Returns (duration, header text, chords, rest): each chord its text and,
+    per character, (line, column, file offset); rest the same for the text
+    after the last bar."""
     chars = fold_with_offsets(data)
     text = bytes(c for c, _ in chars)
     header_end = text.find(b"\n")
@@ -79,7 +80,7 @@ def split_score(data):
             line, column = line + 1, 1
         else:
             column += 1
-    return duration, text[:header_len], chords
+    return duration, text[:header_len], chords, (bytes(current), where)
 
 
 def parse_chord(text):
@@ -148,16 +149,37 @@ def quote(raw, limit=60):
     return escape(raw[:limit]) + ("..." if len(raw) > limit else "")
 
 
-def header_warning(name, duration, chord_count, header):
+def header_warnings(name, duration, chord_count, header):
+    """The warnings about the first line: its chord length, and chords on it."""
     first_line = header[:-1] if header.endswith(b"\n") else header
+    warnings = []
     if duration == 0.0 and chord_count:
-        what = "the chord length reads as 0 seconds"
+        warnings.append("the chord length reads as 0 seconds")
     elif duration < 0.0:
-        what = "the chord length is negative"
+        warnings.append("the chord length is negative")
+    warnings = ['%s:1:1: warning: %s (the first line begins "%s"), so the WAV will hold no sound\n' % (
+        name, what, quote(first_line)) for what in warnings]
+    if b"|" in header:
+        warnings.append('%s:1:1: warning: the first line only gives the chord length, so its chords are '
+                        'not played (the first line begins "%s")\n' % (name, quote(first_line)))
+    return warnings
+
+
+def trailing_warning(name, rest, any_bar):
+    """The warning about note letters that no bar ends, at the first of them."""
+    text, where = rest
+    letters = [i for i, c in enumerate(text) if chr(c) in NOTE_OFFSETS]
+    if not letters:
+        return []
+    line, column, _ = where[letters[0]]
+    count = len(letters)
+    notes = "%d note%s" % (count, "" if count == 1 else "s")
+    verb = "is" if count == 1 else "are"
+    if any_bar:
+        what = '%s after the last bar %s not played: a chord ends with "|"' % (notes, verb)
     else:
-        return ""
-    return '%s:1:1: warning: %s (the first line begins "%s"), so the WAV will hold no sound\n' % (
-        name, what, quote(first_line))
+        what = '%s %s not played: the score has no bar, and a chord ends with "|"' % (notes, verb)
+    return ["%s:%d:%d: warning: %s\n" % (name, line, column, what)]
 
 
 def skipped_warning(name, data, chord_where, start, length):
@@ -178,34 +200,43 @@ def too_long(name, wav_bytes):
 
 def convert(data, score_name):
     """Returns (wav bytes or None, stdout text, stderr text, exit status)."""
-    duration, header, chords = split_score(data)
+    duration, header, chords, rest = split_score(data)
     max_notes = max((sum(1 for c in text if chr(c) in NOTE_OFFSETS) for text, _ in chords), default=0)
     if not math.isfinite(duration):
         return (None, MESSAGES["tooLong"] + "\n",
                 'score2wav: "%s": the chord length is not a finite number\n' % score_name, 1)
     declared = duration * 8000 * float(len(chords))
-    if declared > 2147483611:
+    if declared > 2147483611:  # the RIFF length, 36 more, would not fit 32 signed bits
         return too_long(score_name, declared + 44)
     samples = sample_count(duration) if chords else 0
-    if 44 + samples * len(chords) > 2147483647:
-        return too_long(score_name, 44 + samples * len(chords))
     data_size = min(int(declared) if declared > 0 else 0, samples * len(chords))
     wav_header = b"RIFF" + struct.pack("<I", data_size + 36) + b"WAVEfmt " + struct.pack(
         "<IHHIIHH", 16, 1, 1, 8000, 8000, 1, 8) + b"data" + struct.pack("<I", data_size)
-    body, stdout = bytearray(), ""
-    stderr = header_warning(score_name, duration, len(chords), header)
-    shown = hidden = 0
+    body, stdout, stderr = bytearray(), "", ""
+    shown, hidden = [], []  # the kinds of the warnings shown, and of those beyond the hundred
+
+    def warn(kind, line):
+        nonlocal stderr
+        if len(shown) == 100:
+            hidden.append(kind)
+        else:
+            shown.append(kind)
+            stderr += line
+
+    for line in header_warnings(score_name, duration, len(chords), header):
+        warn("header", line)
     for text, where in chords:
         notes, skipped = parse_chord(text)
         stdout += text.decode("latin-1") + "\n"
         for start, raw in skipped:
-            if shown == 100:
-                hidden += 1
-                continue
-            shown += 1
-            stderr += skipped_warning(score_name, data, where, start, len(raw))
+            warn("skipped", skipped_warning(score_name, data, where, start, len(raw)))
         body += render(notes, max_notes, duration)
-    if hidden:
+    for line in trailing_warning(score_name, rest, bool(chords)):
+        warn("notes", line)
+    if hidden and set(hidden) == {"skipped"}:
         stderr += "%s: warning: %d more run%s of skipped text %s not shown\n" % (
-            score_name, hidden, "" if hidden == 1 else "s", "was" if hidden == 1 else "were")
+            score_name, len(hidden), "" if len(hidden) == 1 else "s", "was" if len(hidden) == 1 else "were")
+    elif hidden:
+        stderr += "%s: warning: %d more warning%s not shown\n" % (
+            score_name, len(hidden), " was" if len(hidden) == 1 else "s were")
     return wav_header + bytes(body), stdout, stderr, 0

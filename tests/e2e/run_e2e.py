@@ -312,6 +312,29 @@ def test_file_size_limit(program, work):
     check(temporaries(work) == [], "file-size limit: no temporary file left")
 
 
+def test_largest_wav(program, work):
+    """The longest score the format allows: its declared sizes fit 32 signed
+    bits, though the file, one sample more a chord, is larger than 2 GiB."""
+    size = 44 + 4001 * 536870
+    if shutil.disk_usage(work).free < size + (1 << 30):
+        print("skipped: the 2,148,016,914-byte WAV (less than 3 GB free where the tests run)")
+        return
+    write(os.path.join(work, "largest.txt"), b"0.5\n" + b"|" * 536870)
+    status, out, _ = run(program, ["largest.txt"], work, timeout=600)
+    output = os.path.join(work, "largest.wav")
+    with open(output, "rb") as f:
+        header = f.read(44)
+    check(status == 0 and len(out) == 536870 and os.path.getsize(output) == size,
+          "the largest WAV: status %r, %d bytes" % (status, os.path.getsize(output)))
+    check(header[4:8] == (2147480036).to_bytes(4, "little") and header[40:44] == (2147480000).to_bytes(4, "little"),
+          "the largest WAV declares 2,147,480,000 bytes: %r" % header)
+    os.remove(output)
+    write(os.path.join(work, "largest.txt"), b"0.5\n" + b"|" * 536871)
+    status, out, _ = run(program, ["largest.txt"], work)
+    check((status, out) == (1, b"Score too long.\n") and not os.path.exists(output),
+          "one chord more is too long: %r %r" % (status, out))
+
+
 def test_fifo_score(program, work):
     os.mkfifo(os.path.join(work, "pipe.txt"))
     status, out, err = run(program, ["pipe.txt"], work, timeout=20)
@@ -778,12 +801,12 @@ def main():
     parser.add_argument("--program")
     parser.add_argument("--data", required=True)
     parser.add_argument("--regenerate", action="store_true")
-    parser.add_argument("--emulator", help="runs the program through this, e.g. wine64")
+    parser.add_argument("--emulator", nargs="+", help="runs the program through this command, e.g. wine64")
     parser.add_argument("--fault-shim", help="a library to preload that plays faults (fault_shim.cpp)")
     parser.add_argument("--sanitized", action="store_true", help="the program runs under sanitizers")
     options = parser.parse_args()
     if options.emulator:
-        EMULATOR.append(options.emulator)
+        EMULATOR.extend(options.emulator)
     if options.regenerate:
         regenerate(options.data)
         return 0
@@ -797,7 +820,7 @@ def main():
             print("skipped under %s: the POSIX fault tests (file-size limit, FIFO, signals, "
                   "permissions)" % options.emulator)
         else:
-            tests += [test_file_size_limit, test_fifo_score, test_killed_runs,
+            tests += [test_file_size_limit, test_fifo_score, test_killed_runs, test_largest_wav,
                       test_folder_refuses_new_files, test_line_buffered_echo,
                       test_closed_standard_streams, test_closed_pipes, test_score_changed,
                       test_permissions_kept, test_read_only_output, test_unreadable_score,

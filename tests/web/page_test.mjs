@@ -143,6 +143,11 @@ async function checkDropAndDownload(page, where, downloads) {
   }
   check(JSON.stringify(selections) === JSON.stringify(["\ufffd\ufffdx", "caf\ufffd", "\u00e9t\u00e9"]),
         `${where}: warnings select their text in a Latin-1 score: ${JSON.stringify(selections)}`);
+  // The notes after the last bar are marked in the editor, with their warning.
+  await drop(page, Buffer.from("0.001\n1d | 2s 2m"), "bar.txt");
+  const marks = await page.$$eval("#score-marks mark", (all) => all.map((mark) => [mark.textContent, mark.dataset.warning]));
+  check(JSON.stringify(marks) === JSON.stringify([["s 2m", '2:7: 2 notes after the last bar are not played: a chord ends with "|"']]),
+        `${where}: the editor marks the notes no chord plays: ${JSON.stringify(marks)}`);
   // A score named like its own output is refused, as the console refuses it.
   await drop(page, Buffer.from("0.001\n1d|"), "tune.wav");
   const refused = await page.$eval("#message", (message) => message.textContent);
