@@ -3,12 +3,15 @@
 
 Generates two one-hour scores (7200 chords of 0.5 s, three notes each): a
 song whose 24 triads repeat, and one in which every chord differs. Runs, in
-turn and alternately, the program, the write floor `head -c N /dev/zero >
-file` for the program's output size N, and sox synthesising three mixed
-sawtooths for an hour (when installed). Prints median times, the ratios to
-the floor, and peak memory (maximum resident set size). Last, the cost of
-the echo, one line and one write per chord: the song with standard output
-going to /dev/null, to a file and to a pipe.
+turn and alternately (paired runs), the program and the write floor: `dd`
+writing the program's output size in 256 KiB blocks, as the program
+writes, to a file in the same folder; and, as a second column, `head -c N
+/dev/zero > file`, which writes in small pieces. Then sox synthesising
+three mixed sawtooths for an hour (when installed). Prints the median CPU
+time (user and system) and wall time of each, the ratios to the 256 KiB
+floor, and peak memory (maximum resident set size). Last, the cost of the
+echo: the song with standard output going to /dev/null, to a file (where
+it goes out in blocks) and to a pipe (a write a line).
 
     python3 bench/bench.py --program build/score2wav [--runs 21]
     python3 bench/bench.py --write-scores FOLDER   (only writes the two scores)
@@ -49,10 +52,24 @@ def make_scores(folder):
 
 
 def timed(argv, stdout=subprocess.DEVNULL):
-    """Runs argv; returns (seconds, exit status)."""
+    """Runs argv; returns (wall seconds, exit status)."""
+    wall, _, status = timed_cpu(argv, stdout)
+    return wall, status
+
+
+def timed_cpu(argv, stdout=subprocess.DEVNULL):
+    """Runs argv; returns (wall seconds, CPU seconds of user and system, exit status)."""
     start = time.perf_counter()
-    status = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.DEVNULL).returncode
-    return time.perf_counter() - start, status
+    child = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(child.pid, 0)
+    child.returncode = os.waitstatus_to_exitcode(status)
+    return time.perf_counter() - start, usage.ru_utime + usage.ru_stime, child.returncode
+
+
+def floor_argv(size, path):
+    """Writes size zero bytes to path in 256 KiB blocks, as the program writes its output."""
+    return ["dd", "if=/dev/zero", "of=" + path, "bs=256K", "count=%d" % size, "iflag=count_bytes",
+            "status=none"]
 
 
 def timed_into_pipe(argv):
@@ -66,7 +83,7 @@ def timed_into_pipe(argv):
 
 
 def echo_cost(program, score, folder, runs):
-    """Median times of the program with its echo going to /dev/null, a file and a pipe."""
+    """Median wall times of the program with its echo going to /dev/null, a file and a pipe."""
     times = {"/dev/null": [], "a file": [], "a pipe": []}
     echo_file = os.path.join(folder, "echo.txt")
     for _ in range(runs):
@@ -109,25 +126,31 @@ def main():
             timed([program, score])
             size = os.path.getsize(output)
             floor_file = os.path.join(folder, "floor.bin")
-            times = {"score2wav": [], "write floor": [], "sox": []}
+            runs = {"score2wav": [], "256 KiB floor": [], "head -c": [], "sox": []}
             for _ in range(options.runs):
-                seconds, status = timed([program, score])
+                wall, cpu, status = timed_cpu([program, score])
                 assert status == 0, "score2wav failed"
-                times["score2wav"].append(seconds)
+                runs["score2wav"].append((wall, cpu))
+                wall, cpu, _ = timed_cpu(floor_argv(size, floor_file))
+                runs["256 KiB floor"].append((wall, cpu))
                 with open(floor_file, "wb") as f:
-                    times["write floor"].append(timed(["head", "-c", str(size), "/dev/zero"], stdout=f)[0])
+                    wall, cpu, _ = timed_cpu(["head", "-c", str(size), "/dev/zero"], stdout=f)
+                runs["head -c"].append((wall, cpu))
             if sox and name == "song":
                 for _ in range(3):
-                    times["sox"].append(timed([sox, "-r", "8000", "-n", "-b", "8", "-e", "unsigned-integer",
-                                               "-c", "1", os.path.join(folder, "sox.wav"), "synth", "3600",
-                                               "sawtooth", "220", "sawtooth", "277", "sawtooth", "330",
-                                               "remix", "-"])[0])
-            floor = statistics.median(times["write floor"])
-            print("%s score: %d bytes, %d runs" % (name, size, options.runs))
-            for what, values in times.items():
+                    runs["sox"].append(timed_cpu([sox, "-r", "8000", "-n", "-b", "8", "-e", "unsigned-integer",
+                                                  "-c", "1", os.path.join(folder, "sox.wav"), "synth", "3600",
+                                                  "sawtooth", "220", "sawtooth", "277", "sawtooth", "330",
+                                                  "remix", "-"])[:2])
+            floor_cpu = statistics.median(cpu for _, cpu in runs["256 KiB floor"])
+            floor_wall = statistics.median(wall for wall, _ in runs["256 KiB floor"])
+            print("%s score: %d bytes, %d paired runs" % (name, size, options.runs))
+            for what, values in runs.items():
                 if values:
-                    median = statistics.median(values)
-                    print("  %-12s median %8.1f ms   ratio to floor %6.2f" % (what, median * 1000, median / floor))
+                    cpu = statistics.median(c for _, c in values)
+                    wall = statistics.median(w for w, _ in values)
+                    print("  %-14s CPU %7.1f ms (%5.2f x floor)   wall %7.1f ms (%5.2f x floor)" % (
+                        what, cpu * 1000, cpu / floor_cpu, wall * 1000, wall / floor_wall))
             peak = peak_memory_kib([program, score])
             if peak is not None:
                 print("  score2wav peak memory %.1f MiB" % (peak / 1024))

@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
 """Measures score2wav on scores whose text is large but whose sound is not:
 2 GB of NUL bytes without a bar, one 100 MB chord of "2d ", 10 MB of random
-bytes, and 400,000 different four-note chords of one sample, each written
-twice (a 7.6 MB score that fills the chord cache). Prints the median time of the program and of reading the file
-twice (`cat FILE > /dev/null`, twice), and the program's peak memory
-(maximum resident set size, from GNU time).
+bytes, 400,000 different four-note chords of one sample, each written twice
+(a 7.6 MB score that fills the chord cache), and 10 million chords "1d|" of
+1 ms (an 80 MB WAV), with the echo to a file and to a pipe.
+
+For each, the median CPU time (user and system) and wall time of the
+program, of its floor, and the program's peak memory (maximum resident set
+size, from GNU time). The floor is reading the file twice (`cat FILE >
+/dev/null`, twice), and for the short chords also writing the WAV's bytes in
+256 KiB blocks (`dd`), as the program writes them.
 
     python3 bench/large_text.py --program build/score2wav [--runs 5]
 
-The files go to a temporary folder beside the program (2.1 GB of disk).
+The files go to a temporary folder beside the program (2.2 GB of disk).
 """
 import argparse
 import itertools
@@ -17,46 +22,67 @@ import random
 import statistics
 import subprocess
 import tempfile
-import time
 
-from bench import peak_memory_kib
+from bench import floor_argv, peak_memory_kib, timed_cpu
 
 
 def make_files(folder):
+    """Returns {name: (score path, where the echo goes)}."""
     files = {}
-    files["2 GB of NUL bytes, no bar"] = os.path.join(folder, "nul.txt")
-    with open(files["2 GB of NUL bytes, no bar"], "wb") as f:
+    path = os.path.join(folder, "nul.txt")
+    with open(path, "wb") as f:
         block = b"\0" * (1 << 24)
         for _ in range(2000000000 // len(block)):
             f.write(block)
         f.write(b"\0" * (2000000000 % len(block)))
-    files["a 100 MB chord of '2d '"] = os.path.join(folder, "chord.txt")
-    with open(files["a 100 MB chord of '2d '"], "wb") as f:
+    files["2 GB of NUL bytes, no bar"] = path
+    path = os.path.join(folder, "chord.txt")
+    with open(path, "wb") as f:
         f.write(b"0.001\n" + b"2d " * (100000000 // 3) + b"|")
-    files["10 MB of random bytes"] = os.path.join(folder, "random.txt")
-    with open(files["10 MB of random bytes"], "wb") as f:
+    files["a 100 MB chord of '2d '"] = path
+    path = os.path.join(folder, "random.txt")
+    with open(path, "wb") as f:
         f.write(random.Random(10).randbytes(10000000))
-    files["400,000 chords, each twice"] = os.path.join(folder, "cache.txt")
+    files["10 MB of random bytes"] = path
+    path = os.path.join(folder, "cache.txt")
     notes = [b"%d%c" % (pitch // 7, b"drmfslt"[pitch % 7]) for pitch in range(28)]
-    with open(files["400,000 chords, each twice"], "wb") as f:
+    with open(path, "wb") as f:
         f.write(b"0.0001\n")
         for four in itertools.islice(itertools.permutations(range(28), 4), 400000):
             chord = b"".join(notes[i] for i in four)
             f.write(chord + b"|" + chord + b"|\n")
+    files["400,000 chords, each twice"] = path
+    path = os.path.join(folder, "short.txt")
+    with open(path, "wb") as f:
+        f.write(b"0.001\n" + b"1d|" * 10000000)
+    files["10 M chords '1d|', to a file"] = path
+    files["10 M chords '1d|', to a pipe"] = path
     return files
 
 
-def timed(argv):
-    start = time.perf_counter()
-    subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return time.perf_counter() - start
-
-
-def read_twice(path):
-    start = time.perf_counter()
+def floor(path, folder, wav_bytes):
+    """Reads the file twice, and writes wav_bytes in 256 KiB blocks if any."""
+    wall, cpu = 0.0, 0.0
     for _ in range(2):
-        subprocess.run(["cat", path], stdout=subprocess.DEVNULL)
-    return time.perf_counter() - start
+        w, c, _ = timed_cpu(["cat", path])
+        wall, cpu = wall + w, cpu + c
+    if wav_bytes:
+        w, c, _ = timed_cpu(floor_argv(wav_bytes, os.path.join(folder, "floor.bin")))
+        wall, cpu = wall + w, cpu + c
+    return wall, cpu
+
+
+def run_program(program, path, into_pipe, folder):
+    """Runs the program with its echo into a file, or into a pipe that cat reads."""
+    if not into_pipe:
+        with open(os.path.join(folder, "echo.txt"), "wb") as echo:
+            return timed_cpu([program, path], stdout=echo)[:2]
+    reader = subprocess.Popen(["cat"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+    try:
+        return timed_cpu([program, path], stdout=reader.stdin)[:2]
+    finally:
+        reader.stdin.close()
+        reader.wait()
 
 
 def main():
@@ -67,15 +93,24 @@ def main():
     program = os.path.abspath(options.program)
     with tempfile.TemporaryDirectory(dir=os.path.dirname(program)) as folder:
         for name, path in make_files(folder).items():
-            timed([program, path])  # the file is now in the page cache
-            program_times, floor_times = [], []
+            into_pipe = name.endswith("to a pipe")
+            run_program(program, path, into_pipe, folder)  # the file is now in the page cache
+            output = path[:-4] + ".wav"
+            writes = name.startswith("10 M chords")
+            wav_bytes = os.path.getsize(output) if writes and os.path.exists(output) else 0
+            program_runs, floor_runs = [], []
             for _ in range(options.runs):
-                program_times.append(timed([program, path]))
-                floor_times.append(read_twice(path))
+                program_runs.append(run_program(program, path, into_pipe, folder))
+                floor_runs.append(floor(path, folder, wav_bytes))
             peak = peak_memory_kib([program, path])
-            print("%-28s score2wav %7.3f s   reading it twice %7.3f s   peak memory %s" % (
-                name, statistics.median(program_times), statistics.median(floor_times),
-                "%.1f MiB" % (peak / 1024) if peak is not None else "not measured (install GNU time)"))
+            cpu = statistics.median(c for _, c in program_runs)
+            wall = statistics.median(w for w, _ in program_runs)
+            floor_cpu = statistics.median(c for _, c in floor_runs)
+            floor_wall = statistics.median(w for w, _ in floor_runs)
+            print("%-30s score2wav CPU %7.3f s wall %7.3f s   floor CPU %7.3f s wall %7.3f s   "
+                  "ratio CPU %5.1f wall %5.1f   peak memory %s" % (
+                      name, cpu, wall, floor_cpu, floor_wall, cpu / floor_cpu, wall / floor_wall,
+                      "%.1f MiB" % (peak / 1024) if peak is not None else "not measured (install GNU time)"))
 
 
 if __name__ == "__main__":

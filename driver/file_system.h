@@ -10,6 +10,7 @@
 
 #include "driver/outcome.h"
 #include "score/ports.h"
+#include "score/text_output.h"
 
 // An open score: read-only, shared with readers only. Closed when the record
 // goes out of scope.
@@ -107,6 +108,14 @@ TextSink standardErrorSink();
 // True if standard input, or standard output, is a terminal (a console window).
 bool inputIsTerminal();
 bool outputIsTerminal();
+
+// True unless standard output is a regular file or the null device: a
+// terminal, a pipe or a socket may have someone reading line by line.
+bool outputIsWatched();
+
+// Makes every terminating signal write out the text out still holds, so
+// that nothing echoed is lost (but on kill -9).
+void flushOnSignal(TextOutput* out);
 
 // Reads one line of at most 127 characters from standard input, leaving the
 // rest unread; returns at once when input has ended.

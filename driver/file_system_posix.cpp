@@ -29,8 +29,17 @@ namespace {
 char pendingTemporary[PATH_MAX];
 volatile sig_atomic_t temporaryPending = 0;
 
-// Removes the pending temporary file, then ends the process by the signal.
+// Standard output's text, to be written out when a signal ends the process.
+TextOutput* volatile textOnSignal = nullptr;
+
+// Writes out standard output's pending text, removes the pending temporary
+// file, then ends the process by the signal.
 void removeTemporaryAndEnd(int signalNumber) {
+  TextOutput* text = textOnSignal;
+  if (text != nullptr && text->used <= TextOutput::capacity) {
+    ssize_t written = ::write(1, text->buffer, text->used);
+    static_cast<void>(written);  // nothing more can be done about a failure here
+  }
   if (temporaryPending) ::unlink(pendingTemporary);
   ::signal(signalNumber, SIG_DFL);
   ::raise(signalNumber);
@@ -374,6 +383,21 @@ PortResult writeOutputBytes(void* context, const unsigned char* bytes, std::size
   return writeAll(fdOf(static_cast<OutputFile*>(context)->handle), bytes, count, ENOSPC);
 }
 
+// Takes the disk space for the whole output at once, where the file system
+// can: cheaper than a block at a time as the writes come, and a full disk
+// fails before a sample is made.
+PortResult reserveOutputBytes(void* context, std::int64_t totalBytes) {
+#if defined(__linux__)
+  int fd = fdOf(static_cast<OutputFile*>(context)->handle);
+  if (totalBytes <= 0 || ::fallocate(fd, 0, 0, static_cast<off_t>(totalBytes)) == 0) return portOk;
+  return errno == EOPNOTSUPP || errno == ENOSYS ? portOk : errno;
+#else
+  static_cast<void>(context);     // (posix_fallocate would write zeros where the
+  static_cast<void>(totalBytes);  // file system cannot reserve: no faster)
+  return portOk;
+#endif
+}
+
 }  // namespace
 
 ScoreFile::~ScoreFile() {
@@ -476,7 +500,9 @@ Outcome createOutput(const std::string& outputPath, const ScoreFile& score, Outp
   return outcome;
 }
 
-ByteSink outputSink(OutputFile& output) { return ByteSink{&output, writeOutputBytes, nullptr}; }
+ByteSink outputSink(OutputFile& output) {
+  return ByteSink{&output, writeOutputBytes, reserveOutputBytes};
+}
 
 Outcome commitOutput(OutputFile& output) {
   int fd = fdOf(output.handle);
@@ -508,6 +534,17 @@ TextSink standardErrorSink() { return descriptorSink(2); }
 
 bool inputIsTerminal() { return ::isatty(0) == 1; }
 bool outputIsTerminal() { return ::isatty(1) == 1; }
+
+bool outputIsWatched() {
+  struct stat output {};
+  struct stat null {};
+  if (::fstat(1, &output) != 0) return true;
+  if (S_ISREG(output.st_mode)) return false;
+  return !(S_ISCHR(output.st_mode) && ::stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) &&
+           output.st_rdev == null.st_rdev);
+}
+
+void flushOnSignal(TextOutput* out) { textOnSignal = out; }
 
 void waitForLine() {
   const int longestLine = 127;  // characters; the rest of a longer line stays unread

@@ -341,6 +341,11 @@ bool outputIsTerminal() {
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+bool outputIsWatched() { return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) != FILE_TYPE_DISK; }
+
+// The system ends the process without signals to catch.
+void flushOnSignal(TextOutput*) {}
+
 void waitForLine() {
   char line[128];  // one line of at most 127 characters; the rest stays unread
   static_cast<void>(std::fgets(line, sizeof line, stdin));

@@ -19,11 +19,11 @@ const std::string* scoreBeingConverted = nullptr;
 // Waits for the user to press Enter, so that a console window opened by a
 // drag-and-drop stays readable; returns at once when input has ended.
 void waitForEnter() {
+  flushText(standardOutput);
   if (inputIsTerminal()) {
     putText(standardError, "Press Enter to close.");
     endLine(standardError);
   }
-  flushText(standardOutput);
   flushText(standardError);
   waitForLine();
 }
@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
   if (!prepareProcess()) return 1;  // a closed stream that nothing can fill: no safe way to run
   standardOutput.sink = standardOutputSink();
   standardOutput.escapeControls = outputIsTerminal();
+  standardOutput.lineByLine = outputIsWatched();
+  flushOnSignal(&standardOutput);
   standardError.sink = standardErrorSink();
   std::set_new_handler(endForWantOfMemory);
   std::vector<std::string> arguments = programArguments(argc, argv);

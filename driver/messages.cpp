@@ -197,6 +197,7 @@ void reportOutcome(const Console& console, const Outcome& outcome, const std::st
   if (outcome.failure == Failure::none) return;
   putText(*console.out, messageText(outcome.failure));
   endLine(*console.out);
+  flushText(*console.out);  // before the reason: both may go to one file
   putReason(*console.err, outcome, scorePath, outputPath);
   endLine(*console.err);
 }
@@ -267,6 +268,7 @@ void printChord(void* context, const ChordRecord&) {
 // for the count of those not shown).
 void printWarning(void* context, const WarningRecord& warning) {
   auto& conversion = *static_cast<ConsoleConversion*>(context);
+  flushText(*conversion.console.out);  // the echo before it: both may go to one file
   TextOutput& err = *conversion.console.err;
   putScoreName(err, conversion.scoreName);
   if (warning.kind != WarningKind::hidden) {
@@ -292,6 +294,7 @@ void endOpenEcho(ConsoleConversion& conversion) {
 }
 
 void warnUnremoved(const Console& console, const std::string& path, int systemError) {
+  flushText(*console.out);
   putSystemReason(*console.err, "remove", path, systemError);
   endLine(*console.err);
 }
@@ -304,6 +307,7 @@ void printHelp(TextOutput& out) {
 void printVersion(TextOutput& out) {
   putText(out, "score2wav " SCORE2WAV_VERSION);
   endLine(out);
+  flushText(out);
 }
 
 #ifdef _WIN32

@@ -1,5 +1,9 @@
 #include "score/chord_parser.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace chordParsing {
 
 void passRunOn(const SkippedRunSink& runs, const SkippedRun& run) {
@@ -57,6 +61,96 @@ inline bool takeChordChar(ChordParser& parser, EchoBlock& block, EchoSink echo, 
   return false;
 }
 
+// Copies a window's bytes to out, folded to lower case (A..Z only).
+inline void foldWindow(char* out, const unsigned char* bytes) {
+#if defined(__SSE2__)
+  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('A' - 1)),
+                                _mm_cmplt_epi8(v, _mm_set1_epi8('Z' + 1)));
+  v = _mm_add_epi8(v, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+#else
+  for (std::size_t i = 0; i < textScan::window; ++i) {
+    out[i] = static_cast<char>(scoreFormat::foldCase(bytes[i]));
+  }
+#endif
+}
+
+// Takes the plain note text of length bytes at the cursor (whole tokens
+// and blanks, checked by textScan::plainTokens, whose masks are m): echoes
+// and keeps its notes, a letter at a time, and counts its lines.
+void takeTokens(ChordParser& parser, EchoBlock& block, ScoreCursor& cursor,
+                const textScan::Masks& m, unsigned length, unsigned letters) {
+  using namespace textScan;
+  const unsigned char* bytes = cursor.bytes + cursor.next;
+  std::int16_t* notes = parser.chord->notes + parser.notesKept;
+  char* out = block.bytes + block.used;
+  for (unsigned bits = m.letter & below(length); bits != 0; bits &= bits - 1) {
+    unsigned at = lowestBit(bits);  // the letter; its octave stands before it
+    unsigned char octave = bytes[at - 1];
+    unsigned char letter = scoreFormat::foldCase(bytes[at]);
+    int letterClass = noteGrammar::table.classOf[letter];
+    int pitch = (octave - '0') * 12 +
+                noteGrammar::letterSemitones.of[letterClass - noteGrammar::letterClass];
+    *out++ = static_cast<char>(octave);
+    *out++ = static_cast<char>(letter);
+    if ((m.accidental >> (at + 1)) & 1u) {
+      unsigned char accidental = scoreFormat::foldCase(bytes[at + 1]);
+      pitch += accidental == '#' ? 1 : -1;
+      *out++ = static_cast<char>(accidental);
+    }
+    *notes++ = static_cast<std::int16_t>(pitch);
+  }
+  unsigned lineFeeds = m.lineFeed & below(length);
+  if (lineFeeds != 0) {
+    cursor.line += bitCount(lineFeeds);
+    cursor.lineStart = cursorOffset(cursor) + highestBit(lineFeeds) + 1;
+  }
+  block.used = static_cast<std::size_t>(out - block.bytes);
+  parser.notesKept += letters;
+  parser.letters += letters;
+  parser.chord->noteCount = parser.notesKept;
+  cursor.next += length;
+}
+
+// Takes a stretch of the window at the cursor in one step, while nothing
+// waits (or an octave and a letter wait that the window shows to be a
+// note): skipped bytes (echoed folded, their letters counted, the run of
+// skipped text grown), or plain note text. Gives what the step table
+// would; returns false if it took nothing, leaving a character for it.
+bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCursor& cursor) {
+  using namespace textScan;
+  const Masks m = classify(cursor.bytes + cursor.next);
+  std::int64_t offset = cursorOffset(cursor);
+  if (parser.state != noteGrammar::idle) {
+    if (!octaveFollows(m)) return false;
+    chordParsing::keepNote(parser, noteGrammar::pitchOfPair(parser.state));
+    parser.state = noteGrammar::idle;
+  }
+  if (block.used + window > EchoBlock::capacity) passOn(block, echo);
+  unsigned stop = m.octave | m.blank | m.bar | m.carriage;
+  if ((stop & 1u) == 0) {  // no LF within: the line stays
+    unsigned length = stop != 0 ? lowestBit(stop) : window;
+    foldWindow(block.bytes + block.used, cursor.bytes + cursor.next);
+    block.used += length;
+    parser.letters += bitCount(m.letter & below(length));
+    chordParsing::skipChars(parser, offset, length,
+                            TextPosition{cursor.line, offset - cursor.lineStart + 1});
+    cursor.next += length;
+    return true;
+  }
+  if (((m.octave | m.blank) & 1u) == 0 || !mayTry(parser.pace, offset)) return false;
+  unsigned letters = 0;
+  unsigned length = plainTokens(m, m.blank, letters);
+  bool fits = parser.notesKept + letters <= parser.chord->capacity;
+  tried(parser.pace, offset, length > 0 && fits);
+  if (length == 0 || !fits) return false;
+  if (letters > 0)
+    chordParsing::closeRun(parser);  // as the first note would (blanks alone go on with it)
+  takeTokens(parser, block, cursor, m, length, letters);
+  return true;
+}
+
 }  // namespace
 
 bool parseChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
@@ -67,6 +161,13 @@ bool parseChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
     if (reader.next == reader.length && !refillReader(reader)) break;
     ScoreCursor cursor = cursorOf(reader);
     while (cursor.next < cursor.end && !bar) {
+      bool settled =
+          parser.state == noteGrammar::idle || parser.state >= noteGrammar::firstPairState;
+      if (settled && parser.textStart >= 0 && reader.fastPaths &&
+          cursor.end - cursor.next >= textScan::window &&
+          takeStretch(parser, block, echo, cursor)) {
+        continue;
+      }
       std::int64_t offset = cursorOffset(cursor);
       unsigned char c = takeChar(cursor);
       bar = takeChordChar(parser, block, echo, c, offset, cursor.line, cursor.lineStart);

@@ -3,60 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#include "score/chord_parser.h"
 #include "score/duration.h"
+#include "score/note_grammar.h"
+#include "score/text_scan.h"
 
 namespace {
-
-// True for the bytes of the chord stream that change nothing the pre-scan
-// counts while no character waits to begin a note: all but octave
-// characters, note letters (either case) and the bar. A lone CR is skipped
-// text, a CR LF a blank: inert either way.
-inline bool isInert(unsigned char c) {
-  return noteGrammar::table.classOf[c] >= noteGrammar::flatClass && c != scoreFormat::bar;
-}
-
-#if defined(__SSE2__)
-// Returns a mask of the bytes of block that are not inert: octave
-// characters, note letters in either case (a letter OR 0x20 is its lower
-// case, and no other byte becomes a letter that way), and the bar.
-inline unsigned liveBytes(__m128i block) {
-  __m128i lower = _mm_or_si128(block, _mm_set1_epi8(0x20));
-  __m128i live = _mm_cmpeq_epi8(_mm_and_si128(block, _mm_set1_epi8(static_cast<char>(0xFC))),
-                                _mm_set1_epi8('0'));  // '0'..'3'
-  for (char letter : {'d', 'r', 'm', 'f', 's', 'l', 't'}) {
-    live = _mm_or_si128(live, _mm_cmpeq_epi8(lower, _mm_set1_epi8(letter)));
-  }
-  live = _mm_or_si128(live, _mm_cmpeq_epi8(block, _mm_set1_epi8('|')));
-  return static_cast<unsigned>(_mm_movemask_epi8(live));
-}
-#endif
-
-// Moves the reader over inert bytes in its block (lines are not counted:
-// the pre-scan keeps no positions, and the second pass restores its own).
-// Sixteen bytes at a time where the processor allows: a score may hold
-// gigabytes of text that counts for nothing.
-void skipInert(ScoreReader& reader) {
-  const unsigned char* at = reader.buffer + reader.next;
-  const unsigned char* end = reader.buffer + reader.length;
-#if defined(__SSE2__)
-  while (end - at >= 16) {
-    unsigned live = liveBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
-    if (live != 0) {
-      at += __builtin_ctz(live);
-      reader.next = static_cast<std::size_t>(at - reader.buffer);
-      return;
-    }
-    at += 16;
-  }
-#endif
-  while (at != end && isInert(*at)) ++at;
-  reader.next = static_cast<std::size_t>(at - reader.buffer);
-}
 
 // Reads the header line, at most headerLineLimit characters through its LF,
 // into stats and returns its leading number.
@@ -81,6 +32,14 @@ struct ChordCount {
   std::int64_t firstLetter = 0;  // file offsets of its first and last note letters
   std::int64_t lastLetter = 0;
 };
+
+// Counts the note letters whose bits are set, in a window at offset.
+inline void countLetters(ChordCount& chord, unsigned bits, std::int64_t offset) {
+  if (bits == 0) return;
+  if (chord.letters == 0) chord.firstLetter = offset + textScan::lowestBit(bits);
+  chord.lastLetter = offset + textScan::highestBit(bits);
+  chord.letters += textScan::bitCount(bits);
+}
 
 // Takes one character of chord text (not a blank, not a bar) at offset as
 // the parser would, counting only.
@@ -107,21 +66,83 @@ void countChord(ScoreStats& stats, ChordCount& chord, std::int64_t barEnd) {
   chord = ChordCount{};
 }
 
-// Counts the characters of the reader's block from reader.next on, up to
-// its end, and stops early where nothing waits, so that inert bytes can be
-// skipped.
-void countBlock(ScoreReader& reader, ScoreStats& stats, ChordCount& chord) {
+// Counts the plain note text of length bytes at offset, chord by chord at
+// its bars.
+void countTokens(ScoreStats& stats, ChordCount& chord, const textScan::Masks& m, unsigned length,
+                 std::int64_t offset) {
+  using namespace textScan;
+  unsigned from = 0;
+  for (unsigned bars = m.bar & below(length); bars != 0; bars &= bars - 1) {
+    unsigned bar = lowestBit(bars);
+    unsigned letters = m.letter & below(bar) & ~below(from);
+    countLetters(chord, letters, offset);
+    chord.notes += bitCount(letters);
+    countChord(stats, chord, offset + bar + 1);
+    from = bar + 1;
+  }
+  unsigned letters = m.letter & below(length) & ~below(from);
+  countLetters(chord, letters, offset);
+  chord.notes += bitCount(letters);
+}
+
+// Takes a stretch of the window at the cursor in one step, while nothing
+// waits (or an octave and a letter wait that the window shows to be a
+// note): bytes that begin nothing (their letters counted), or plain note
+// text with its bars. Returns false if it took nothing: a character for
+// the step table.
+inline bool countStretch(ScoreCursor& cursor, ScoreStats& stats, ChordCount& chord,
+                         textScan::Pace& pace) {
+  using namespace textScan;
+  unsigned char first = cursor.bytes[cursor.next];
+  bool live =
+      noteGrammar::table.classOf[first] < noteGrammar::flatClass || first == scoreFormat::bar;
+  if (chord.state == noteGrammar::idle && !live) {
+    std::size_t inert = inertLength(cursor.bytes + cursor.next, cursor.bytes + cursor.end);
+    cursor.next += inert;  // lines are not counted here: the pre-scan keeps no positions
+    if (cursor.end - cursor.next < window) return inert > 0;
+  }
+  const Masks m = classify(cursor.bytes + cursor.next);
+  std::int64_t offset = cursorOffset(cursor);
+  if (chord.state != noteGrammar::idle) {
+    if (!octaveFollows(m)) return false;
+    ++chord.notes;
+    chord.state = noteGrammar::idle;
+  }
+  unsigned stop = m.octave | m.bar;
+  if ((stop & 1u) == 0) {
+    unsigned length = stop != 0 ? lowestBit(stop) : window;
+    countLetters(chord, m.letter & below(length), offset);
+    cursor.next += length;
+    return true;
+  }
+  if (!mayTry(pace, offset)) return false;
+  unsigned letters = 0;
+  unsigned length = plainTokens(m, m.blank | m.bar, letters);
+  tried(pace, offset, length > 0);
+  if (length == 0) return false;
+  countTokens(stats, chord, m, length, offset);
+  cursor.next += length;
+  return true;
+}
+
+// Counts the characters of the reader's block from reader.next on: many at
+// a time where it can, else one by one with the step table.
+void countBlock(ScoreReader& reader, ScoreStats& stats, ChordCount& chord, textScan::Pace& pace) {
   ScoreCursor cursor = cursorOf(reader);
   while (cursor.next < cursor.end) {
+    bool settled = chord.state == noteGrammar::idle || chord.state >= noteGrammar::firstPairState;
+    if (settled && reader.fastPaths && cursor.end - cursor.next >= textScan::window &&
+        countStretch(cursor, stats, chord, pace)) {
+      continue;
+    }
     std::int64_t offset = cursorOffset(cursor);
     unsigned char c = takeChar(cursor);
     if (scoreFormat::isBlank(c)) continue;
     if (c == scoreFormat::bar) {
       countChord(stats, chord, cursorOffset(cursor));
-      break;
+      continue;
     }
     countChar(chord, c, offset);
-    if (chord.state == noteGrammar::idle) break;
   }
   keepCursor(reader, cursor);
 }
@@ -134,11 +155,9 @@ bool scanScore(ScoreReader& reader, ScoreStats& stats) {
   stats.chordStream = markReader(reader);
   stats.lastBarEnd = stats.chordStream.offset;
   ChordCount chord;
-  for (;;) {
-    if (chord.state == noteGrammar::idle) skipInert(reader);
-    if (reader.next == reader.length && !refillReader(reader)) break;
-    countBlock(reader, stats, chord);
-  }
+  textScan::Pace pace;
+  while (reader.next < reader.length || refillReader(reader))
+    countBlock(reader, stats, chord, pace);
   stats.trailingLetters = chord.letters;
   stats.trailingStart = chord.firstLetter;
   stats.trailingEnd = chord.lastLetter + 1;

@@ -65,7 +65,7 @@ void putNumber(TextOutput& out, long long value) {
 
 void endLine(TextOutput& out) {
   putChar(out, '\n');
-  flushText(out);
+  if (out.lineByLine) flushText(out);
 }
 
 TextSink stringSink(std::string& text) { return TextSink{&text, appendToString}; }

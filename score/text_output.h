@@ -1,6 +1,7 @@
-// Console text, a line at a time: the chord echo, the messages and the
-// warnings each leave in one write when their line ends, whatever the
-// platform's own buffering would do.
+// Console text: the chord echo, the messages and the warnings each leave in
+// one write when their line ends, whatever the platform's own buffering
+// would do; or, where no one watches line by line (a file, the null
+// device), in blocks, as C's own streams do for files.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,7 @@ struct TextOutput {
   // Text from the score is shown with its control bytes escaped (a terminal
   // would act on them: move the cursor, retitle the window, hide text).
   bool escapeControls = false;
+  bool lineByLine = true;  // each line is written when it ends; else when the buffer fills
   char buffer[capacity];
   std::size_t used = 0;  // bytes waiting in buffer
 };
@@ -51,7 +53,7 @@ inline void putScoreText(TextOutput& out, const char* text, std::size_t length) 
 // Writes a number in decimal.
 void putNumber(TextOutput& out, long long value);
 
-// Ends the line and writes it out.
+// Ends the line, and writes it out if out goes line by line.
 void endLine(TextOutput& out);
 
 // Returns a sink that appends to text.

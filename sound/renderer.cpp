@@ -74,16 +74,41 @@ void sumFewNotes(const double* const* rows, std::int64_t noteCount, double gain,
   }
 }
 
-// Samples of a chord of any number of notes, a pass over sums per note.
+// Samples k..k+T of a chord of any number of notes: the T sums stay in
+// registers while each note, in order, is added to them.
+template <std::size_t T>
+SCORE2WAV_ALWAYS_INLINE void sumTile(const double* const* rowOf, const std::int16_t* notes,
+                                     std::int64_t noteCount, double gain, std::size_t k,
+                                     unsigned char* out) {
+  double u[T];
+  for (std::size_t t = 0; t < T; ++t) u[t] = 0.0;
+  for (std::int64_t i = 0; i < noteCount; ++i) {
+    const double* row = rowOf[notes[i]] + k;
+    for (std::size_t t = 0; t < T; ++t) u[t] = row[t] * gain + u[t];
+  }
+  for (std::size_t t = 0; t < T; ++t) out[k + t] = sampleOf(u[t]);
+}
+
+// Samples of a chord of any number of notes. A short stretch goes in tiles
+// of register size, each over all the notes; a long one (at most a block)
+// a note at a time over all its sums, which streams best from memory.
+// Either way each sum takes the notes in order.
 SCORE2WAV_VECTOR_CLONES
 void sumManyNotes(const double* const* rowOf, const std::int16_t* notes, std::int64_t noteCount,
                   double gain, std::size_t count, double* sums, unsigned char* out) {
-  for (std::size_t k = 0; k < count; ++k) sums[k] = 0.0;
-  for (std::int64_t i = 0; i < noteCount; ++i) {
-    const double* row = rowOf[notes[i]];
-    for (std::size_t k = 0; k < count; ++k) sums[k] = row[k] * gain + sums[k];
+  if (count >= 64) {
+    for (std::size_t k = 0; k < count; ++k) sums[k] = 0.0;
+    for (std::int64_t i = 0; i < noteCount; ++i) {
+      const double* row = rowOf[notes[i]];
+      for (std::size_t k = 0; k < count; ++k) sums[k] = row[k] * gain + sums[k];
+    }
+    for (std::size_t k = 0; k < count; ++k) out[k] = sampleOf(sums[k]);
+    return;
   }
-  for (std::size_t k = 0; k < count; ++k) out[k] = sampleOf(sums[k]);
+  std::size_t k = 0;
+  for (; k + 16 <= count; k += 16) sumTile<16>(rowOf, notes, noteCount, gain, k, out);
+  for (; k + 4 <= count; k += 4) sumTile<4>(rowOf, notes, noteCount, gain, k, out);
+  for (; k < count; ++k) sumTile<1>(rowOf, notes, noteCount, gain, k, out);
 }
 
 // Renders count samples of a chord from the ramp rows of its pitches.
@@ -220,9 +245,14 @@ std::uint64_t chordHash(const Chord& chord) {
 // True if the slot holds this chord.
 bool holds(const ChordCache& cache, std::size_t slot, const Chord& chord) {
   const CacheSlot& entry = cache.slots[slot];
-  return entry.noteCount == static_cast<std::uint32_t>(chord.noteCount) &&
-         std::memcmp(cache.arena.get() + entry.offset, chord.notes,
-                     static_cast<std::size_t>(chord.noteCount) * sizeof(std::int16_t)) == 0;
+  if (entry.noteCount != static_cast<std::uint32_t>(chord.noteCount)) return false;
+  const unsigned char* kept = cache.arena.get() + entry.offset;
+  for (std::int64_t i = 0; i < chord.noteCount; ++i) {
+    std::int16_t note;
+    std::memcpy(&note, kept + i * static_cast<std::int64_t>(sizeof note), sizeof note);
+    if (note != chord.notes[i]) return false;
+  }
+  return true;
 }
 
 // Returns the slot that holds the chord, or the empty slot where it would

@@ -86,8 +86,8 @@ struct Renderer {
   // Scratch for one block of samples.
   OwnedArray<double> blockTimes;
   OwnedArray<double> blockRows;  // pitchCount rows of blockSamples
-  OwnedArray<double> sums;
-  bool outOfMemory = false;  // a chord failed for want of scratch space
+  OwnedArray<double> sums;       // of a block's samples, for chords of many notes
+  bool outOfMemory = false;      // a chord failed for want of scratch space
 };
 
 // Prepares a renderer for the chords of one score.

@@ -5,6 +5,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "memory_streams.h"
@@ -14,10 +15,12 @@ namespace {
 
 struct Scanned {
   ScoreStats stats;
-  std::string echo;              // the second pass's echo lines
-  std::vector<SkippedRun> runs;  // its skipped runs
-  std::int64_t letters = 0;      // its note letters
-  std::int64_t notes = 0;        // and notes kept
+  std::string echo;                   // the second pass's echo lines
+  std::vector<SkippedRun> runs;       // its skipped runs
+  std::int64_t letters = 0;           // its note letters
+  std::int64_t notes = 0;             // and notes kept
+  std::vector<std::int16_t> pitches;  // every note kept, chord after chord
+  std::vector<std::int64_t> places;   // each chord's first character: offset, line, column
 };
 
 void collectRun(void* context, const SkippedRun& run) {
@@ -29,12 +32,14 @@ void appendEcho(void* context, const char* text, std::size_t length) {
 }
 
 // Pre-scans score, returns to the chord stream and parses every chord the
-// pre-scan counted, as the conversion does.
-Scanned scan(const std::string& score, std::size_t chunk = 1 << 20) {
+// pre-scan counted, as the conversion does (with or without the stretches
+// taken many bytes at a time).
+Scanned scan(const std::string& score, std::size_t chunk = 1 << 20, bool fastPaths = true) {
   MemorySource memory;
   memory.bytes = score;
   memory.chunk = chunk;
   auto reader = std::make_unique<ScoreReader>();
+  reader->fastPaths = fastPaths;
   startReader(*reader, memorySource(memory));
   Scanned result;
   EXPECT_TRUE(scanScore(*reader, result.stats));
@@ -51,6 +56,10 @@ Scanned scan(const std::string& score, std::size_t chunk = 1 << 20) {
     EXPECT_FALSE(parser.overflow);
     result.letters += parser.letters;
     result.notes += parser.notesKept;
+    result.pitches.insert(result.pitches.end(), chord.notes, chord.notes + chord.noteCount);
+    result.places.insert(
+        result.places.end(),
+        {parser.textStart, parser.textEnd, parser.textPosition.line, parser.textPosition.column});
   }
   EXPECT_EQ(readerOffset(*reader), result.stats.lastBarEnd);
   EXPECT_FALSE(reader->failed);
@@ -164,6 +173,78 @@ TEST(Scanner, PreScanCountsWhatTheSecondPassParses) {
     Scanned s = scan(score, 1 + random() % 64);
     EXPECT_EQ(s.stats.letterTotal, s.letters) << round;
     EXPECT_EQ(s.stats.noteTotal, s.notes) << round;
+  }
+}
+
+// Chord text that mixes plain tokens with every kind of break the fast
+// paths must leave to the step table, in any case, at any alignment.
+std::string mixedChordText(std::mt19937& random, std::size_t pieces) {
+  const char* tokens[] = {"2d", "1m", "0t#", "3sb", "1F", "2L#", "0Db", "3T", "1r ", "2s\n"};
+  const std::string breaks[] = {" b",
+                                "\t#",
+                                "0db",
+                                "3t#",
+                                "\r\n",
+                                "\r",
+                                std::string(1, '\0'),
+                                "\xE9",
+                                "\xFF"
+                                "2d",
+                                "x",
+                                "|",
+                                "||",
+                                "2 d",
+                                "22d",
+                                "4d",
+                                "9",
+                                "dd",
+                                "1",
+                                "B",
+                                "\n\n",
+                                "    ",
+                                "Tempo"};
+  std::string text(random() % 16, ' ');  // any alignment of the windows
+  for (std::size_t i = 0; i < pieces; ++i) {
+    if (random() % 6 == 0) {
+      text += breaks[random() % (sizeof breaks / sizeof *breaks)];
+    } else {
+      text += tokens[random() % (sizeof tokens / sizeof *tokens)];
+      if (random() % 3 == 0) text += ' ';
+    }
+  }
+  return text;
+}
+
+TEST(Scanner, StretchesTakenAtOnceMatchTheStepTable) {
+  std::mt19937 random(18);
+  for (int round = 0; round < 400; ++round) {
+    std::string score = "0.001\n" + mixedChordText(random, 20 + random() % 400);
+    std::size_t chunk = round % 4 == 0 ? 1u << 20 : 1 + random() % 97;  // CR LF across reads too
+    Scanned fast = scan(score, chunk, true);
+    Scanned table = scan(score, chunk, false);
+    ASSERT_EQ(fast.echo, table.echo) << round;
+    ASSERT_EQ(fast.pitches, table.pitches) << round;
+    ASSERT_EQ(fast.places, table.places) << round;
+    ASSERT_EQ(fast.runs.size(), table.runs.size()) << round;
+    for (std::size_t i = 0; i < fast.runs.size(); ++i) {
+      const SkippedRun& a = fast.runs[i];
+      const SkippedRun& b = table.runs[i];
+      ASSERT_EQ(std::make_tuple(a.start, a.end, a.position.line, a.position.column),
+                std::make_tuple(b.start, b.end, b.position.line, b.position.column))
+          << round << " run " << i;
+    }
+    const ScoreStats& x = fast.stats;
+    const ScoreStats& y = table.stats;
+    ASSERT_EQ(std::make_tuple(x.chordCount, x.maxChordNotes, x.maxKeptNotes, x.letterTotal,
+                              x.noteTotal, x.lastBarEnd, x.trailingLetters),
+              std::make_tuple(y.chordCount, y.maxChordNotes, y.maxKeptNotes, y.letterTotal,
+                              y.noteTotal, y.lastBarEnd, y.trailingLetters))
+        << round;
+    if (x.trailingLetters > 0) {
+      ASSERT_EQ(std::make_pair(x.trailingStart, x.trailingEnd),
+                std::make_pair(y.trailingStart, y.trailingEnd))
+          << round;
+    }
   }
 }
 

@@ -1,0 +1,185 @@
+// Chord text sixteen bytes at a time, for both passes: the masks of a
+// window's bytes, and the stretches a pass may take in one step while no
+// character waits to begin a note. Such a stretch gives what the note
+// grammar's step table would, byte for byte; everything else is left to it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "score/note_grammar.h"
+#include "score/score_format.h"
+
+namespace textScan {
+
+constexpr std::size_t window = 16;  // bytes looked at in one step
+
+// What each byte of a window is; bit i stands for byte i.
+struct Masks {
+  unsigned octave = 0;      // '0'..'3'
+  unsigned letter = 0;      // a degree letter, either case
+  unsigned accidental = 0;  // 'b', 'B' or '#'
+  unsigned blank = 0;       // space, tab, LF
+  unsigned lineFeed = 0;
+  unsigned bar = 0;
+  unsigned carriage = 0;  // CR: a blank with its LF, else skipped text
+  unsigned outside = 0;   // the accidental of a 0db or a 3t#, whose pitch the table lacks
+};
+
+// Returns the bits below bit count (count <= window).
+inline unsigned below(unsigned count) { return (1u << count) - 1u; }
+
+inline unsigned lowestBit(unsigned bits) { return static_cast<unsigned>(__builtin_ctz(bits)); }
+inline unsigned highestBit(unsigned bits) {
+  return 31u - static_cast<unsigned>(__builtin_clz(bits));
+}
+// (Without a call: the processors the program is built for need not count bits themselves.)
+inline unsigned bitCount(unsigned bits) {
+  bits = bits - ((bits >> 1) & 0x55555555u);
+  bits = (bits & 0x33333333u) + ((bits >> 2) & 0x33333333u);
+  return (((bits + (bits >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24;
+}
+
+// Returns the masks of the window at bytes (window bytes must be readable).
+inline Masks classify(const unsigned char* bytes) {
+  Masks m;
+  unsigned zero = 0;
+  unsigned three = 0;
+  unsigned dee = 0;
+  unsigned tee = 0;
+  unsigned flat = 0;
+  unsigned sharp = 0;
+#if defined(__SSE2__)
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  const __m128i lower =
+      _mm_or_si128(v, _mm_set1_epi8(0x20));  // a letter's lower case, and no other byte's
+  auto is = [](__m128i x, char c) {
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c))));
+  };
+  m.octave = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+      _mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xFC))), _mm_set1_epi8('0'))));
+  dee = is(lower, 'd');
+  tee = is(lower, 't');
+  m.letter = dee | tee | is(lower, 'r') | is(lower, 'm') | is(lower, 'f') | is(lower, 's') |
+             is(lower, 'l');
+  flat = is(lower, 'b');
+  sharp = is(v, '#');
+  m.lineFeed = is(v, '\n');
+  m.blank = is(v, ' ') | is(v, '\t') | m.lineFeed;
+  m.bar = is(v, '|');
+  m.carriage = is(v, '\r');
+  zero = is(v, '0');
+  three = is(v, '3');
+#else
+  for (unsigned i = 0; i < window; ++i) {
+    unsigned char c = scoreFormat::foldCase(bytes[i]);
+    unsigned bit = 1u << i;
+    int charClass = noteGrammar::table.classOf[c];
+    if (charClass < noteGrammar::letterClass) m.octave |= bit;
+    if (noteGrammar::isLetter(charClass)) m.letter |= bit;
+    if (c == 'b') flat |= bit;
+    if (c == '#') sharp |= bit;
+    if (scoreFormat::isBlank(c)) m.blank |= bit;
+    if (c == '\n') m.lineFeed |= bit;
+    if (c == scoreFormat::bar) m.bar |= bit;
+    if (c == '\r') m.carriage |= bit;
+    if (c == '0') zero |= bit;
+    if (c == '3') three |= bit;
+    if (c == 'd') dee |= bit;
+    if (c == 't') tee |= bit;
+  }
+#endif
+  m.accidental = flat | sharp;
+  m.outside = ((zero << 2) & (dee << 1) & flat) | ((three << 2) & (tee << 1) & sharp);
+  return m;
+}
+
+// Returns how many of the bytes from at (end - at >= window) come before
+// the first octave character, note letter or bar, sixteen at a time: the
+// bytes the pre-scan need not look at (a score may hold gigabytes of them).
+inline std::size_t inertLength(const unsigned char* at, const unsigned char* end) {
+  const unsigned char* start = at;
+#if defined(__SSE2__)
+  for (; end - at >= static_cast<std::ptrdiff_t>(window); at += window) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
+    __m128i live = _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xFC))),
+                                  _mm_set1_epi8('0'));
+    for (char letter : {'d', 'r', 'm', 'f', 's', 'l', 't'}) {
+      live = _mm_or_si128(live, _mm_cmpeq_epi8(lower, _mm_set1_epi8(letter)));
+    }
+    live = _mm_or_si128(live, _mm_cmpeq_epi8(v, _mm_set1_epi8('|')));
+    unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(live));
+    if (bits != 0) return static_cast<std::size_t>(at - start) + lowestBit(bits);
+  }
+#else
+  static_cast<void>(end);
+#endif
+  return static_cast<std::size_t>(at - start);
+}
+
+// Returns the length of the plain note text that opens the window: whole
+// tokens (an octave character, a degree letter, and an accidental right
+// after it if any, with a pitch in the table) and separators between them
+// (blanks, and bars where the caller takes bars too). It ends at the
+// window's last octave character (whose token the window may cut) or at
+// the first byte that is neither; where that is a CR (of a CR LF, a blank
+// after which an accidental may still join the last token) it ends before
+// the last token, or just after the last bar. 0 if there is none, or if
+// the window's opening bytes are not such text. letters receives its
+// letters: each one note.
+inline unsigned plainTokens(const Masks& m, unsigned separators, unsigned& letters) {
+  unsigned plain = m.octave | m.letter | m.accidental | separators;
+  unsigned other = ~plain & below(window);
+  unsigned cut = other != 0 ? lowestBit(other) : window;
+  if (m.octave == 0) return 0;
+  if (highestBit(m.octave) < cut) cut = highestBit(m.octave);
+  if ((m.carriage >> cut) & 1u) {
+    unsigned before = m.octave & below(cut);
+    unsigned bars = m.bar & separators & below(cut);
+    unsigned tokenStart = before != 0 ? highestBit(before) : 0;
+    unsigned afterBar = bars != 0 ? highestBit(bars) + 1 : 0;
+    cut = tokenStart > afterBar ? tokenStart : afterBar;
+  }
+  unsigned octave = m.octave & below(cut);
+  unsigned letter = m.letter & below(cut);
+  unsigned accidental = m.accidental & below(cut);
+  bool tokens = ((octave << 1) & ~m.letter) == 0 && (letter & ~(octave << 1)) == 0 &&
+                (accidental & ~(letter << 1)) == 0 && (m.outside & below(cut)) == 0;
+  if (cut == 0 || !tokens) return 0;
+  letters = bitCount(letter);
+  return cut;
+}
+
+// True if the window's first byte that is no blank is an octave character:
+// an octave and a letter that wait before it are then a note whatever else
+// the window holds.
+inline bool octaveFollows(const Masks& m) {
+  unsigned nonBlank = ~m.blank & below(window);
+  return nonBlank != 0 && ((m.octave >> lowestBit(nonBlank)) & 1u) != 0;
+}
+
+// The pace of the tries at plain note text: in text that holds little of it
+// (binary bytes, prose), a try that fails waits ever longer before the next.
+struct Pace {
+  std::int64_t nextTry = 0;  // file offset from which a try is made again
+  std::int64_t wait = 16;    // bytes the next failure waits
+};
+
+inline bool mayTry(const Pace& pace, std::int64_t offset) { return offset >= pace.nextTry; }
+
+inline void tried(Pace& pace, std::int64_t offset, bool took) {
+  if (took) {
+    pace.wait = 16;
+    return;
+  }
+  pace.nextTry = offset + pace.wait;
+  if (pace.wait < 4096) pace.wait *= 2;
+}
+
+}  // namespace textScan
