@@ -58,8 +58,8 @@ struct CacheSlot {
 struct ChordCache {
   static constexpr std::size_t budget = 3u << 20;          // bytes of the arena at most
   static constexpr std::size_t firstCapacity = 64u << 10;  // bytes it starts with
-  static constexpr std::size_t slotCount = 1u << 13;       // at most half of them used
-  static constexpr std::size_t seenSlots = 1u << 14;       // fingerprints of chords met
+  static constexpr std::size_t slotCount = 1u << 12;       // at most half of them used
+  static constexpr std::size_t seenSlots = 1u << 12;       // fingerprints of chords met
   OwnedArray<unsigned char> arena;  // taken when the first chord is kept, grown as chords come
   std::size_t capacity = 0;         // bytes of the arena taken
   std::size_t used = 0;             // bytes of the arena filled
