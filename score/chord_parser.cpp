@@ -120,8 +120,14 @@ void takeTokens(ChordParser& parser, EchoBlock& block, ScoreCursor& cursor,
 // would; returns false if it took nothing, leaving a character for it.
 bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCursor& cursor) {
   using namespace textScan;
-  const Masks m = classify(cursor.bytes + cursor.next);
   std::int64_t offset = cursorOffset(cursor);
+  unsigned char first = cursor.bytes[cursor.next];
+  bool plainStart =
+      scoreFormat::isBlank(first) || noteGrammar::table.classOf[first] < noteGrammar::letterClass;
+  if (parser.state == noteGrammar::idle && plainStart && !mayTry(parser.pace, offset)) {
+    return false;  // while the tries at plain text wait, no window is worth looking at here
+  }
+  const Masks m = classify(cursor.bytes + cursor.next);
   if (parser.state != noteGrammar::idle) {
     if (!octaveFollows(m)) return false;
     chordParsing::keepNote(parser, noteGrammar::pitchOfPair(parser.state));

@@ -101,8 +101,14 @@ inline bool countStretch(ScoreCursor& cursor, ScoreStats& stats, ChordCount& cho
     cursor.next += inert;  // lines are not counted here: the pre-scan keeps no positions
     if (cursor.end - cursor.next < window) return inert > 0;
   }
-  const Masks m = classify(cursor.bytes + cursor.next);
   std::int64_t offset = cursorOffset(cursor);
+  bool plainStart =
+      noteGrammar::table.classOf[cursor.bytes[cursor.next]] < noteGrammar::letterClass ||
+      cursor.bytes[cursor.next] == scoreFormat::bar;
+  if (chord.state == noteGrammar::idle && plainStart && !mayTry(pace, offset)) {
+    return false;  // while the tries at plain text wait, no window is worth looking at here
+  }
+  const Masks m = classify(cursor.bytes + cursor.next);
   if (chord.state != noteGrammar::idle) {
     if (!octaveFollows(m)) return false;
     ++chord.notes;

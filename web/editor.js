@@ -153,7 +153,6 @@
       copy.style.top = top + line * lineHeight + "px";
       copy.style.left = left + "px";
       const end = line + 1 < lineStarts.length ? lineStarts[line + 1] - 1 : textarea.value.length;
-      copy.dataset.start = lineStarts[line];
       copy.textContent = textarea.value.slice(lineStarts[line], end);
       return copy;
     }
@@ -208,7 +207,7 @@
         const copies = new Map(); // line -> {copy, at}
         for (const stretch of stretches) {
           eachLine(stretch.start, stretch.end, (line, from, to) => {
-            if (!copies.has(line)) copies.set(line, {copy: copyOfLine(line), parts: [], at: lineStarts[line]});
+            if (!copies.has(line)) copies.set(line, {copy: copyOfLine(line), parts: []});
             copies.get(line).parts.push({from, to, title: stretch.title});
           });
         }
