@@ -11,6 +11,7 @@
 #include "driver/output_path.h"
 #include "score/allocation.h"
 #include "score/chord_parser.h"
+#include "score/text_decoder.h"
 #include "sound/renderer.h"
 #include "sound/wave_writer.h"
 
@@ -29,6 +30,8 @@ struct Warnings {
   bool hiddenOnlySkipped = true;
   SkippedRun held[shownLimit];
   int heldCount = 0;
+  std::int64_t skippedRuns = 0;  // shown or not
+  bool hinted = false;           // a letter name has been told how a note is written
 };
 
 // True while fewer than a hundred warnings were shown or are held.
@@ -50,6 +53,7 @@ void report(Warnings& warnings, const WarningRecord& warning) {
 // Keeps a run for its warning while there is room for it; counts it otherwise.
 void holdRun(void* context, const SkippedRun& run) {
   auto& warnings = *static_cast<Warnings*>(context);
+  ++warnings.skippedRuns;
   if (!roomForWarning(warnings)) {
     ++warnings.hidden;
     return;
@@ -75,6 +79,11 @@ void reportHeldRuns(Warnings& warnings, ScoreReader& reader) {
     std::int64_t got = readBytesAt(reader, run.start, quote, wanted);
     warning.quote = quote;
     warning.quoteLength = got < 0 ? 0 : static_cast<std::size_t>(got);
+    warning.skip = explainSkipped(quote, warning.quoteLength);
+    if (warning.skip.reason == SkipReason::letterName && !warnings.hinted) {
+      warning.showHint = true;
+      warnings.hinted = true;
+    }
     report(warnings, warning);
   }
 }
@@ -89,10 +98,22 @@ void reportHidden(Warnings& warnings) {
   if (warnings.events.warning != nullptr) warnings.events.warning(warnings.events.context, warning);
 }
 
+// Says, after every other warning, that a score whose chord text held not
+// one note makes a silent WAV, and how a note is written. It is never
+// hidden: it is what a score of letter names most needs to hear.
+void warnIfNoNote(Warnings& warnings, const ScoreStats& stats) {
+  if (stats.noteTotal > 0 || warnings.skippedRuns == 0) return;
+  WarningRecord warning;
+  warning.kind = WarningKind::noPlayableNote;
+  warning.showHint = true;
+  if (warnings.events.warning != nullptr) warnings.events.warning(warnings.events.context, warning);
+}
+
 // Warns, before the first echo, about what the first line loses: a chord
-// length of 0 while chords follow, a negative one, and chords of its own.
-// Each quotes the line's beginning.
-void warnAboutHeader(Warnings& warnings, const ScoreStats& stats) {
+// length of 0 while chords follow, a negative one, and chords of its own;
+// and about a chord length so long it is likely a slip. Each quotes the
+// line's beginning.
+void warnAboutHeader(Warnings& warnings, const ScoreStats& stats, std::int64_t chordSamples) {
   WarningRecord warning;
   std::size_t length = stats.headerLength;
   if (length > 0 && stats.headerText[length - 1] == '\n') --length;
@@ -104,6 +125,12 @@ void warnAboutHeader(Warnings& warnings, const ScoreStats& stats) {
     report(warnings, warning);
   } else if (stats.noteDuration < 0.0) {
     warning.kind = WarningKind::negativeLength;
+    report(warnings, warning);
+  }
+  if (stats.noteDuration > longChordSeconds && stats.chordCount > 0) {
+    warning.kind = WarningKind::longChord;
+    warning.chordSeconds = stats.noteDuration;
+    warning.wavSamples = chordSamples * stats.chordCount;
     report(warnings, warning);
   }
   if (stats.barInHeader) {
@@ -125,17 +152,44 @@ bool readOnTo(ScoreReader& reader, std::int64_t target, TextPosition& place) {
   return true;
 }
 
-// Warns, after the last chord, about note letters that no bar ends, at the
-// first of them. The reader stands just after the last bar.
+// Returns the file offset where the note of the letter at offset begins:
+// at the octave digit before it, blanks between them passed over as the
+// grammar passes them, or at the letter itself when no digit stands there.
+// Nothing before from is looked at.
+std::int64_t noteStart(ScoreReader& reader, std::int64_t offset, std::int64_t from) {
+  unsigned char bytes[256];
+  std::int64_t end = offset;  // looked at: [end, offset)
+  unsigned char after = 0;    // the byte at end
+  while (end > from) {
+    std::int64_t start = end - static_cast<std::int64_t>(sizeof bytes) > from
+                             ? end - static_cast<std::int64_t>(sizeof bytes)
+                             : from;
+    std::size_t count = static_cast<std::size_t>(end - start);
+    if (readBytesAt(reader, start, bytes, count) != static_cast<std::int64_t>(count)) return offset;
+    for (std::size_t i = count; i-- > 0;) {
+      unsigned char c = bytes[i];
+      bool blank = scoreFormat::isBlank(c) || (c == '\r' && after == '\n');
+      after = c;
+      if (blank) continue;
+      return c >= '0' && c <= '9' ? start + static_cast<std::int64_t>(i) : offset;
+    }
+    end = start;
+  }
+  return offset;
+}
+
+// Warns, after the last chord, about note letters that no bar ends, from
+// the first note's octave digit (or its letter, when none stands before it).
+// The reader stands just after the last bar.
 Outcome warnAboutTrailingNotes(Warnings& warnings, ScoreReader& reader, const ScoreStats& stats) {
   if (stats.trailingLetters == 0) return Outcome{};
   WarningRecord warning;
   warning.kind =
       stats.chordCount > 0 ? WarningKind::notesAfterLastBar : WarningKind::notesWithoutBar;
-  warning.offset = stats.trailingStart;
-  warning.length = stats.trailingEnd - stats.trailingStart;
+  warning.offset = noteStart(reader, stats.trailingStart, stats.lastBarEnd);
+  warning.length = stats.trailingEnd - warning.offset;
   warning.count = stats.trailingLetters;
-  if (!readOnTo(reader, stats.trailingStart, warning.position)) {
+  if (!readOnTo(reader, warning.offset, warning.position)) {
     return failed(Failure::readError, Cause::system, reader.error);
   }
   report(warnings, warning);
@@ -202,6 +256,7 @@ Outcome convertChords(ScoreReader& reader, const ScoreStats& stats, Chord& chord
   if (!same) return failed(Failure::readError, Cause::changed);
   Outcome outcome = warnAboutTrailingNotes(warnings, reader, stats);
   reportHidden(warnings);
+  if (succeeded(outcome)) warnIfNoNote(warnings, stats);
   return outcome;
 }
 
@@ -307,9 +362,10 @@ Outcome convertStreams(ByteSource source, ByteSink sink, const ConversionEvents&
   std::unique_ptr<ScoreReader> reader(new (std::nothrow) ScoreReader);
   std::unique_ptr<Renderer> renderer(new (std::nothrow) Renderer);
   std::unique_ptr<Warnings> warnings(new (std::nothrow) Warnings);
-  if (!reader || !renderer || !warnings) return outOfMemory();
+  std::unique_ptr<TextDecoder> decoder(new (std::nothrow) TextDecoder);
+  if (!reader || !renderer || !warnings || !decoder) return outOfMemory();
   warnings->events = events;
-  startReader(*reader, source);
+  startReader(*reader, decodedSource(*decoder, source));
   ScoreStats stats;
   if (!scanScore(*reader, stats)) return readFailure(*reader);
   WaveFormat format;
@@ -334,7 +390,7 @@ Outcome convertStreams(ByteSource source, ByteSink sink, const ConversionEvents&
   writeWaveHeader(header, format);
   if (!writeOutput(output, header, sizeof header)) return writeFailure(output);
 
-  warnAboutHeader(*warnings, stats);
+  warnAboutHeader(*warnings, stats, renderer->chordSamples);
   Chord chord;
   chord.notes = notes.get();
   chord.capacity = stats.maxKeptNotes;

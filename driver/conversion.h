@@ -11,6 +11,7 @@
 #include "driver/outcome.h"
 #include "score/ports.h"
 #include "score/scanner.h"
+#include "score/skip_reason.h"
 #include "score/skipped_run.h"
 #include "sound/wave_format.h"
 
@@ -34,7 +35,19 @@ enum class WarningKind {
   barOnFirstLine,     // the first line, which only gives the chord length, holds chords
   notesAfterLastBar,  // note letters after the last bar: no chord plays them
   notesWithoutBar,    // note letters, and no bar at all to end a chord
+  noPlayableNote,     // chord text, and not one note in it: the WAV is silent
+  longChord,          // the chord length is over longChordSeconds
 };
+
+// True for the warnings about a stretch of the score (the others are about
+// the whole of it, and have no place).
+constexpr bool hasPlace(WarningKind kind) {
+  return kind != WarningKind::hidden && kind != WarningKind::noPlayableNote;
+}
+
+// A chord length beyond this many seconds is more likely a slip (300 for
+// 0.3) than a wish, and is warned about.
+constexpr double longChordSeconds = 10.0;
 
 // A warning, and the stretch of the score it is about.
 constexpr std::size_t quoteLimit = 60;  // bytes of the file a warning quotes at most
@@ -45,8 +58,12 @@ struct WarningRecord {
   TextPosition position;                 // line and column of its first byte
   const unsigned char* quote = nullptr;  // the file's bytes from offset: quoteLength of them,
   std::size_t quoteLength = 0;           // at most quoteLimit
-  std::int64_t count = 0;                // hidden: the warnings not shown
+  std::int64_t count = 0;                // hidden: the warnings not shown; notes: how many
   bool onlySkipped = false;              // hidden: every one of them a skipped run
+  SkipExplanation skip;                  // skipped: why it holds no note
+  bool showHint = false;                 // skipped, noPlayableNote: say how a note is written
+  double chordSeconds = 0.0;             // longChord: the length of every chord
+  std::int64_t wavSamples = 0;           // longChord: the samples of the whole WAV
 };
 
 // Where a conversion reports; any function may be null.

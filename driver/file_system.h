@@ -105,9 +105,10 @@ Outcome commitOutput(OutputFile& output);
 TextSink standardOutputSink();
 TextSink standardErrorSink();
 
-// True if standard input, or standard output, is a terminal (a console window).
+// True if standard input, output or error is a terminal (a console window).
 bool inputIsTerminal();
 bool outputIsTerminal();
+bool errorIsTerminal();
 
 // True unless standard output is a regular file or the null device: a
 // terminal, a pipe or a socket may have someone reading line by line.

@@ -534,6 +534,7 @@ TextSink standardErrorSink() { return descriptorSink(2); }
 
 bool inputIsTerminal() { return ::isatty(0) == 1; }
 bool outputIsTerminal() { return ::isatty(1) == 1; }
+bool errorIsTerminal() { return ::isatty(2) == 1; }
 
 bool outputIsWatched() {
   struct stat output {};

@@ -341,6 +341,11 @@ bool outputIsTerminal() {
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+bool errorIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 bool outputIsWatched() { return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) != FILE_TYPE_DISK; }
 
 // The system ends the process without signals to catch.

@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
   Outcome outcome = oneScore ? convertScoreFile(score, console) : failed(Failure::usage);
   endOpenEcho(console);
   reportOutcome(console.console, outcome, score, makeOutputName(score));
+  if (succeeded(outcome) && errorIsTerminal()) printSummary(console, makeOutputName(score));
   waitForEnter();
   return exitStatus(outcome.failure);
 }

@@ -49,7 +49,12 @@ constexpr const char* helpText =
     "  then come chords, each ended by a bar |; blanks and line breaks are ignored\n"
     "  a chord is a run of notes that sound together: 2m1d1m |\n"
     "  a note is an octave 0-3, a letter d r m f s l t, and an optional b or #\n"
-    "  1d sounds at 220 Hz, 2d at 440 Hz; text that is no note is skipped\n"
+    "  1d sounds at 220 Hz, 2d at 440 Hz\n"
+    "  text that is no note is skipped, and a warning says why (C4 is no note here)\n"
+    "  a score saved as UTF-8 (with or without a byte order mark) or UTF-16 reads alike\n"
+    "\n"
+    "On a terminal a successful run ends by saying what it wrote and how long\n"
+    "the sound is.\n"
     "\n"
     "  -h, --help   show this help and exit (when no file has that name)\n"
     "  --version    show the version and exit\n"
@@ -90,6 +95,50 @@ void putCutQuote(TextOutput& out, const unsigned char* bytes, std::size_t length
   putChar(out, '"');
   putEscaped(out, bytes, length < quoteLimit ? length : quoteLimit);
   putText(out, fullLength > static_cast<std::int64_t>(quoteLimit) ? "...\"" : "\"");
+}
+
+// How a note is written, for those who wrote something else.
+constexpr const char* noteHint =
+    "a note is an octave digit 0 to 3, then a letter d r m f s l t, e.g. 2d";
+
+// Writes why a run of skipped text holds no note.
+void putSkipReason(TextOutput& out, const WarningRecord& warning) {
+  switch (warning.skip.reason) {
+    case SkipReason::octaveOutOfRange:
+      putText(out, "octave ");
+      putChar(out, static_cast<char>(warning.skip.octave));
+      putText(out, "; octaves are 0 to 3");
+      break;
+    case SkipReason::noNoteLetter:
+      putText(out, "an octave digit needs a note letter (d r m f s l t) after it");
+      break;
+    case SkipReason::pitchOutOfRange: putText(out, "outside the notes 0d to 3t"); break;
+    case SkipReason::noOctave:
+      putText(out, "a note letter needs its octave digit 0 to 3 before it, e.g. 2d");
+      break;
+    case SkipReason::letterName:
+      putText(out, "letter names are not read");
+      if (warning.showHint) {
+        putText(out, "; ");
+        putText(out, noteHint);
+      }
+      break;
+    case SkipReason::notANote: putText(out, "no note begins here"); break;
+  }
+}
+
+// Writes a length of sound, its samples cut to whole seconds, as h:mm:ss,
+// or as m:ss without hours.
+void putClock(TextOutput& out, std::int64_t samples, bool hours) {
+  long long seconds = static_cast<long long>(samples / WaveFormat{}.sampleRate);
+  char clock[48];
+  if (hours) {
+    std::snprintf(clock, sizeof clock, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+  } else {
+    std::snprintf(clock, sizeof clock, "%lld:%02lld", seconds / 60, seconds % 60);
+  }
+  putText(out, clock);
 }
 
 // Writes a size in bytes as gigabytes (10^9 bytes).
@@ -212,7 +261,25 @@ void putWarningText(TextOutput& out, const WarningRecord& warning) {
         putNumber(out, warning.length);
         putText(out, " characters)");
       }
+      putText(out, ": ");
+      putSkipReason(out, warning);
       break;
+    case WarningKind::noPlayableNote:
+      putText(out, "no chord holds a note that can be played, so the WAV is silent; ");
+      putText(out, noteHint);
+      break;
+    case WarningKind::longChord: {
+      char seconds[48];
+      std::snprintf(seconds, sizeof seconds, "%.15g", warning.chordSeconds);
+      putText(out, "every chord lasts ");
+      putText(out, seconds);
+      putText(out, " seconds (the first line begins ");
+      putCutQuote(out, warning.quote, warning.quoteLength, warning.length);
+      putText(out, "), so the WAV will last ");
+      putClock(out, warning.wavSamples, true);
+      putText(out, " (h:mm:ss)");
+      break;
+    }
     case WarningKind::zeroLength:
     case WarningKind::negativeLength:
       putText(out, warning.kind == WarningKind::zeroLength ? "the chord length reads as 0 seconds"
@@ -258,8 +325,10 @@ void printEcho(void* context, const char* text, std::size_t length) {
   conversion.lineOpen = true;
 }
 
-void printChord(void* context, const ChordRecord&) {
+void printChord(void* context, const ChordRecord& chord) {
   auto& conversion = *static_cast<ConsoleConversion*>(context);
+  conversion.chords = chord.index + 1;
+  conversion.samples = chord.firstSample + chord.sampleCount;
   endLine(*conversion.console.out);
   conversion.lineOpen = false;
 }
@@ -271,7 +340,7 @@ void printWarning(void* context, const WarningRecord& warning) {
   flushText(*conversion.console.out);  // the echo before it: both may go to one file
   TextOutput& err = *conversion.console.err;
   putScoreName(err, conversion.scoreName);
-  if (warning.kind != WarningKind::hidden) {
+  if (hasPlace(warning.kind)) {
     putChar(err, ':');
     putNumber(err, warning.position.line);
     putChar(err, ':');
@@ -291,6 +360,19 @@ ConversionEvents consoleEvents(ConsoleConversion& conversion) {
 void endOpenEcho(ConsoleConversion& conversion) {
   if (conversion.lineOpen) endLine(*conversion.console.out);
   conversion.lineOpen = false;
+}
+
+void printSummary(const ConsoleConversion& conversion, const std::string& outputPath) {
+  TextOutput& err = *conversion.console.err;
+  flushText(*conversion.console.out);
+  putText(err, "Wrote ");
+  putVisible(err, outputPath.data(), outputPath.size());
+  putText(err, ": ");
+  putNumber(err, conversion.chords);
+  putText(err, conversion.chords == 1 ? " chord, " : " chords, ");
+  putClock(err, conversion.samples, false);
+  putText(err, " of sound.");
+  endLine(err);
 }
 
 void warnUnremoved(const Console& console, const std::string& path, int systemError) {

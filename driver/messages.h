@@ -20,8 +20,10 @@ struct Console {
 // What the console shows of one conversion: the context of consoleEvents.
 struct ConsoleConversion {
   Console console;
-  std::string scoreName;  // warnings begin with it
-  bool lineOpen = false;  // a chord's echo line is begun and not yet ended
+  std::string scoreName;     // warnings begin with it
+  bool lineOpen = false;     // a chord's echo line is begun and not yet ended
+  std::int64_t chords = 0;   // chords echoed
+  std::int64_t samples = 0;  // samples of sound they make
 };
 
 // Returns events that print a conversion as the console program shows it:
@@ -49,6 +51,10 @@ void reportOutcome(const Console& console, const Outcome& outcome, const std::st
 
 // Writes what a warning says, the text after "NAME:LINE:COL: warning: ".
 void putWarningText(TextOutput& out, const WarningRecord& warning);
+
+// Says what a successful run wrote, for a person at a terminal: "Wrote
+// PATH: N chords, M:SS of sound."
+void printSummary(const ConsoleConversion& conversion, const std::string& outputPath);
 
 // Reports a file the run could not remove: "cannot remove "PATH": TEXT".
 void warnUnremoved(const Console& console, const std::string& path, int systemError);

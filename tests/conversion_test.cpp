@@ -121,7 +121,9 @@ TEST(ConvertMemory, HeaderEchoesSamplesAndWarnings) {
   Converted c = convert("0.001\r\n2d2m|2M |\n1x2d|");
   EXPECT_TRUE(succeeded(c.outcome));
   EXPECT_EQ(c.out, "2d2m\n2m\n1x2d\n");
-  EXPECT_EQ(c.err, "song.txt:3:1: warning: skipped \"1x\"\n");
+  EXPECT_EQ(c.err,
+            "song.txt:3:1: warning: skipped \"1x\": an octave digit needs a note letter "
+            "(d r m f s l t) after it\n");
   ASSERT_EQ(c.wav.size(), 44u + 24u);
   EXPECT_EQ(c.wav[40], 24);  // declared: 0.001 s * 8000 * 3 chords
   Bytes expected = {8, 22, 37, 52, 67, 82, 97, 112, 68, 76, 84, 92, 101, 109, 117, 126};
@@ -202,25 +204,29 @@ TEST(ConvertMemory, WarningsQuoteTheFilesOwnText) {
   // Blanks, case, a CR LF and control bytes as the file has them.
   Converted c = convert(std::string("1\n1d\"\x01\\|We sing |1X\r\n  Y2d|", 27));
   EXPECT_EQ(c.err,
-            "song.txt:2:3: warning: skipped \"\\\"\\x01\\\\\"\n"
-            "song.txt:2:7: warning: skipped \"We sing\"\n"
-            "song.txt:2:16: warning: skipped \"1X\\x0D\\x0A  Y\"\n");
+            "song.txt:2:3: warning: skipped \"\\\"\\x01\\\\\": no note begins here\n"
+            "song.txt:2:7: warning: skipped \"We sing\": no note begins here\n"
+            "song.txt:2:16: warning: skipped \"1X\\x0D\\x0A  Y\": an octave digit needs a note "
+            "letter (d r m f s l t) after it\n");
   EXPECT_EQ(c.out, "1d\"\x01\\\nwesing\n1xy2d\n");
 }
 
 TEST(ConvertMemory, LongRunsAreCutAndManyRunsCounted) {
   Converted c = convert("1\n|" + std::string(1000000, 'x') + "|");
   EXPECT_EQ(c.err, "song.txt:2:2: warning: skipped \"" + std::string(60, 'x') +
-                       "...\" (1000000 characters)\n");
+                       "...\" (1000000 characters): no note begins here\n"
+                       "song.txt: warning: no chord holds a note that can be played, so the WAV "
+                       "is silent; a note is an octave digit 0 to 3, then a letter d r m f s l t, "
+                       "e.g. 2d\n");
   std::string many = "0.001\n";
   for (int i = 0; i < 150; ++i) many += "x1d|";
   Converted d = convert(many);
   EXPECT_EQ(d.out.size(), 150u * 4u);
-  EXPECT_EQ(d.err.find("song.txt:2:1: warning: skipped \"x\"\n"), 0u);
+  EXPECT_EQ(d.err.find("song.txt:2:1: warning: skipped \"x\": no note begins here\n"), 0u);
   std::size_t lines = 0;
   for (char ch : d.err) lines += ch == '\n';
   EXPECT_EQ(lines, 101u);
-  EXPECT_NE(d.err.find("song.txt:2:397: warning: skipped \"x\"\n"
+  EXPECT_NE(d.err.find("song.txt:2:397: warning: skipped \"x\": no note begins here\n"
                        "song.txt: warning: 50 more runs of skipped text were not shown\n"),
             std::string::npos);
 }
@@ -241,10 +247,10 @@ TEST(ConvertMemory, WarnsAboutAChordLengthOfZeroOrBelow) {
 
 TEST(ConvertMemory, WarnsWhenABarIsForgottenAndCountsEveryWarning) {
   EXPECT_EQ(convert("0.001\n1d | 2s 2m").err,
-            "song.txt:2:7: warning: 2 notes after the last bar are not played: a chord ends with "
+            "song.txt:2:6: warning: 2 notes after the last bar are not played: a chord ends with "
             "\"|\"\n");
   EXPECT_EQ(convert("0.001\r\n1d\r\n 1D").err,
-            "song.txt:2:2: warning: 2 notes are not played: the score has no bar, and a chord ends "
+            "song.txt:2:1: warning: 2 notes are not played: the score has no bar, and a chord ends "
             "with \"|\"\n");
   Converted firstLine = convert("1d | 1r |\n1m |\n");
   EXPECT_EQ(
@@ -256,7 +262,7 @@ TEST(ConvertMemory, WarnsWhenABarIsForgottenAndCountsEveryWarning) {
   std::string many = "x | \n";
   for (int i = 0; i < 150; ++i) many += "x|";
   Converted runs = convert(many);
-  EXPECT_EQ(std::count(runs.err.begin(), runs.err.end(), '\n'), 101);
+  EXPECT_EQ(std::count(runs.err.begin(), runs.err.end(), '\n'), 102);  // and: no note at all
   EXPECT_NE(runs.err.find("\nsong.txt: warning: 52 more runs of skipped text were not shown\n"),
             std::string::npos);
   Converted mixed = convert(many + "1d");

@@ -82,7 +82,9 @@
   // Ctrl+Z takes it back, with the name it replaced.
   function load(bytes, name, origin) {
     const before = {name: state.name, origin: state.origin};
-    editor.load(new TextDecoder().decode(bytes), () => {
+    // The editor shows the text the converter reads: a UTF-16 file's text,
+    // a marked UTF-8 file's text without its mark.
+    editor.load(new TextDecoder("utf-8", {ignoreBOM: true}).decode(page.scoreText(bytes)), () => {
       setName(before.name, before.origin);
       state.bytes = null;
       ++state.edits;
@@ -101,7 +103,7 @@
     state.data = result;
     state.format = answer.format;
     state.roll = answer.roll;
-    state.textIndex = current ? page.offsetMap(bytes) : null;
+    state.textIndex = current ? page.offsetMap(page.scoreText(bytes)) : null;
     const samples = result.wav === null ? new Uint8Array(0) : result.wav.subarray(state.format.headerSize);
     showMessage(result, samples.length / state.format.sampleRate);
     showWarnings(page.warningsOf(result));

@@ -98,7 +98,7 @@ void keepWarning(void* context, const WarningRecord& warning) {
   text.sink = stringSink(said);
   putWarningText(text, warning);
   flushText(text);
-  bool placed = warning.kind != WarningKind::hidden;
+  bool placed = hasPlace(warning.kind);
   page.warnings.push_back(
       PageWarning{static_cast<double>(warning.kind), static_cast<double>(warning.offset),
                   static_cast<double>(warning.length),

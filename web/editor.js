@@ -51,6 +51,37 @@
   // Returns a function that maps a byte offset of the score (at a character
   // boundary, or its end) to an index into the text area's text; the places
   // it passes are kept, so that each stretch of the score is decoded once.
+  // Returns the text of a score's bytes as the converter reads it: the
+  // bytes after a UTF-8 mark, or a UTF-16 file's text (after its mark) in
+  // UTF-8, each unit that is no character (a lone surrogate, an odd last
+  // byte) the byte FF; any other score's bytes as they are.
+  page.scoreText = function (bytes) {
+    if (bytes[0] === 0xef && bytes[1] === 0xbb && bytes[2] === 0xbf) return bytes.subarray(3);
+    const little = bytes[0] === 0xff && bytes[1] === 0xfe;
+    if (!little && !(bytes[0] === 0xfe && bytes[1] === 0xff)) return bytes;
+    const out = new Uint8Array(Math.floor((bytes.length - 2) / 2) * 3 + 1);
+    const unitAt = (i) => (little ? bytes[i] | (bytes[i + 1] << 8) : (bytes[i] << 8) | bytes[i + 1]);
+    let used = 0;
+    const put = (byte) => { out[used++] = byte; };
+    let i = 2;
+    for (; i + 1 < bytes.length; i += 2) {
+      let code = unitAt(i);
+      if (code >= 0xd800 && code < 0xdc00 && i + 3 < bytes.length && unitAt(i + 2) >= 0xdc00 && unitAt(i + 2) < 0xe000) {
+        code = 0x10000 + ((code - 0xd800) << 10) + (unitAt(i + 2) - 0xdc00);
+        i += 2;
+      } else if (code >= 0xd800 && code < 0xe000) {
+        code = -1; // no character
+      }
+      if (code < 0) put(0xff);
+      else if (code < 0x80) put(code);
+      else if (code < 0x800) { put(0xc0 | (code >> 6)); put(0x80 | (code & 0x3f)); }
+      else if (code < 0x10000) { put(0xe0 | (code >> 12)); put(0x80 | ((code >> 6) & 0x3f)); put(0x80 | (code & 0x3f)); }
+      else { put(0xf0 | (code >> 18)); put(0x80 | ((code >> 12) & 0x3f)); put(0x80 | ((code >> 6) & 0x3f)); put(0x80 | (code & 0x3f)); }
+    }
+    if (i < bytes.length) put(0xff); // an odd last byte
+    return out.subarray(0, used);
+  };
+
   page.offsetMap = function (bytes) {
     const places = [{offset: 0, units: 0, need: 0, seen: 0, low: 0x80, high: 0xbf, cr: false}];
     let last = places[0]; // where the last question left the decoder: the next is often further on

@@ -18,7 +18,7 @@
   const chordFields = 10;
   const warningFields = 7;
   const warningKinds = ["zeroLength", "negativeLength", "skipped", "hidden", "barOnFirstLine",
-                        "notesAfterLastBar", "notesWithoutBar"];
+                        "notesAfterLastBar", "notesWithoutBar", "noPlayableNote", "longChord"];
 
   let workerUrl = null;
   let format = null;

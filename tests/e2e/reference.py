@@ -41,6 +41,21 @@ def parse_duration(text):
     return -value if sign == b"-" else value
 
 
+def decode(data):
+    """The score's text: after a UTF-8 mark, or a UTF-16 file's text in UTF-8,
+    each unit that is no character (a lone surrogate, an odd last byte) the
+    byte FF."""
+    if data[:3] == b"\xef\xbb\xbf":
+        return data[3:]
+    if data[:2] not in (b"\xff\xfe", b"\xfe\xff"):
+        return data
+    body = data[2:]
+    odd = len(body) % 2
+    text = body[:len(body) - odd].decode("utf-16-le" if data[0] == 0xFF else "utf-16-be", "surrogatepass")
+    out = b"".join(b"\xff" if 0xD800 <= ord(c) < 0xE000 else c.encode("utf-8") for c in text)
+    return out + (b"\xff" if odd else b"")
+
+
 def fold_with_offsets(data):
     """The characters of the file with CR LF folded to LF, each with the file
     offset of its first byte."""
@@ -159,6 +174,7 @@ def header_warnings(name, duration, chord_count, header):
         warnings.append("the chord length is negative")
     warnings = ['%s:1:1: warning: %s (the first line begins "%s"), so the WAV will hold no sound\n' % (
         name, what, quote(first_line)) for what in warnings]
+    warnings += long_chord_warning(name, duration, chord_count, header)
     if b"|" in header:
         warnings.append('%s:1:1: warning: the first line only gives the chord length, so its chords are '
                         'not played (the first line begins "%s")\n' % (name, quote(first_line)))
@@ -171,7 +187,8 @@ def trailing_warning(name, rest, any_bar):
     letters = [i for i, c in enumerate(text) if chr(c) in NOTE_OFFSETS]
     if not letters:
         return []
-    line, column, _ = where[letters[0]]
+    first = letters[0] - 1 if letters[0] > 0 and text[letters[0] - 1:letters[0]].isdigit() else letters[0]
+    line, column, _ = where[first]
     count = len(letters)
     notes = "%d note%s" % (count, "" if count == 1 else "s")
     verb = "is" if count == 1 else "are"
@@ -182,14 +199,35 @@ def trailing_warning(name, rest, any_bar):
     return ["%s:%d:%d: warning: %s\n" % (name, line, column, what)]
 
 
-def skipped_warning(name, data, chord_where, start, length):
+HINT = "a note is an octave digit 0 to 3, then a letter d r m f s l t, e.g. 2d"
+
+
+def skip_reason(raw, hinted):
+    """Why a skipped run holds no note, from its first characters; and
+    whether it gave the hint on letter names."""
+    text = re.sub(rb"[ \t\n]", b"", raw[:60].lower()).decode("latin-1")
+    if re.match(r"[a-g][#b]?[0-9]", text):
+        return ("letter names are not read" + ("" if hinted else "; " + HINT)), True
+    if re.match(r"[4-9][drmfslt]", text):
+        return "octave %s; octaves are 0 to 3" % text[0], hinted
+    if re.match(r"[0-3][drmfslt]", text):
+        return "outside the notes 0d to 3t", hinted
+    if re.match(r"[0-3]", text):
+        return "an octave digit needs a note letter (d r m f s l t) after it", hinted
+    if re.match(r"[drmfslt]", text):
+        return "a note letter needs its octave digit 0 to 3 before it, e.g. 2d", hinted
+    return "no note begins here", hinted
+
+
+def skipped_warning(name, data, chord_where, start, length, hinted):
     line, column, first = chord_where[start]
     last = chord_where[start + length - 1][2]
     raw = data[first:last + 1]
     text = '%s:%d:%d: warning: skipped "%s"' % (name, line, column, quote(raw))
     if len(raw) > 60:
         text += " (%d characters)" % len(raw)
-    return text + "\n"
+    reason, hinted = skip_reason(raw, hinted)
+    return text + ": " + reason + "\n", hinted
 
 
 def too_long(name, wav_bytes):
@@ -198,8 +236,19 @@ def too_long(name, wav_bytes):
             'score2wav: "%s": the WAV would hold %s; the format\'s limit is 2 GiB\n' % (name, size), 1)
 
 
+def long_chord_warning(name, duration, chord_count, header):
+    if duration <= 10 or not chord_count:
+        return []
+    first_line = header[:-1] if header.endswith(b"\n") else header
+    seconds = sample_count(duration) * chord_count // 8000
+    return ['%s:1:1: warning: every chord lasts %s seconds (the first line begins "%s"), so the WAV will '
+            'last %d:%02d:%02d (h:mm:ss)\n' % (name, ("%.15g" % duration), quote(first_line), seconds // 3600,
+                                              seconds // 60 % 60, seconds % 60)]
+
+
 def convert(data, score_name):
     """Returns (wav bytes or None, stdout text, stderr text, exit status)."""
+    data = decode(data)
     duration, header, chords, rest = split_score(data)
     max_notes = max((sum(1 for c in text if chr(c) in NOTE_OFFSETS) for text, _ in chords), default=0)
     if not math.isfinite(duration):
@@ -225,11 +274,18 @@ def convert(data, score_name):
 
     for line in header_warnings(score_name, duration, len(chords), header):
         warn("header", line)
+    hinted, skipped_runs, note_total = False, 0, 0
     for text, where in chords:
         notes, skipped = parse_chord(text)
         stdout += text.decode("latin-1") + "\n"
         for start, raw in skipped:
-            warn("skipped", skipped_warning(score_name, data, where, start, len(raw)))
+            skipped_runs += 1
+            if len(shown) == 100:
+                hidden.append("skipped")
+                continue
+            line, hinted = skipped_warning(score_name, data, where, start, len(raw), hinted)
+            warn("skipped", line)
+        note_total += len(notes)
         body += render(notes, max_notes, duration)
     for line in trailing_warning(score_name, rest, bool(chords)):
         warn("notes", line)
@@ -239,4 +295,7 @@ def convert(data, score_name):
     elif hidden:
         stderr += "%s: warning: %d more warning%s not shown\n" % (
             score_name, len(hidden), " was" if len(hidden) == 1 else "s were")
+    if skipped_runs and not note_total:
+        stderr += "%s: warning: no chord holds a note that can be played, so the WAV is silent; %s\n" % (
+            score_name, HINT)
     return wav_header + bytes(body), stdout, stderr, 0

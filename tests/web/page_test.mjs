@@ -130,7 +130,8 @@ async function checkDropAndDownload(page, where, downloads) {
   }
   // The first warning selects its run of text in the editor.
   const warnings = await page.$$eval("#warnings button", (buttons) => buttons.map((button) => button.textContent));
-  check(warnings[0] === '2:1: skipped "1x"', `${where}: warnings as line:col: ${warnings[0]}`);
+  check(warnings[0] === '2:1: skipped "1x": an octave digit needs a note letter (d r m f s l t) after it',
+        `${where}: warnings as line:col: ${warnings[0]}`);
   await page.click("#warnings li:nth-child(5) button");
   const selected = await page.$eval("#score", (area) => area.value.slice(area.selectionStart, area.selectionEnd));
   check(selected === "4s 9r1", `${where}: a warning selects its text: ${JSON.stringify(selected)}`);
@@ -143,10 +144,17 @@ async function checkDropAndDownload(page, where, downloads) {
   }
   check(JSON.stringify(selections) === JSON.stringify(["\ufffd\ufffdx", "caf\ufffd", "\u00e9t\u00e9"]),
         `${where}: warnings select their text in a Latin-1 score: ${JSON.stringify(selections)}`);
+  // A score saved as UTF-16 (here with CR LF) shows and converts as its text.
+  await drop(page, Buffer.concat([Buffer.from([0xff, 0xfe]), Buffer.from("0.001\r\nété 1x 2d|", "utf16le")]), "utf16.txt");
+  await page.click("#warnings li:nth-child(1) button");
+  const utf16 = await page.$eval("#score", (area) => [area.value, area.value.slice(area.selectionStart, area.selectionEnd)]);
+  check(JSON.stringify(utf16) === JSON.stringify(["0.001\nété 1x 2d|", "été 1x"]) &&
+        JSON.stringify(await echoLines(page)) === JSON.stringify(["été1x2d"]),
+        `${where}: a UTF-16 score reads as its text: ${JSON.stringify(utf16)}`);
   // The notes after the last bar are marked in the editor, with their warning.
   await drop(page, Buffer.from("0.001\n1d | 2s 2m"), "bar.txt");
   const marks = await page.$$eval("#score-marks mark", (all) => all.map((mark) => [mark.textContent, mark.dataset.warning]));
-  check(JSON.stringify(marks) === JSON.stringify([["s 2m", '2:7: 2 notes after the last bar are not played: a chord ends with "|"']]),
+  check(JSON.stringify(marks) === JSON.stringify([["2s 2m", '2:6: 2 notes after the last bar are not played: a chord ends with "|"']]),
         `${where}: the editor marks the notes no chord plays: ${JSON.stringify(marks)}`);
   // A score named like its own output is refused, as the console refuses it.
   await drop(page, Buffer.from("0.001\n1d|"), "tune.wav");

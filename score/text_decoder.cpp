@@ -1,0 +1,245 @@
+#include "score/text_decoder.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Reads up to count bytes from the start of the file into bytes, however
+// many reads that takes; count receives how many there were.
+PortResult readHead(ByteSource file, unsigned char* bytes, std::size_t capacity,
+                    std::size_t& count) {
+  count = 0;
+  while (count < capacity) {
+    std::size_t part = 0;
+    PortResult result = file.read(file.context, bytes + count, capacity - count, part);
+    if (result != portOk) return result;
+    if (part == 0) break;
+    count += part;
+  }
+  return portOk;
+}
+
+// Looks for a mark at the start of the file and settles the encoding.
+PortResult startDecoder(TextDecoder& d) {
+  d.started = true;
+  std::size_t length = 0;
+  PortResult result = readHead(d.file, d.head, sizeof d.head, length);
+  if (result != portOk) return result;
+  const unsigned char* h = d.head;
+  if (length == 3 && h[0] == 0xEF && h[1] == 0xBB && h[2] == 0xBF) {
+    d.encoding = ScoreEncoding::utf8Marked;
+    d.skip = 3;
+    return portOk;
+  }
+  bool little = length >= 2 && h[0] == 0xFF && h[1] == 0xFE;
+  bool big = length >= 2 && h[0] == 0xFE && h[1] == 0xFF;
+  if (!little && !big) {
+    d.headLength = length;
+    return portOk;
+  }
+  d.encoding = little ? ScoreEncoding::utf16LittleEndian : ScoreEncoding::utf16BigEndian;
+  d.skip = 2;
+  d.fileLength = length - 2;  // what the mark leaves of the head is the text's first byte
+  if (d.fileLength > 0) d.fileBytes[0] = h[2];
+  d.fileBufferStart = 2;
+  d.charFile = 2;
+  return portOk;
+}
+
+// Makes at least wanted bytes wait in fileBytes, unless the file ends first.
+PortResult fillFileBytes(TextDecoder& d, std::size_t wanted) {
+  if (d.fileLength - d.fileNext >= wanted || d.fileEnded) return portOk;
+  std::size_t kept = d.fileLength - d.fileNext;
+  std::memmove(d.fileBytes, d.fileBytes + d.fileNext, kept);
+  d.fileBufferStart += static_cast<std::int64_t>(d.fileNext);
+  d.fileNext = 0;
+  d.fileLength = kept;
+  while (d.fileLength < wanted && !d.fileEnded) {
+    std::size_t count = 0;
+    PortResult result = d.file.read(d.file.context, d.fileBytes + d.fileLength,
+                                    TextDecoder::fileCapacity - d.fileLength, count);
+    if (result != portOk) return result;
+    d.fileEnded = count == 0;
+    d.fileLength += count;
+  }
+  return portOk;
+}
+
+// Returns the UTF-16 unit at fileBytes[at].
+unsigned unitAt(const TextDecoder& d, std::size_t at) {
+  unsigned first = d.fileBytes[at];
+  unsigned second = d.fileBytes[at + 1];
+  return d.encoding == ScoreEncoding::utf16LittleEndian ? first | second << 8 : first << 8 | second;
+}
+
+// Puts the UTF-8 bytes of a code point into pending.
+void encodeUtf8(TextDecoder& d, unsigned codePoint) {
+  unsigned char* out = d.pending;
+  if (codePoint < 0x80) {
+    out[0] = static_cast<unsigned char>(codePoint);
+    d.pendingLength = 1;
+  } else if (codePoint < 0x800) {
+    out[0] = static_cast<unsigned char>(0xC0 | codePoint >> 6);
+    out[1] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+    d.pendingLength = 2;
+  } else if (codePoint < 0x10000) {
+    out[0] = static_cast<unsigned char>(0xE0 | codePoint >> 12);
+    out[1] = static_cast<unsigned char>(0x80 | ((codePoint >> 6) & 0x3F));
+    out[2] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+    d.pendingLength = 3;
+  } else {
+    out[0] = static_cast<unsigned char>(0xF0 | codePoint >> 18);
+    out[1] = static_cast<unsigned char>(0x80 | ((codePoint >> 12) & 0x3F));
+    out[2] = static_cast<unsigned char>(0x80 | ((codePoint >> 6) & 0x3F));
+    out[3] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+    d.pendingLength = 4;
+  }
+}
+
+// Decodes the next character into pending (left empty at the end of the
+// file), moving its place on past the one before.
+PortResult decodeNext(TextDecoder& d) {
+  d.charText += static_cast<std::int64_t>(d.pendingLength);
+  d.pendingLength = 0;
+  d.pendingNext = 0;
+  PortResult result = fillFileBytes(d, 4);
+  if (result != portOk) return result;
+  d.charFile = d.fileBufferStart + static_cast<std::int64_t>(d.fileNext);
+  std::size_t available = d.fileLength - d.fileNext;
+  if (available == 0) return portOk;
+  if (available == 1) {  // an odd last byte
+    d.pending[0] = undecodableByte;
+    d.pendingLength = 1;
+    d.fileNext += 1;
+    return portOk;
+  }
+  unsigned unit = unitAt(d, d.fileNext);
+  d.fileNext += 2;
+  bool high = unit >= 0xD800 && unit < 0xDC00;
+  bool low = unit >= 0xDC00 && unit < 0xE000;
+  if (high && available >= 4) {
+    unsigned next = unitAt(d, d.fileNext);
+    if (next >= 0xDC00 && next < 0xE000) {
+      d.fileNext += 2;
+      encodeUtf8(d, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+      return portOk;
+    }
+  }
+  if (high || low) {  // a surrogate without its partner
+    d.pending[0] = undecodableByte;
+    d.pendingLength = 1;
+    return portOk;
+  }
+  encodeUtf8(d, unit);
+  return portOk;
+}
+
+// Remembers the place of the character being handed out, to come back to.
+void rememberPlace(TextDecoder& d) {
+  int last = (d.nextPlace + TextDecoder::placeCount - 1) % TextDecoder::placeCount;
+  if (d.placesUsed > 0 && d.places[last].text == d.charText) return;
+  d.places[d.nextPlace] = TextDecoder::Place{d.charText, d.charFile};
+  d.nextPlace = (d.nextPlace + 1) % TextDecoder::placeCount;
+  if (d.placesUsed < TextDecoder::placeCount) ++d.placesUsed;
+}
+
+PortResult readUtf16(TextDecoder& d, unsigned char* buffer, std::size_t capacity,
+                     std::size_t& count) {
+  rememberPlace(d);
+  count = 0;
+  while (count < capacity) {
+    if (d.pendingNext == d.pendingLength) {
+      PortResult result = decodeNext(d);
+      if (result != portOk) return result;
+      if (d.pendingLength == 0) break;
+    }
+    std::size_t part = d.pendingLength - d.pendingNext;
+    if (part > capacity - count) part = capacity - count;
+    std::memcpy(buffer + count, d.pending + d.pendingNext, part);
+    d.pendingNext += part;
+    count += part;
+  }
+  return portOk;
+}
+
+// Moves to the text offset target: from the nearest place at or before it
+// that is known, decoding on from there.
+PortResult seekUtf16(TextDecoder& d, std::int64_t target) {
+  if (target < 0) return EINVAL;
+  rememberPlace(d);
+  TextDecoder::Place best{0, d.skip};
+  for (int i = 0; i < d.placesUsed; ++i) {
+    const TextDecoder::Place& place = d.places[i];
+    if (place.text <= target && place.text > best.text) best = place;
+  }
+  if (best.text != d.charText) {
+    PortResult result = d.file.seek(d.file.context, best.file);
+    if (result != portOk) return result;
+    d.fileNext = 0;
+    d.fileLength = 0;
+    d.fileBufferStart = best.file;
+    d.fileEnded = false;
+    d.charText = best.text;
+    d.charFile = best.file;
+    d.pendingLength = 0;
+  }
+  while (target >= d.charText + static_cast<std::int64_t>(d.pendingLength)) {
+    std::int64_t before = d.charText + static_cast<std::int64_t>(d.pendingLength);
+    PortResult result = decodeNext(d);
+    if (result != portOk) return result;
+    if (d.pendingLength == 0) {  // the end of the text
+      d.pendingNext = 0;
+      return before == target ? portOk : EINVAL;
+    }
+  }
+  d.pendingNext = static_cast<std::size_t>(target - d.charText);
+  return portOk;
+}
+
+PortResult readDecoded(void* context, unsigned char* buffer, std::size_t capacity,
+                       std::size_t& count) {
+  auto& d = *static_cast<TextDecoder*>(context);
+  count = 0;
+  if (!d.started) {
+    PortResult result = startDecoder(d);
+    if (result != portOk) return result;
+  }
+  if (d.encoding == ScoreEncoding::utf16LittleEndian ||
+      d.encoding == ScoreEncoding::utf16BigEndian) {
+    return readUtf16(d, buffer, capacity, count);
+  }
+  std::size_t fromHead = d.headLength - d.headNext;
+  if (fromHead > capacity) fromHead = capacity;
+  std::memcpy(buffer, d.head + d.headNext, fromHead);
+  d.headNext += fromHead;
+  count = fromHead;
+  if (count == capacity) return portOk;
+  std::size_t part = 0;
+  PortResult result = d.file.read(d.file.context, buffer + count, capacity - count, part);
+  count += part;
+  return count > 0 ? portOk : result;
+}
+
+PortResult seekDecoded(void* context, std::int64_t offset) {
+  auto& d = *static_cast<TextDecoder*>(context);
+  if (d.file.seek == nullptr) return ESPIPE;
+  if (!d.started) {
+    PortResult result = startDecoder(d);
+    if (result != portOk) return result;
+  }
+  if (d.encoding == ScoreEncoding::utf16LittleEndian ||
+      d.encoding == ScoreEncoding::utf16BigEndian) {
+    return seekUtf16(d, offset);
+  }
+  d.headNext = d.headLength;  // the head is read again from the file, if at all
+  return d.file.seek(d.file.context, offset + d.skip);
+}
+
+}  // namespace
+
+ByteSource decodedSource(TextDecoder& decoder, ByteSource file) {
+  decoder = TextDecoder{};
+  decoder.file = file;
+  return ByteSource{&decoder, readDecoded, file.seek != nullptr ? seekDecoded : nullptr};
+}

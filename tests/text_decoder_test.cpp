@@ -1,0 +1,103 @@
+#include "score/text_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+
+#include "memory_streams.h"
+
+namespace {
+
+// Reads the whole decoded text in reads of up to step bytes.
+std::string readText(ByteSource source, std::size_t step) {
+  std::string text;
+  unsigned char buffer[64];
+  for (;;) {
+    std::size_t count = 0;
+    EXPECT_EQ(source.read(source.context, buffer, step, count), portOk);
+    if (count == 0) return text;
+    text.append(reinterpret_cast<char*>(buffer), count);
+  }
+}
+
+struct Decoded {
+  MemorySource memory;
+  std::unique_ptr<TextDecoder> decoder = std::make_unique<TextDecoder>();
+  ByteSource source;
+  Decoded(const std::string& bytes, std::size_t chunk) {
+    memory.bytes = bytes;
+    memory.chunk = chunk;
+    source = decodedSource(*decoder, memorySource(memory));
+  }
+};
+
+// "a", "é", the G clef (a surrogate pair), CR LF, "|", in UTF-16 of either order.
+const std::string littleEndian(
+    "\xFF\xFE"
+    "a\0\xE9\0\x34\xD8\x1E\xDD\r\0\n\0|\0",
+    16);
+const std::string bigEndian(
+    "\xFE\xFF"
+    "\0a\0\xE9\xD8\x34\xDD\x1E\0\r\0\n\0|",
+    16);
+const std::string utf8Text("a\xC3\xA9\xF0\x9D\x84\x9E\r\n|");
+
+TEST(TextDecoder, ReadsMarkedTextAsItsUtf8AndPlainTextAsItIs) {
+  for (std::size_t chunk : {std::size_t{1}, std::size_t{3}, std::size_t{1000}}) {
+    for (std::size_t step : {std::size_t{1}, std::size_t{2}, std::size_t{64}}) {
+      EXPECT_EQ(readText(Decoded(littleEndian, chunk).source, step), utf8Text);
+      EXPECT_EQ(readText(Decoded(bigEndian, chunk).source, step), utf8Text);
+      EXPECT_EQ(readText(Decoded("\xEF\xBB\xBF" + utf8Text, chunk).source, step), utf8Text);
+      EXPECT_EQ(readText(Decoded(utf8Text, chunk).source, step), utf8Text);
+      EXPECT_EQ(readText(Decoded("\xEF\xBB", chunk).source, step), "\xEF\xBB");  // half a mark
+      EXPECT_EQ(readText(Decoded("", chunk).source, step), "");
+    }
+  }
+}
+
+TEST(TextDecoder, EveryUnitThatIsNoCharacterBecomesOneByte) {
+  // A lone high surrogate before "a", a lone low one, a high one at the
+  // end, then an odd last byte.
+  std::string bytes(
+      "\xFF\xFE\x00\xD8"
+      "a\0\x00\xDC\x00\xD8\x41",
+      11);
+  EXPECT_EQ(readText(Decoded(bytes, 1).source, 64),
+            "\xFF"
+            "a\xFF\xFF\xFF");
+}
+
+TEST(TextDecoder, SeeksToAnyOffsetOfTheTextEvenWithinACharacter) {
+  // A long text of characters of every UTF-8 length, so that going back
+  // passes many reads' places.
+  std::u16string units;
+  std::mt19937 random(7);
+  for (int i = 0; i < 40000; ++i) {
+    static const char16_t pick[] = {u'd', u'\u00E9', u'\u266F', 0xD834, u'\n'};
+    char16_t unit = pick[random() % 5];
+    units.push_back(unit);
+    if (unit == 0xD834) units.push_back(0xDD1E);
+  }
+  std::string bytes("\xFF\xFE", 2);
+  for (char16_t unit : units) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  Decoded decoded(bytes, 4096);
+  std::string text = readText(decoded.source, 64);
+  for (int i = 0; i < 300; ++i) {
+    std::size_t at = random() % (text.size() + 1);
+    ASSERT_EQ(decoded.source.seek(decoded.source.context, static_cast<std::int64_t>(at)), portOk);
+    unsigned char buffer[7];
+    std::size_t count = 0;
+    ASSERT_EQ(decoded.source.read(decoded.source.context, buffer, sizeof buffer, count), portOk);
+    ASSERT_EQ(std::string(reinterpret_cast<char*>(buffer), count), text.substr(at, sizeof buffer))
+        << "at " << at;
+  }
+  EXPECT_NE(decoded.source.seek(decoded.source.context, static_cast<std::int64_t>(text.size()) + 1),
+            portOk);
+}
+
+}  // namespace
