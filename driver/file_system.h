@@ -114,8 +114,11 @@ bool errorIsTerminal();
 // terminal, a pipe or a socket may have someone reading line by line.
 bool outputIsWatched();
 
-// Makes every terminating signal write out the text out still holds, so
-// that nothing echoed is lost (but on kill -9).
+// Makes every terminating signal write out the text out still holds and
+// has not yet handed to the system, when standard output is a regular file
+// or the null device, so that nothing echoed there is lost (but on kill -9)
+// or written twice. Elsewhere (a terminal, a pipe) a write could block, and
+// at most a partial line that waits is lost.
 void flushOnSignal(TextOutput* out);
 
 // Reads one line of at most 127 characters from standard input, leaving the

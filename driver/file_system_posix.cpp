@@ -29,14 +29,17 @@ namespace {
 char pendingTemporary[PATH_MAX];
 volatile sig_atomic_t temporaryPending = 0;
 
-// Standard output's text, to be written out when a signal ends the process.
+// Standard output's text, to be written out when a signal ends the process,
+// where a write cannot block (a regular file or the null device): a pipe
+// nobody reads must not keep a signalled run alive.
 TextOutput* volatile textOnSignal = nullptr;
 
-// Writes out standard output's pending text, removes the pending temporary
-// file, then ends the process by the signal.
+// Writes out standard output's pending text (none that is being handed to
+// write already), removes the pending temporary file, then ends the process
+// by the signal. It never waits.
 void removeTemporaryAndEnd(int signalNumber) {
   TextOutput* text = textOnSignal;
-  if (text != nullptr && text->used <= TextOutput::capacity) {
+  if (text != nullptr && !text->handingOut && text->used <= TextOutput::capacity) {
     ssize_t written = ::write(1, text->buffer, text->used);
     static_cast<void>(written);  // nothing more can be done about a failure here
   }
@@ -545,7 +548,7 @@ bool outputIsWatched() {
            output.st_rdev == null.st_rdev);
 }
 
-void flushOnSignal(TextOutput* out) { textOnSignal = out; }
+void flushOnSignal(TextOutput* out) { textOnSignal = outputIsWatched() ? nullptr : out; }
 
 void waitForLine() {
   const int longestLine = 127;  // characters; the rest of a longer line stays unread

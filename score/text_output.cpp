@@ -1,5 +1,6 @@
 #include "score/text_output.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -13,7 +14,13 @@ PortResult appendToString(void* context, const char* bytes, std::size_t count) {
 
 void flushText(TextOutput& out) {
   if (out.used > 0 && out.sink.write != nullptr) {
+    out.handingOut = 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     out.sink.write(out.sink.context, out.buffer, out.used);  // a failing console is no failure
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    out.used = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    out.handingOut = 0;
   }
   out.used = 0;
 }

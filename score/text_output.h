@@ -4,6 +4,7 @@
 // device), in blocks, as C's own streams do for files.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <string>
 
@@ -18,6 +19,10 @@ struct TextOutput {
   bool lineByLine = true;  // each line is written when it ends; else when the buffer fills
   char buffer[capacity];
   std::size_t used = 0;  // bytes waiting in buffer
+  // Set while the buffer's bytes are being handed to the sink: a signal
+  // handler that writes out what waits must leave them alone, or they could
+  // go out twice.
+  volatile std::sig_atomic_t handingOut = 0;
 };
 
 // Hands what the buffer holds to the sink.

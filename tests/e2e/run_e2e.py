@@ -476,6 +476,47 @@ def test_killed_runs(program, work, shim=None):
                   "%s: signal %d is ignored, the run ends well: %r" % (mode, number, status))
 
 
+def test_signals_write_nothing_twice(program, work, shim=None):
+    """A signal at any moment leaves standard output a prefix of the whole
+    echo, through a pipe and to a file; with standard output a pipe nobody
+    reads, a signal still ends the run at once, and nothing is left behind."""
+    lines = [b"%d%c%d%c" % (i % 4, b"drmfslt"[i // 4 % 7], i // 28 % 4, b"drmfslt"[i // 112 % 7])
+             + b"x" * (i // 784 % 50) for i in range(400000)]  # 400,000 lines, each different
+    write(os.path.join(work, "many.txt"), b"0.005\n" + b"|".join(lines) + b"|")
+    _, whole, _ = run(program, ["many.txt"], work)
+    rng = random.Random(20261208)
+    for case in range(40):
+        number = (signal.SIGTERM, signal.SIGINT)[case % 2]
+        to_file = case % 2 == 0
+        target = open(os.path.join(work, "echo.out"), "wb") if to_file else subprocess.PIPE
+        child = subprocess.Popen([program, "many.txt"], cwd=work, stdin=subprocess.PIPE, stdout=target,
+                                 stderr=subprocess.DEVNULL)
+        time.sleep(rng.uniform(0.005, 0.1 if to_file else 0.3))  # the runs take about that long
+        child.send_signal(number)
+        out = child.communicate(timeout=30)[0] if not to_file else (child.wait(timeout=30), None)[1]
+        if to_file:
+            target.close()
+            out = read(os.path.join(work, "echo.out"))
+        check(whole.startswith(out), "signal %d %s: the echo is a prefix of the whole, no block twice (%d bytes)"
+              % (number, "to a file" if to_file else "through a pipe", len(out)))
+    for mode, env in preload_modes(shim):
+        child = subprocess.Popen([program, "many.txt"], cwd=work, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL, env=env)
+        time.sleep(1)  # the pipe is full long before the run ends
+        child.send_signal(signal.SIGTERM)
+        start = time.time()
+        try:
+            status = child.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            child.kill()
+            status = "still running"
+        check(status == -signal.SIGTERM and time.time() - start < 1, "%s: a stalled pipe: the signal ends the run "
+              "at once: %r" % (mode, status))
+        check(temporaries(work) == [], "%s: a stalled pipe: nothing left behind" % mode)
+        child.stdout.close()
+        child.stdin.close()
+
+
 def test_killed_commits(program, work, shim=None):
     """kill -9 at each step of replacing an output: the folder holds the old
     output or the whole new one, and the next run there removes anything
@@ -860,7 +901,7 @@ def main():
                       test_closed_standard_streams, test_closed_pipes, test_score_changed,
                       test_permissions_kept, test_read_only_output, test_unreadable_score,
                       test_closing_prompt_on_a_terminal, test_killed_commits, test_acl_kept,
-                      test_terminals]
+                      test_terminals, test_signals_write_nothing_twice]
             if options.sanitized:
                 print("skipped under sanitizers: the address-space limit test (they reserve terabytes)")
             else:
@@ -868,7 +909,7 @@ def main():
         for test in tests:
             folder = os.path.join(work, test.__name__)
             os.mkdir(folder)
-            if test in (test_killed_runs, test_killed_commits, test_acl_kept):
+            if test in (test_killed_runs, test_killed_commits, test_acl_kept, test_signals_write_nothing_twice):
                 test(program, folder, options.fault_shim)
             else:
                 test(program, folder)
