@@ -228,38 +228,64 @@ Outcome nameUnnamed(OutputFile& output, int fd) {
 // Creates a randomly named temporary file beside the output, for file
 // systems without unnamed files; fd receives it. No one else may open it:
 // it gets its final permissions only when complete.
+//
+// Another run may sweep the folder meanwhile and judge the file dead before
+// it is locked: so it is locked at once, and kept only if its name still
+// leads to it; else another name is tried.
 Outcome createNamedTemporary(OutputFile& output, int& fd) {
   SignalsHeld held;
   for (int attempt = 0; attempt < 16; ++attempt) {
     std::string path = temporaryName(output.path);
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
+    if (fd < 0 && errno != EEXIST) break;
+    if (fd < 0) continue;
+    int lock = ::dup(fd);
+    struct stat opened {};
+    struct stat named {};
+    if (lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 &&
+        ::lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+        opened.st_ino == named.st_ino) {
+      output.lockHandle = lock;
       output.temporaryPath = path;
       rememberTemporary(path);
       return Outcome{};
     }
-    if (errno != EEXIST) break;
+    if (lock >= 0) ::close(lock);
+    ::close(fd);
+    fd = -1;
   }
-  return failed(Failure::openWrite, Cause::system, errno);
+  return failed(Failure::openWrite, Cause::system, errno == 0 ? EEXIST : errno);
 }
 
-// Returns the access control list stored on path ("" for none).
-std::string accessControlList(const std::string& path) {
+// Returns the access control list stored on the open file fd ("" for none).
+std::string accessControlList(int fd) {
   const char* name = "system.posix_acl_access";
-  ssize_t size = ::getxattr(path.c_str(), name, nullptr, 0);
+  ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
   if (size <= 0) return std::string();
   std::string list(static_cast<std::size_t>(size), '\0');
-  size = ::getxattr(path.c_str(), name, &list[0], list.size());
+  size = ::fgetxattr(fd, name, &list[0], list.size());
   return size > 0 ? list.substr(0, static_cast<std::size_t>(size)) : std::string();
 }
 
 // Fails unless outputPath may be replaced; notes what the new file keeps of
 // an existing output.
 Outcome checkOutputPath(const std::string& outputPath, const ScoreFile& score, OutputFile& output) {
+  // Examined through the descriptor it is opened as, so that what is judged
+  // is what was opened, whatever the path is switched to meanwhile. A final
+  // link is opened only when it is one: what it leads to is what the user
+  // named, and is judged the same way.
+  int fd = ::open(outputPath.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 && errno == ELOOP) fd = ::open(outputPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) return Outcome{};
+  if (fd < 0 && errno == EISDIR) return failed(Failure::openWrite, Cause::system, EISDIR);
+  if (fd < 0 && errno == ENXIO) return failed(Failure::openWrite, Cause::notRegular);  // a FIFO
+  if (fd < 0) return failed(Failure::openWrite, Cause::system, errno);
   struct stat existing {};
-  if (::stat(outputPath.c_str(), &existing) != 0) {
-    return errno == ENOENT ? Outcome{} : failed(Failure::openWrite, Cause::system, errno);
-  }
+  bool examined = ::fstat(fd, &existing) == 0;
+  int examineError = errno;
+  std::string acl = examined ? accessControlList(fd) : std::string();
+  ::close(fd);
+  if (!examined) return failed(Failure::openWrite, Cause::system, examineError);
   struct stat scoreInfo {};
   if (::fstat(fdOf(score.handle), &scoreInfo) != 0) {
     return failed(Failure::openWrite, Cause::system, errno);
@@ -272,14 +298,11 @@ Outcome checkOutputPath(const std::string& outputPath, const ScoreFile& score, O
   // A read-only output is the user's to protect, though the folder allows a
   // rename, and even when the process could write it anyway (as root).
   if ((existing.st_mode & 0222) == 0) return failed(Failure::openWrite, Cause::system, EACCES);
-  int fd = ::open(outputPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return failed(Failure::openWrite, Cause::system, errno);
-  ::close(fd);
   output.replaces = true;
   output.mode = existing.st_mode & 07777;
   output.owner = existing.st_uid;
   output.group = existing.st_gid;
-  output.acl = accessControlList(outputPath);
+  output.acl = acl;
   return Outcome{};
 }
 
@@ -291,6 +314,13 @@ void givePermissions(int fd, const OutputFile& output) {
       ::fchown(fd, static_cast<uid_t>(output.owner), static_cast<gid_t>(output.group)) != 0 &&
       ::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(output.group)) != 0) {
     // The file keeps the user's own owner and group.
+  }
+  // A replaced output without an access control list has none after the
+  // run either: the one the folder's default list gave the new file goes,
+  // so that the mode is all there is, as before.
+  if (output.replaces && output.acl.empty() &&
+      ::fremovexattr(fd, "system.posix_acl_access") != 0) {
+    // None to remove, or a file system without them.
   }
   // After the change of owner, which may clear the set-user-ID bit; with an
   // access control list the group bits are its mask, which the list restores.
@@ -475,10 +505,10 @@ Outcome createOutput(const std::string& outputPath, const ScoreFile& score, Outp
   Outcome outcome = checkOutputPath(outputPath, score, output);
   if (!succeeded(outcome)) return outcome;
   std::string folder = folderOf(outputPath);
-  // The folder's lock keeps other runs from judging a file between its
-  // creation and its own lock.
+  // The sweep never waits: when another holds the folder's lock (another
+  // run sweeping, or anyone at all), this run leaves the sweep to later.
   int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0 && ::flock(dir, LOCK_EX) == 0) removeDeadTemporaries(dir, folder, output);
+  if (dir >= 0 && ::flock(dir, LOCK_EX | LOCK_NB) == 0) removeDeadTemporaries(dir, folder, output);
   // An unnamed file cannot be opened by anyone else: it takes a new file's
   // permissions from the folder as it is made; a replacement's come later.
   mode_t mode = output.replaces ? 0600 : 0666;
@@ -496,8 +526,10 @@ Outcome createOutput(const std::string& outputPath, const ScoreFile& score, Outp
   }
   if (fd >= 0) {
     output.handle = fd;
-    output.lockHandle = ::dup(fd);
-    if (output.lockHandle >= 0) ::flock(fdOf(output.lockHandle), LOCK_EX);
+    if (output.lockHandle < 0) {  // an unnamed file: no one can judge it before it is locked
+      output.lockHandle = ::dup(fd);
+      if (output.lockHandle >= 0) ::flock(fdOf(output.lockHandle), LOCK_EX | LOCK_NB);
+    }
   }
   if (dir >= 0) ::close(dir);
   return outcome;

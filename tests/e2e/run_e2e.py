@@ -754,6 +754,21 @@ def test_acl_kept(program, work, shim=None):
         status, _, _ = run(program, ["acl.txt"], work, env=env)
         check(status == 0 and read(output) != b"old output" and acl_of(output) == before
               and b"user:nobody:r--" in before, "%s: the ACL is kept: %r" % (mode, acl_of(output)))
+    # A folder's default list does not widen an output that had none.
+    shared = os.path.join(work, "shared")
+    os.mkdir(shared)
+    subprocess.run(["setfacl", "-d", "-m", "u:nobody:rw", shared], check=True)
+    write(os.path.join(shared, "acl.txt"), b"0.001\n1d|")
+    output = os.path.join(shared, "acl.wav")
+    for mode, env in preload_modes(shim):
+        write(output, b"old output")
+        subprocess.run(["setfacl", "-b", output], check=True)
+        os.chmod(output, 0o660)
+        before = acl_of(output)
+        status, _, _ = run(program, ["acl.txt"], shared, env=env)
+        check(status == 0 and read(output) != b"old output" and acl_of(output) == before
+              and os.stat(output).st_mode & 0o7777 == 0o660,
+              "%s: a folder's default ACL does not widen the output: %r" % (mode, acl_of(output)))
 
 
 def test_permissions_kept(program, work):
@@ -801,6 +816,21 @@ def as_nobody():  # root writes anywhere; run as an ordinary user
         os.setgroups([])
         os.setgid(65534)
         os.setuid(65534)
+
+
+def test_folder_lock_held(program, work):
+    """Whoever holds a lock on the folder makes no run wait for it."""
+    import fcntl
+    write(os.path.join(work, "locked.txt"), b"0.001\n1d|")
+    folder = os.open(work, os.O_RDONLY)
+    fcntl.flock(folder, fcntl.LOCK_EX)
+    try:
+        status, _, _ = run(program, ["locked.txt"], work, timeout=10)
+    except subprocess.TimeoutExpired:
+        status = "waited"
+    os.close(folder)
+    check(status == 0 and read(os.path.join(work, "locked.wav")) is not None,
+          "a lock held on the folder makes the run wait: %r" % status)
 
 
 def test_parallel_runs(program, work):
@@ -901,7 +931,7 @@ def main():
                       test_closed_standard_streams, test_closed_pipes, test_score_changed,
                       test_permissions_kept, test_read_only_output, test_unreadable_score,
                       test_closing_prompt_on_a_terminal, test_killed_commits, test_acl_kept,
-                      test_terminals, test_signals_write_nothing_twice]
+                      test_terminals, test_signals_write_nothing_twice, test_folder_lock_held]
             if options.sanitized:
                 print("skipped under sanitizers: the address-space limit test (they reserve terabytes)")
             else:
