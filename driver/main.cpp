@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
   standardOutput.lineByLine = outputIsWatched();
   flushOnSignal(&standardOutput);
   standardError.sink = standardErrorSink();
+  standardError.escapeControls = errorIsTerminal();
   std::set_new_handler(endForWantOfMemory);
   std::vector<std::string> arguments = programArguments(argc, argv);
   bool oneScore = arguments.size() == 2;

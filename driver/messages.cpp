@@ -68,15 +68,23 @@ constexpr const char* helpText =
 // Writes bytes with those that would disturb a console line escaped: quotes
 // and backslashes get a backslash, control bytes become \xNN.
 void putEscaped(TextOutput& out, const unsigned char* bytes, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
+  for (std::size_t i = 0; i < length;) {
     unsigned char c = bytes[i];
     if (c == '"' || c == '\\') {
       putChar(out, '\\');
       putChar(out, static_cast<char>(c));
-    } else if (c < 0x20 || c == 0x7F) {
-      putHexEscape(out, c);
-    } else {
-      putChar(out, static_cast<char>(c));
+      ++i;
+      continue;
+    }
+    bool escape = false;
+    std::size_t size = visibleUnit(bytes + i, length - i, out.escapeControls, escape);
+    escape = escape || c == '\t';  // a quote shows every control byte, tab too
+    for (std::size_t end = i + size; i < end; ++i) {
+      if (escape) {
+        putHexEscape(out, bytes[i]);
+      } else {
+        putChar(out, static_cast<char>(bytes[i]));
+      }
     }
   }
 }

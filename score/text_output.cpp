@@ -1,6 +1,7 @@
 #include "score/text_output.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -46,14 +47,45 @@ void putHexEscape(TextOutput& out, unsigned char c) {
   putChar(out, hex[c & 0xF]);
 }
 
+std::size_t visibleUnit(const unsigned char* bytes, std::size_t length, bool terminal,
+                        bool& escape) {
+  unsigned char c = bytes[0];
+  escape = (c < 0x20 && c != '\t') || c == 0x7F;
+  if (c < 0x80 || !terminal) return 1;
+  // The length of a valid UTF-8 sequence at bytes, and its code point.
+  std::size_t size = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+  unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+  unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+  bool valid = size > 0 && size <= length && c <= 0xF4;
+  std::uint32_t code = size == 2 ? c & 0x1Fu : size == 3 ? c & 0x0Fu : c & 0x07u;
+  for (std::size_t i = 1; valid && i < size; ++i) {
+    unsigned char next = bytes[i];
+    valid = next >= (i == 1 ? low : 0x80) && next <= (i == 1 ? high : 0xBF);
+    code = code << 6 | (next & 0x3Fu);
+  }
+  if (!valid) {
+    escape = c <= 0x9F;  // a C1 control byte standing alone
+    return 1;
+  }
+  // C1 controls (the Linux console takes U+009B as CSI), and the
+  // bidirectional embeddings, overrides and isolates that reorder a line.
+  escape = code <= 0x9F || (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+  return size;
+}
+
 void putVisible(TextOutput& out, const char* text, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if ((c < 0x20 && c != '\t') || c == 0x7F) {
-      putHexEscape(out, c);
-    } else {
-      putChar(out, text[i]);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  for (std::size_t i = 0; i < length;) {
+    bool escape = false;
+    std::size_t size = visibleUnit(bytes + i, length - i, out.escapeControls, escape);
+    for (std::size_t k = i; k < i + size; ++k) {
+      if (escape) {
+        putHexEscape(out, bytes[k]);
+      } else {
+        putChar(out, text[k]);
+      }
     }
+    i += size;
   }
 }
 

@@ -42,8 +42,16 @@ inline void putText(TextOutput& out, const std::string& text) {
 // Writes a byte as \xNN (two upper-case hex digits).
 void putHexEscape(TextOutput& out, unsigned char c);
 
-// Writes text with each control byte a terminal acts on (below 0x20 but
-// tab, and 0x7F) as \xNN.
+// Returns the bytes of the character at bytes (length > 0) as a console
+// shows it, and whether they must be written as \xNN: a C0 control (but
+// tab) or DEL always; on a terminal (terminal true) also a C1 control, as
+// a byte 0x80..0x9F outside valid UTF-8 or as U+0080..U+009F, and the
+// bidirectional controls U+202A..U+202E and U+2066..U+2069, which the
+// terminal would act on. Valid UTF-8 letters pass as they are.
+std::size_t visibleUnit(const unsigned char* bytes, std::size_t length, bool terminal, bool& escape);
+
+// Writes text with each control byte a terminal acts on as \xNN (those of
+// visibleUnit, on a terminal when out escapes controls).
 void putVisible(TextOutput& out, const char* text, std::size_t length);
 
 // Writes text from the score: as it is, or visible when out escapes controls.

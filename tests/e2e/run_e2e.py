@@ -604,6 +604,21 @@ def test_terminals(program, work):
     os.close(controller)
     status, out, _ = run(program, ["title.txt"], work)
     check(out == b"1d\x1b]0;title\x07\x1b[8m\n", "and exact through a pipe: %r" % out)
+    # 8-bit controls and bidirectional overrides, raw and in UTF-8, in the
+    # echo and a warning; letters pass.
+    score = b"0.001\n1d\x9bX\xc2\x9bY\xe2\x80\xaeok\xe2\x81\xa6\xc3\xa9|"
+    write(os.path.join(work, "c1.txt"), score)
+    pid, controller = spawn_on_terminal(program, ["c1.txt"], work)
+    shown = read_terminal(controller, b"Press Enter to close.")
+    os.write(controller, b"\n")
+    escaped = b"\\x9B%c\\xC2\\x9B%c\\xE2\\x80\\xAEok\\xE2\\x81\\xA6\xc3\xa9"
+    check(exit_status(pid) == 0 and shown.startswith(b"1d" + escaped % (b"x", b"y") + b"\r\n")
+          and b'2:3: warning: skipped "' + escaped % (b"X", b"Y") + b'"' in shown,
+          "C1 and bidirectional controls are shown escaped on a terminal: %r" % shown)
+    os.close(controller)
+    _, out, err = run(program, ["c1.txt"], work)
+    check(out == score[6:-1].lower() + b"\n" and b'skipped "' + score[8:-1] + b'"' in err,
+          "and exact through a pipe: %r %r" % (out, err))
     write(os.path.join(work, "a\nb:1:1: x.txt"), b"0.001\n1x|")
     _, _, err = run(program, ["a\nb:1:1: x.txt"], work)
     check(err.startswith(b'a\\x0Ab:1:1: x.txt:2:1: warning: skipped "1x": ') and err.count(b"\n") == 2 and
