@@ -149,10 +149,41 @@
 
   let scripts = null; // the converter for scripts, made on first use
 
-  // Converts score bytes (a Uint8Array or ArrayBuffer) named scoreName.
+  // The largest score the page takes: its bytes, the WAV and their copies
+  // must fit the core's 2 GiB of memory.
+  const largestScore = 1024 * 1024 * 1024;
+
+  // The engine's own checks of what an object is, which no property of it
+  // can fake, and which hold for arrays from other frames too.
+  const typedArray = Object.getPrototypeOf(Uint8Array.prototype);
+  const typedArrayTag = Object.getOwnPropertyDescriptor(typedArray, Symbol.toStringTag).get;
+  const typedArrayLength = Object.getOwnPropertyDescriptor(typedArray, "length").get;
+  const bufferLength = Object.getOwnPropertyDescriptor(ArrayBuffer.prototype, "byteLength").get;
+  const isUint8Array = (value) => typedArrayTag.call(value) === "Uint8Array";
+  // Returns an ArrayBuffer's size, or -1 for anything else.
+  function arrayBufferSize(value) {
+    try {
+      return bufferLength.call(value);
+    } catch (error) {
+      return -1;
+    }
+  }
+
+  // Converts score bytes (a Uint8Array or ArrayBuffer) named scoreName (a
+  // string without NUL). Anything else is refused before a byte is copied:
+  // a TypeError for the wrong kind, a RangeError for a score too large.
   async function convert(scoreBytes, scoreName) {
-    const bytes = scoreBytes instanceof Uint8Array ? scoreBytes : new Uint8Array(scoreBytes);
-    const name = String(scoreName);
+    const array = isUint8Array(scoreBytes);
+    const size = array ? typedArrayLength.call(scoreBytes) : arrayBufferSize(scoreBytes);
+    if (size < 0) throw new TypeError("score2wav.convert: the score must be a Uint8Array or an ArrayBuffer");
+    if (typeof scoreName !== "string" || scoreName.includes("\0")) {
+      throw new TypeError("score2wav.convert: the name must be a string without NUL characters");
+    }
+    if (size > largestScore) {
+      throw new RangeError(`score2wav.convert: a score of ${size} bytes is larger than the page can hold (${largestScore})`);
+    }
+    const bytes = array ? scoreBytes : new Uint8Array(scoreBytes);
+    const name = scoreName;
     if (scripts === null) scripts = page.createConverter(false);
     const answer = await scripts.convert(bytes, name, 0, 0);
     const data = answer === null || answer.data === null ? page.outOfMemory(name) : answer.data;

@@ -367,6 +367,27 @@ async function checkTooLarge(page, where) {
         `${where}: score2wav.format ${JSON.stringify(format)}`);
   const formatLimit = await convertInPage(page, Buffer.from("300000\n1d|"), "long.txt");
   check(formatLimit.stdout === "Score too long.\n", `${where}: beyond the format: ${formatLimit.stdout}`);
+  // Anything but score bytes and a name is refused at once, as what it is.
+  const refusals = await page.evaluate(async () => {
+    const tries = [[null, "a.txt"], ["0.001\n1d|", "a.txt"], [7, "a.txt"], [{}, "a.txt"],
+                   [new Uint16Array(4), "a.txt"], [{length: 2 ** 32}, "a.txt"],
+                   [new Uint8Array(4), 7], [new Uint8Array(4), "a.wav\0.txt"],
+                   [{byteLength: 4, [Symbol.toStringTag]: "ArrayBuffer"}, "a.txt"],
+                   [new ArrayBuffer(2 ** 30 + 1), "a.txt"]];
+    const said = [];
+    for (const [bytes, name] of tries) {
+      try {
+        await window.score2wav.convert(bytes, name);
+        said.push("converted");
+      } catch (error) {
+        said.push(error.name);
+      }
+    }
+    return said;
+  });
+  const refused = ["TypeError", "TypeError", "TypeError", "TypeError", "TypeError", "TypeError", "TypeError",
+                   "TypeError", "TypeError", "RangeError"];
+  check(JSON.stringify(refusals) === JSON.stringify(refused), `${where}: convert() refuses what is no score: ${refusals}`);
   const after = await convertInPage(page, Buffer.from("0.001\n2d2m|2m|"), "after.txt");
   check(after.status === 0 && after.wav.length === 60, `${where}: the page converts on afterwards`);
 }
