@@ -318,8 +318,7 @@ void givePermissions(int fd, const OutputFile& output) {
   // A replaced output without an access control list has none after the
   // run either: the one the folder's default list gave the new file goes,
   // so that the mode is all there is, as before.
-  if (output.replaces && output.acl.empty() &&
-      ::fremovexattr(fd, "system.posix_acl_access") != 0) {
+  if (output.replaces && output.acl.empty() && ::fremovexattr(fd, "system.posix_acl_access") != 0) {
     // None to remove, or a file system without them.
   }
   // After the change of owner, which may clear the set-user-ID bit; with an

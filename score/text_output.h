@@ -48,7 +48,8 @@ void putHexEscape(TextOutput& out, unsigned char c);
 // a byte 0x80..0x9F outside valid UTF-8 or as U+0080..U+009F, and the
 // bidirectional controls U+202A..U+202E and U+2066..U+2069, which the
 // terminal would act on. Valid UTF-8 letters pass as they are.
-std::size_t visibleUnit(const unsigned char* bytes, std::size_t length, bool terminal, bool& escape);
+std::size_t visibleUnit(const unsigned char* bytes, std::size_t length, bool terminal,
+                        bool& escape);
 
 // Writes text with each control byte a terminal acts on as \xNN (those of
 // visibleUnit, on a terminal when out escapes controls).

@@ -1,6 +1,7 @@
 #include "sound/renderer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -233,13 +234,39 @@ void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned
   }
 }
 
-// Returns a fingerprint of the chord's notes, never 0 (the mark of an empty slot).
-std::uint64_t chordHash(const Chord& chord) {
-  std::uint64_t hash = 0xcbf29ce484222325ull ^ static_cast<std::uint64_t>(chord.noteCount);
+// Returns value with every bit of it spread over every bit of the result.
+std::uint64_t mixBits(std::uint64_t value) {
+  value ^= value >> 32;
+  value *= 0xd6e8feb86659fd93ull;
+  value ^= value >> 32;
+  value *= 0xd6e8feb86659fd93ull;
+  return value ^ (value >> 32);
+}
+
+// Returns a fingerprint of the chord's notes under the cache's key, never 0
+// (the mark of an empty slot). Four notes go in at a time.
+std::uint64_t chordHash(const ChordCache& cache, const Chord& chord) {
+  std::uint64_t hash = mixBits(cache.key ^ static_cast<std::uint64_t>(chord.noteCount));
+  std::uint64_t word = 0;
   for (std::int64_t i = 0; i < chord.noteCount; ++i) {
-    hash = (hash ^ static_cast<std::uint16_t>(chord.notes[i])) * 0x100000001b3ull;
+    word = word << 16 | static_cast<std::uint16_t>(chord.notes[i]);
+    if (i % 4 == 3 || i + 1 == chord.noteCount) {
+      hash = mixBits(hash ^ word);
+      word = 0;
+    }
   }
-  return (hash ^ (hash >> 29)) | 1u;
+  return hash | 1u;
+}
+
+// Returns a key no score can know in advance: the clock and where this
+// run's memory lies.
+std::uint64_t freshKey(const ChordCache& cache) {
+  static std::uint64_t runs = 0;
+  auto now = static_cast<std::uint64_t>(
+      std::chrono::high_resolution_clock::now().time_since_epoch().count());
+  auto place = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&cache));
+  auto code = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&freshKey));
+  return mixBits(now ^ mixBits(place ^ mixBits(code + ++runs)));
 }
 
 // True if the slot holds this chord.
@@ -433,6 +460,7 @@ void startRenderer(Renderer& renderer, const RenderSettings& settings) {
               CacheSlot{});
   }
   renderer.cache.seen.reset();
+  renderer.cache.key = freshKey(renderer.cache);
   renderer.outOfMemory = false;
   // Tables pay off only if the times leave room for several rows; without
   // the memory for them, chords are rendered block by block.
@@ -470,7 +498,7 @@ bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord) {
   pass.pitches = pitchesOf(chord);
   pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
   bool cacheable = chord.noteCount <= cacheableNotes && bytes <= cacheableChordBytes;
-  std::uint64_t hash = cacheable ? chordHash(chord) : 0;
+  std::uint64_t hash = cacheable ? chordHash(cache, chord) : 0;
   std::int64_t slot = cacheable ? findSlot(cache, hash, chord) : -1;
   if (slot >= 0 && cache.slots[static_cast<std::size_t>(slot)].hash != 0) {
     cache.last = slot;

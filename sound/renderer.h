@@ -67,6 +67,9 @@ struct ChordCache {
   OwnedArray<CacheSlot> slots;      // slotCount, taken when the first chord is kept
   OwnedArray<std::uint64_t> seen;   // seenSlots, taken when a chord is first met
   std::int64_t last = -1;           // slot of the chord rendered last, if it is kept
+  // The fingerprints' key, new for every score: no score can be written to
+  // crowd its chords into one run of slots.
+  std::uint64_t key = 0;
 };
 
 // The renderer's state for one score: settings, tables and cache.
