@@ -213,7 +213,8 @@ def test_encoded_twins(program, data, work):
     encodings = {"utf8_mark": lambda text: b"\xef\xbb\xbf" + text,
                  "utf16le": lambda text: text.decode("ascii").encode("utf-16"),  # with its mark
                  "utf16be": lambda text: b"\xfe\xff" + text.decode("ascii").encode("utf-16-be")}
-    for name, score_path, golden in golden_cases(data):
+    cases = list(golden_cases(data))
+    for name, score_path, golden in cases[:4] if EMULATOR else cases:  # Wine starts slowly
         score = read(score_path)
         if max(score, default=0) >= 0x80 or score[:1] in (b"\xef", b"\xfe", b"\xff"):
             continue  # only ASCII text is the same text in every encoding
