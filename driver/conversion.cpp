@@ -39,6 +39,11 @@ bool roomForWarning(const Warnings& warnings) {
   return warnings.shown + warnings.heldCount < Warnings::shownLimit;
 }
 
+// Hands a warning to the front end, if it listens.
+void tell(const Warnings& warnings, const WarningRecord& warning) {
+  if (warnings.events.warning != nullptr) warnings.events.warning(warnings.events.context, warning);
+}
+
 // Reports a warning while there is room for it; counts it otherwise.
 void report(Warnings& warnings, const WarningRecord& warning) {
   if (!roomForWarning(warnings)) {
@@ -47,7 +52,7 @@ void report(Warnings& warnings, const WarningRecord& warning) {
     return;
   }
   ++warnings.shown;
-  if (warnings.events.warning != nullptr) warnings.events.warning(warnings.events.context, warning);
+  tell(warnings, warning);
 }
 
 // Keeps a run for its warning while there is room for it; counts it otherwise.
@@ -95,7 +100,7 @@ void reportHidden(Warnings& warnings) {
   warning.kind = WarningKind::hidden;
   warning.count = warnings.hidden;
   warning.onlySkipped = warnings.hiddenOnlySkipped;
-  if (warnings.events.warning != nullptr) warnings.events.warning(warnings.events.context, warning);
+  tell(warnings, warning);
 }
 
 // Says, after every other warning, that a score whose chord text held not
@@ -106,7 +111,7 @@ void warnIfNoNote(Warnings& warnings, const ScoreStats& stats) {
   WarningRecord warning;
   warning.kind = WarningKind::noPlayableNote;
   warning.showHint = true;
-  if (warnings.events.warning != nullptr) warnings.events.warning(warnings.events.context, warning);
+  tell(warnings, warning);
 }
 
 // Warns, before the first echo, about what the first line loses: a chord

@@ -78,14 +78,9 @@ void putEscaped(TextOutput& out, const unsigned char* bytes, std::size_t length)
     }
     bool escape = false;
     std::size_t size = visibleUnit(bytes + i, length - i, out.escapeControls, escape);
-    escape = escape || c == '\t';  // a quote shows every control byte, tab too
-    for (std::size_t end = i + size; i < end; ++i) {
-      if (escape) {
-        putHexEscape(out, bytes[i]);
-      } else {
-        putChar(out, static_cast<char>(bytes[i]));
-      }
-    }
+    putUnit(out, bytes + i, size,
+            escape || c == '\t');  // a quote shows every control byte, tab too
+    i += size;
   }
 }
 

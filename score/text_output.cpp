@@ -73,18 +73,22 @@ std::size_t visibleUnit(const unsigned char* bytes, std::size_t length, bool ter
   return size;
 }
 
+void putUnit(TextOutput& out, const unsigned char* bytes, std::size_t count, bool escape) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (escape) {
+      putHexEscape(out, bytes[i]);
+    } else {
+      putChar(out, static_cast<char>(bytes[i]));
+    }
+  }
+}
+
 void putVisible(TextOutput& out, const char* text, std::size_t length) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   for (std::size_t i = 0; i < length;) {
     bool escape = false;
     std::size_t size = visibleUnit(bytes + i, length - i, out.escapeControls, escape);
-    for (std::size_t k = i; k < i + size; ++k) {
-      if (escape) {
-        putHexEscape(out, bytes[k]);
-      } else {
-        putChar(out, text[k]);
-      }
-    }
+    putUnit(out, bytes + i, size, escape);
     i += size;
   }
 }

@@ -51,6 +51,9 @@ void putHexEscape(TextOutput& out, unsigned char c);
 std::size_t visibleUnit(const unsigned char* bytes, std::size_t length, bool terminal,
                         bool& escape);
 
+// Writes the count bytes of one character as they are, or each as \xNN.
+void putUnit(TextOutput& out, const unsigned char* bytes, std::size_t count, bool escape);
+
 // Writes text with each control byte a terminal acts on as \xNN (those of
 // visibleUnit, on a terminal when out escapes controls).
 void putVisible(TextOutput& out, const char* text, std::size_t length);
