@@ -4,8 +4,7 @@
 // next paint (median and 95th percentile of 20 keys typed at the end of the
 // loaded score); the longest main-thread task while it is typed into,
 // converted and drawn (and apart, while the file is loaded into the editor
-// and while the editor moves to its end, work the browser's text area does
-// itself); and how long after its conversion ends the picture of the sound
+// and while the editor moves to its end); and how long after its conversion ends the picture of the sound
 // is on screen. Measured, not asserted.
 //
 //   node bench/web_bench.mjs build-web/page [runs]
@@ -66,7 +65,7 @@ async function usePage(page, file) {
   await drop(page, file);
   await pause();
   const shown = await page.evaluate(() => ((window.benchPhase = "jump"), window.score2wavPage.timings));
-  await page.focus("#score");
+  await page.focus(".cm-content");
   await page.keyboard.down("Control");
   await page.keyboard.press("End");
   await page.keyboard.up("Control");

@@ -1,8 +1,9 @@
 // The page: a score in, converted in the worker as it is typed or dropped;
 // its chords, failure message and warnings shown as the console shows them,
-// its skipped text marked in the editor; the sound pictured with its notes,
-// played, and downloaded as the console program's own WAV file. The text
-// and its name are kept across reloads, and a load can be taken back.
+// its warnings marked in the editor; the sound pictured with its notes,
+// played, and downloaded as the console program's own WAV file. Every load
+// is a step of the editor's one undo history; the text and its name are
+// kept across reloads, saved as a file, and shared as a link.
 (function () {
   "use strict";
   const page = window.score2wavPage;
@@ -10,36 +11,49 @@
   const element = (id) => document.getElementById(id);
 
   const typingPause = 300; // milliseconds without a key before converting
-  const savePause = 500; // and before keeping the text across reloads
-  const storageKey = "score2wav.score";
+  const keepPause = 500; // and before keeping the text across reloads
   const chordFields = 10;
+  const untitled = "untitled.txt"; // the name of a score whose name is empty
+  const longLink = 8000; // characters: some mail and chat programs cut longer links
 
   const state = {
-    name: "score.txt", // the score's file name, for messages and the download
-    origin: "example", // where the name came from: example, file, user or untitled
-    bytes: null, // the bytes of a loaded file while its text stands; else the text's UTF-8
     edits: 0, // edits so far, to tell a conversion of older text
+    bytes: null, // the current text's UTF-8, once asked for
     data: null, // the latest conversion's data
     format: null,
     roll: null, // the piano roll as drawn: {width, rows}, a byte a pixel column of each pitch
     textIndex: null, // maps the converted bytes' offsets to the editor's text
     shownChord: -1, // the chord marked as playing
+    placed: false, // the playhead was put somewhere (Play, a click): the chord under it is marked
     timer: 0,
-    saveTimer: 0,
+    keepTimer: 0,
   };
 
-  const editor = page.createEditor({
-    textarea: element("score"), gutterLines: element("gutter-lines"),
-    marks: element("score-marks"), highlights: element("score-highlights"),
-  });
+  let editor = null; // made once the kept text is read
   const picture = page.createPicture(element("picture"), seek, selectChord);
   const player = page.createPlayer(showStopped);
   const converter = page.createConverter(true);
+  const keeper = page.createKeeper();
   const chordList = createChordList(element("echo-view"), element("echo"));
   const encoder = new TextEncoder();
 
+  // The score's name as the user reads it: an empty name is untitled.txt.
+  function scoreName() {
+    return editor.info().name || untitled;
+  }
+
+  // The name the conversion is given. A name ending in .wav would name its
+  // own output, which the console program refuses; the page converts it as
+  // the same name ending in .txt, so that its sound plays and downloads.
+  function conversionName() {
+    const name = scoreName();
+    return /\.wav$/i.test(name) ? name.slice(0, -4) + ".txt" : name;
+  }
+
   // The current score's bytes: the loaded file's own, or the text's UTF-8.
   function scoreBytes() {
+    const loaded = editor.info().bytes;
+    if (loaded !== null) return loaded;
     if (state.bytes === null) state.bytes = encoder.encode(editor.text());
     return state.bytes;
   }
@@ -49,7 +63,7 @@
     const edits = state.edits;
     const bytes = scoreBytes();
     const {width, height} = picture.size();
-    const answer = await converter.convert(bytes, state.name, width, height);
+    const answer = await converter.convert(bytes, conversionName(), width, height);
     if (answer === null) return; // a later conversion took its place
     show(answer, bytes, edits === state.edits);
   }
@@ -59,47 +73,93 @@
     state.timer = setTimeout(convertNow, typingPause);
   }
 
-  // Keeps the text and its name for the next visit.
-  function saveSoon() {
-    clearTimeout(state.saveTimer);
-    state.saveTimer = setTimeout(() => {
-      try {
-        localStorage.setItem(storageKey, JSON.stringify({text: editor.text(), name: state.name, origin: state.origin}));
-      } catch (error) {
-        // No storage here (or too little for this text): the page works on without it.
-      }
-    }, savePause);
+  // Keeps the text, its name and a loaded file's bytes for the next visit;
+  // says so beside the editor when the browser refuses.
+  async function keepNow() {
+    clearTimeout(state.keepTimer);
+    state.keepTimer = 0;
+    const info = editor.info();
+    const edits = state.edits;
+    try {
+      await keeper.keep({text: editor.text(), name: info.name, origin: info.origin, bytes: info.bytes});
+      if (edits === state.edits) showKept("");
+    } catch (error) {
+      showKept(`This text is not kept in the browser (${error && error.name ? error.name : error}): ` +
+               "a reload would not bring it back. Save score keeps it as a file.", true);
+    }
   }
 
-  function setName(name, origin) {
-    state.name = name;
-    state.origin = origin;
-    element("score-name").value = name;
-    document.title = name + " – score2wav";
+  function keepSoon() {
+    clearTimeout(state.keepTimer);
+    state.keepTimer = setTimeout(keepNow, keepPause);
   }
 
-  // Loads a score from bytes, as if the console program were given its file;
-  // Ctrl+Z takes it back, with the name it replaced.
+  function showKept(text, failed = false) {
+    const kept = element("kept");
+    kept.textContent = text;
+    kept.className = failed ? "note failure" : "note";
+  }
+
+  // Returns why bytes are no score, or "": a score is text, without NUL
+  // bytes (once a UTF-16 file's text is read), and no RIFF file (a WAV).
+  function notText(bytes) {
+    if (bytes.length >= 4 && String.fromCharCode(...bytes.subarray(0, 4)) === "RIFF") {
+      return "it is a RIFF file (such as a WAV file), not a score's text";
+    }
+    return page.scoreText(bytes).includes(0) ? "it holds NUL bytes: it is not a text file" : "";
+  }
+
+  // Loads a score from bytes, as if the console program were given its
+  // file: one step of the undo history, which takes back its name too.
   function load(bytes, name, origin) {
-    const before = {name: state.name, origin: state.origin};
+    const why = notText(bytes);
+    if (why !== "") {
+      showNotice(`"${name}" was not loaded: ${why}. The score stays as it was.`);
+      return;
+    }
     // The editor shows the text the converter reads: a UTF-16 file's text,
     // a marked UTF-8 file's text without its mark.
-    editor.load(new TextDecoder("utf-8", {ignoreBOM: true}).decode(page.scoreText(bytes)), () => {
-      setName(before.name, before.origin);
-      state.bytes = null;
-      ++state.edits;
-      saveSoon();
-      convertNow();
-    });
-    setName(name, origin);
-    state.bytes = bytes;
+    const text = new TextDecoder("utf-8", {ignoreBOM: true}).decode(page.scoreText(bytes));
+    editor.load(text, {name, origin, bytes});
+  }
+
+  // Shows a word about the last thing the user did, in the message's place.
+  function showNotice(text) {
+    const message = element("message");
+    message.textContent = text;
+    message.className = "failure";
+  }
+
+  // After every change of the text or its name: the name's field and
+  // note, the undo buttons, a conversion and keeping.
+  function changed(update) {
     ++state.edits;
-    saveSoon();
-    convertNow();
+    state.bytes = null;
+    const name = element("score-name");
+    if (name.value !== update.info.name) name.value = update.info.name;
+    document.title = scoreName() + " – score2wav";
+    showNameNote();
+    showHistory();
+    keepSoon();
+    if (update.loaded || update.history) convertNow();
+    else convertSoon();
+  }
+
+  function showNameNote() {
+    const note = element("name-note");
+    const name = scoreName();
+    note.hidden = !/\.wav$/i.test(name);
+    note.textContent = note.hidden ? "" : `The console program would refuse a score named "${name}": its WAV ` +
+      `file would have the same name. Here it plays, and downloads as "${conversionName().slice(0, -4)}.wav".`;
+  }
+
+  function showHistory() {
+    element("undo").disabled = !editor.canUndo();
+    element("redo").disabled = !editor.canRedo();
   }
 
   function show(answer, bytes, current) {
-    const result = answer.data === null ? page.outOfMemory(state.name) : answer.data;
+    const result = answer.data === null ? page.outOfMemory(conversionName()) : answer.data;
     state.data = result;
     state.format = answer.format;
     state.roll = answer.roll;
@@ -111,6 +171,8 @@
     player.load(samples, state.format);
     picture.show(answer.picture, soundOf(result, samples.length));
     state.shownChord = -1;
+    state.placed = false; // nothing is marked until Play or a click
+    editor.highlight(-1, -1);
     showStopped();
     element("download").disabled = result.wav === null;
     // How long after the conversion's end the picture is on screen.
@@ -121,7 +183,7 @@
 
   function showMessage(result, seconds) {
     const message = element("message");
-    message.dataset.score = state.name; // which score the message is about, and how many came before
+    message.dataset.score = scoreName(); // which score the message is about, and how many came before
     message.dataset.conversions = String(Number(message.dataset.conversions || 0) + 1);
     if (result.status !== 0) {
       message.textContent = result.failureMessage + "\n" + result.failureReason;
@@ -143,7 +205,7 @@
   function showWarnings(warnings) {
     const list = element("warnings");
     list.textContent = "";
-    const stretches = [];
+    const marks = [];
     for (const warning of warnings) {
       const item = document.createElement("li");
       if (warning.line === 0) {
@@ -160,11 +222,11 @@
         });
         item.append(button);
         const range = textRange(warning.offset, warning.length);
-        if (range !== null && range[1] > range[0]) stretches.push({start: range[0], end: range[1], title: said});
+        if (range !== null) marks.push({from: range[0], to: range[1], message: said});
       }
       list.append(item);
     }
-    editor.mark(stretches);
+    editor.mark(marks);
     element("warnings-heading").hidden = list.children.length === 0;
   }
 
@@ -203,16 +265,18 @@
     };
   }
 
-  // Selects a chord's text in the editor.
+  // Selects a chord's text in the editor, as a click on its note asks.
   function selectChord(chord) {
+    state.placed = true;
     const table = state.data.chordTable;
     const range = textRange(table[chord * chordFields + 2], table[chord * chordFields + 3]);
     if (range !== null) editor.select(range[0], range[1]);
   }
 
-  // Marks the chord at the playhead in the list and in the editor.
+  // Marks the chord at the playhead in the list and in the editor, once
+  // the playhead has been put somewhere.
   function markChord(second) {
-    const chord = chordAt(Math.floor(second * state.format.sampleRate));
+    const chord = state.placed ? chordAt(Math.floor(second * state.format.sampleRate)) : -1;
     if (chord === state.shownChord) return;
     state.shownChord = chord;
     chordList.mark(chord);
@@ -224,8 +288,9 @@
 
   function showPosition(second) {
     picture.showPlayhead(second);
-    const total = player.canPlay() ? " / " + page.clockTime(player.duration()) : "";
-    element("time").textContent = page.clockTime(second) + total;
+    const tenths = player.duration() < 60;
+    const total = player.canPlay() ? " / " + page.clockTime(player.duration(), tenths) : "";
+    element("time").textContent = page.clockTime(second, tenths) + total;
     if (state.data !== null) markChord(second);
   }
 
@@ -244,6 +309,7 @@
   }
 
   function seek(second) {
+    state.placed = true;
     player.seek(second);
     showPosition(second);
   }
@@ -254,6 +320,7 @@
       showStopped();
       return;
     }
+    state.placed = true;
     player.play();
     const play = element("play");
     play.textContent = "Stop";
@@ -264,17 +331,89 @@
   function download() {
     const result = state.data;
     if (result === null || result.wav === null) return;
+    downloadBytes(result.wav, result.outputName, "audio/wav");
+  }
+
+  async function loadFile(file) {
+    load(new Uint8Array(await file.arrayBuffer()), file.name, "file");
+  }
+
+  // Downloads bytes as a file of the given name.
+  function downloadBytes(bytes, name, type) {
     const link = document.createElement("a");
-    link.href = URL.createObjectURL(new Blob([result.wav], {type: "audio/wav"}));
-    link.download = result.outputName;
+    link.href = URL.createObjectURL(new Blob([bytes], {type}));
+    link.download = name;
     document.body.append(link);
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(link.href), 60000);
   }
 
-  async function loadFile(file) {
-    load(new Uint8Array(await file.arrayBuffer()), file.name, "file");
+  // Saves the score's text under its name: a loaded file's own bytes while
+  // it stands unedited. A name ending in .wav gains .txt: a text file so
+  // named would pass for a sound.
+  function saveScore() {
+    const name = scoreName();
+    downloadBytes(scoreBytes(), /\.wav$/i.test(name) ? name + ".txt" : name, "text/plain");
+  }
+
+  // Puts the score in a link, copies it, and shows it with its length.
+  async function copyLink() {
+    let link;
+    try {
+      link = await page.linkOf(scoreBytes(), scoreName(), location.href);
+    } catch (error) {
+      showLink("", `No link: this browser cannot compress (${error.name}). Save score keeps the tune as a file.`);
+      return;
+    }
+    let copied = false;
+    try {
+      await navigator.clipboard.writeText(link);
+      copied = true;
+    } catch (error) {
+      // The clipboard was refused: the link is shown for copying by hand.
+    }
+    const length = link.length.toLocaleString("en");
+    const said = copied ? `Link copied: ${length} characters.` : `Copy this link (${length} characters): the browser kept the clipboard closed.`;
+    const warning = link.length > longLink ? ` Some mail and chat programs cut links longer than about ${longLink.toLocaleString("en")}` +
+      " characters; Save score sends the tune whole." : "";
+    showLink(link, said + warning);
+    return link;
+  }
+
+  function showLink(link, note) {
+    element("link-box").hidden = false;
+    element("link").value = link;
+    element("link-note").textContent = note;
+    if (!/copied/.test(note)) element("link").select();
+  }
+
+  async function share() {
+    const link = await copyLink();
+    if (link === undefined) return;
+    try {
+      await navigator.share({title: scoreName(), url: link});
+    } catch (error) {
+      // Shared nothing (the user closed the sheet): the link is still shown.
+    }
+  }
+
+  // Opens the score of the page's link, if it has one, as one undoable
+  // load over the text there was; then drops the fragment, so that a
+  // reload shows the kept text, edits and all, not the link afresh.
+  async function openLink() {
+    if (location.hash.length < 2) return;
+    try {
+      const linked = await page.scoreOfLink(location.hash);
+      if (linked !== null) load(linked.bytes, linked.name || untitled, "link");
+    } catch (error) {
+      showNotice("This link's score cannot be read: the link was probably cut short. The score stays as it was.");
+    }
+    try {
+      history.replaceState(null, "", location.href.split("#")[0]);
+    } catch (error) {
+      // The fragment stays; a reload would load the link again, as one more undoable step.
+    }
   }
 
   // The chords' echo lines in a list that holds only the rows in view.
@@ -340,21 +479,37 @@
     };
   }
 
+  // Whether keys typed at a node are its own: a text field's, a list's.
+  function typesText(node) {
+    if (!(node instanceof Element)) return false;
+    if (node.isContentEditable || node.closest("textarea, select, [contenteditable]")) return true;
+    return node.tagName === "INPUT" && !["button", "checkbox", "radio", "range", "file"].includes(node.type);
+  }
+
+  // Keys for the whole page: Ctrl+Z and redo outside the editor (which has
+  // its own) and other text fields; Space plays and stops, ? shows the help.
+  function onKey(event) {
+    const target = event.target;
+    if (typesText(target) || editor.holds(target) || element("help-dialog").open) return;
+    const which = page.historyKey(event);
+    if (which !== null) {
+      event.preventDefault();
+      if (which === "undo") editor.undo();
+      else editor.redo();
+      return;
+    }
+    if (event.ctrlKey || event.metaKey || event.altKey) return;
+    if (event.key === " " && !(target instanceof Element && target.closest("button, a, summary"))) {
+      event.preventDefault();
+      if (!element("play").disabled) togglePlay();
+    } else if (event.key === "?") {
+      event.preventDefault();
+      element("help-dialog").showModal();
+    }
+  }
+
   function listen() {
-    editor.onEdit(() => {
-      state.bytes = null;
-      ++state.edits;
-      if (state.origin === "example") setName("untitled.txt", "untitled");
-      saveSoon();
-      convertSoon();
-    });
-    element("score-name").addEventListener("input", (event) => {
-      state.name = event.target.value;
-      state.origin = "user";
-      document.title = state.name + " – score2wav";
-      saveSoon();
-      convertSoon();
-    });
+    element("score-name").addEventListener("input", (event) => editor.rename(event.target.value, "user"));
     element("load-example").addEventListener("click", () => {
       const example = data.examples[Number(element("examples").value)];
       load(encoder.encode(example.text), example.name, "example");
@@ -364,8 +519,21 @@
       if (event.target.files.length > 0) loadFile(event.target.files[0]);
       event.target.value = "";
     });
+    element("undo").addEventListener("click", () => editor.undo());
+    element("redo").addEventListener("click", () => editor.redo());
+    element("save-score").addEventListener("click", saveScore);
+    element("copy-link").addEventListener("click", copyLink);
+    element("share").hidden = typeof navigator.share !== "function";
+    element("share").addEventListener("click", share);
+    element("help").addEventListener("click", () => element("help-dialog").showModal());
     element("play").addEventListener("click", togglePlay);
     element("download").addEventListener("click", download);
+    document.addEventListener("keydown", onKey);
+    window.addEventListener("hashchange", openLink);
+    // Leaving the page keeps at once what waits for its pause.
+    document.addEventListener("visibilitychange", () => {
+      if (document.visibilityState === "hidden" && state.keepTimer !== 0) keepNow();
+    });
     let resizeTimer = 0;
     window.addEventListener("resize", () => {
       clearTimeout(resizeTimer);
@@ -391,17 +559,31 @@
     });
   }
 
-  // Returns the score kept from the last visit, or null.
-  function keptScore() {
-    try {
-      const kept = JSON.parse(localStorage.getItem(storageKey));
-      return kept && typeof kept.text === "string" && typeof kept.name === "string" ? kept : null;
-    } catch (error) {
-      return null;
+  // Resolves to the score to start with: the one kept from the last visit
+  // (in local storage, where earlier versions of the page kept it, if
+  // nothing is in IndexedDB), else the first example. Says so when the
+  // last text shown could not be kept, so that this one is older.
+  async function startingScore(example) {
+    const {record, older} = await keeper.load();
+    let kept = record;
+    if (kept === null) {
+      try {
+        const earlier = JSON.parse(localStorage.getItem("score2wav.score"));
+        if (earlier && typeof earlier.text === "string" && typeof earlier.name === "string") kept = earlier;
+      } catch (error) {
+        // Nothing kept there either.
+      }
     }
+    if (older) {
+      showKept(kept === null ? "The text of your last visit could not be kept in this browser."
+        : "The text of your last visit could not be kept in this browser: this is an older one.", true);
+    }
+    if (kept === null) return {text: example.text, info: {name: example.name, origin: "example", bytes: null}};
+    const bytes = kept.bytes instanceof Uint8Array ? kept.bytes : null;
+    return {text: kept.text, info: {name: kept.name, origin: kept.origin || "user", bytes}};
   }
 
-  function start() {
+  async function start() {
     element("version").textContent = "version " + data.version;
     data.examples.forEach((example, index) => {
       const option = document.createElement("option");
@@ -411,23 +593,27 @@
     });
     const first = Math.max(0, data.examples.findIndex((example) => example.name === "ode_to_joy.txt"));
     element("examples").value = String(first);
+    const {text, info} = await startingScore(data.examples[first]);
+    editor = page.createEditor(element("editor"), text, info, changed);
+    element("score-name").value = info.name;
+    document.title = scoreName() + " – score2wav";
+    showNameNote();
     listen();
-    const kept = keptScore();
-    if (kept !== null) {
-      editor.setText(kept.text);
-      setName(kept.name, kept.origin || "user");
-    } else {
-      editor.setText(data.examples[first].text);
-      setName(data.examples[first].name, "example");
-    }
     convertNow();
+    openLink();
   }
 
   // What the page shows, as data, for scripts that check it: the chords of
-  // the latest conversion and the piano roll drawn from them.
+  // the latest conversion and the piano roll drawn from them; the editor's
+  // text, selected text, name, marked warnings and playing chord.
   page.view = () => ({
     chords: state.data === null ? [] : page.chordsOf(state.data, 0, state.data.chordTable.length / chordFields),
     roll: state.roll,
+    text: editor.text(),
+    selected: editor.selected(),
+    name: editor.info().name,
+    marks: editor.marks(),
+    playing: editor.playing(),
   });
 
   start();

@@ -110,9 +110,13 @@
     };
   };
 
-  // Returns a time as m:ss.
-  page.clockTime = function (second) {
-    const whole = Math.floor(second);
-    return `${Math.floor(whole / 60)}:${String(whole % 60).padStart(2, "0")}`;
+  // Returns a time as m:ss, or m:ss.t with tenths (cut, not rounded, so
+  // that a sound never reads longer than it is), which lengths under a
+  // minute need: a 0.6 s tune is 0:00.6, not 0:00.
+  page.clockTime = function (second, tenths = second < 60) {
+    const tens = Math.floor(second * 10 + 1e-9); // 0.7 * 10 is 7.000000000000001, 0.3 * 10 exactly 3
+    const whole = Math.floor(tens / 10);
+    const clock = `${Math.floor(whole / 60)}:${String(whole % 60).padStart(2, "0")}`;
+    return tenths ? `${clock}.${tens % 10}` : clock;
   };
 })();

@@ -60,11 +60,20 @@ export async function openPage(browser, url) {
   const problems = [];
   page.on("pageerror", (error) => problems.push(String(error)));
   await page.goto(url);
-  await page.evaluate(() => localStorage.clear());
+  await forgetKept(page);
   await page.reload();
   await waitForConversion(page);
   page.problems = problems;
   return page;
+}
+
+// Forgets what the page kept from earlier visits (its IndexedDB and local storage).
+export async function forgetKept(page) {
+  await page.evaluate(() => new Promise((done) => {
+    localStorage.clear();
+    const request = indexedDB.deleteDatabase("score2wav");
+    request.onsuccess = request.onerror = () => done();
+  }));
 }
 
 // Waits until the page shows a conversion of the score named name (any, if none).
