@@ -106,6 +106,33 @@ async function checkTyping(page, where) {
   await page.waitForFunction(() => document.querySelectorAll("#echo li").length === 2, {timeout: 10000})
     .catch(() => {});
   check(JSON.stringify(await echoLines(page)) === JSON.stringify(["1d1m", "2d"]), `${where}: typing converts: ${await echoLines(page)}`);
+  await pressWith(page, "Control", "f");
+  const searching = await page.evaluate(() => document.activeElement.closest(".cm-search") !== null);
+  await page.keyboard.press("Escape");
+  check(searching, `${where}: Ctrl+F opens the search in the editor`);
+}
+
+// Where the browser refuses to keep the text, the page says so, and after
+// a reload says that the last text was not kept.
+async function checkKeepRefused(browser, url, where) {
+  const page = await browser.newPage();
+  await page.goto(url);
+  await forgetKept(page);
+  await page.evaluateOnNewDocument(() => {
+    IDBFactory.prototype.open = () => { throw new DOMException("no room", "QuotaExceededError"); };
+  });
+  await page.reload();
+  await waitForConversion(page);
+  await page.focus(".cm-content");
+  await page.keyboard.type("2d|");
+  await page.waitForFunction(() => document.getElementById("kept").textContent !== "", {timeout: 5000}).catch(() => {});
+  const said = [await page.$eval("#kept", (kept) => kept.textContent)];
+  await page.reload();
+  await waitForConversion(page);
+  said.push(await page.$eval("#kept", (kept) => kept.textContent));
+  check(/not kept.*QuotaExceededError/.test(said[0]) && /last visit could not be kept/.test(said[1]),
+        `${where}: a text the browser refuses to keep is said so: ${JSON.stringify(said)}`);
+  await page.close();
 }
 
 // Drops a score file on the page, as a user's drag and drop would.
@@ -541,6 +568,7 @@ async function run(browser, label, url, downloads) {
   check(page.problems.length === 0, `${where}: no script errors: ${page.problems}`);
   await page.close();
   await checkPhone(browser, url, where);
+  await checkKeepRefused(browser, url, where);
 }
 
 async function main() {
