@@ -9,7 +9,7 @@
 #include <string>
 
 #include "driver/outcome.h"
-#include "score/ports.h"
+#include "base/ports.h"
 #include "score/scanner.h"
 #include "score/skip_reason.h"
 #include "score/skipped_run.h"
@@ -117,18 +117,3 @@ Outcome convertBytes(const unsigned char* bytes, std::size_t size, const std::st
                      const ConversionEvents& events, MemoryWav& wav,
                      std::size_t blockSize = outputBlockSize);
 
-// A conversion of score bytes held in memory, with the console's text: what
-// the console program would write and print for the same bytes, but for
-// the closing wait.
-struct MemoryConversion {
-  MemoryWav wav;    // empty unless the conversion succeeded
-  std::string out;  // standard output: the echo and any failure message
-  std::string err;  // standard error: warnings and the failure's reason
-  Outcome outcome;
-};
-
-// Converts size bytes of a score named scoreName (for messages) into result,
-// whose WAV may take at most wavLimit bytes; also reports to more, if given.
-void convertMemory(const unsigned char* bytes, std::size_t size, const std::string& scoreName,
-                   MemoryConversion& result, std::size_t wavLimit = SIZE_MAX,
-                   const ConversionEvents* more = nullptr, std::size_t blockSize = outputBlockSize);

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "driver/outcome.h"
-#include "score/ports.h"
-#include "score/text_output.h"
+#include "base/ports.h"
+#include "base/text_output.h"
 
 // An open score: read-only, shared with readers only. Closed when the record
 // goes out of scope.

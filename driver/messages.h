@@ -8,7 +8,7 @@
 
 #include "driver/conversion.h"
 #include "driver/outcome.h"
-#include "score/text_output.h"
+#include "base/text_output.h"
 
 // Where the program prints: echo and failure messages on out, reasons and
 // warnings on err.

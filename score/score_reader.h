@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "score/ports.h"
+#include "base/ports.h"
 #include "score/skipped_run.h"
 
 // The reader's state at a character boundary, enough to come back to it.

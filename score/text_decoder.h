@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "score/ports.h"
+#include "base/ports.h"
 
 enum class ScoreEncoding {
   plain,       // 8-bit text, read byte for byte

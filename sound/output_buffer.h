@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "score/allocation.h"
-#include "score/ports.h"
+#include "base/allocation.h"
+#include "base/ports.h"
 
 struct OutputBuffer {
   ByteSink sink;

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "score/allocation.h"
+#include "base/allocation.h"
 #include "score/chord.h"
 #include "score/score_format.h"
 #include "sound/output_buffer.h"

@@ -1,4 +1,5 @@
 #include "driver/conversion.h"
+#include "driver/memory_conversion.h"
 
 #include <gtest/gtest.h>
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/conversion.h"
+#include "driver/memory_conversion.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "score/chord.h"
-#include "score/ports.h"
+#include "base/ports.h"
 
 struct MemorySource {
   std::string bytes;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/conversion.h"
+#include "driver/memory_conversion.h"
 #include "driver/messages.h"
 #include "driver/output_path.h"
 #include "sound/wave_format.h"

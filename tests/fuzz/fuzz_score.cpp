@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "driver/conversion.h"
+#include "driver/memory_conversion.h"
 
 constexpr std::size_t wavLimit = 16u << 10;
 constexpr std::size_t blockSize = 4u << 10;

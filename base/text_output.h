@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-#include "score/ports.h"
+#include "base/ports.h"
 
 struct TextOutput {
   static constexpr std::size_t capacity = 16 * 1024;  // bytes held before a write

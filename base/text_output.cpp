@@ -1,4 +1,4 @@
-#include "score/text_output.h"
+#include "base/text_output.h"
 
 #include <atomic>
 #include <cstdint>
