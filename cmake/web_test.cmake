@@ -7,7 +7,7 @@ function(add_web_page_test page_dir)
   add_test(NAME web_page
     COMMAND sh ${PROJECT_SOURCE_DIR}/tests/web/run_page_test.sh ${page_dir}
             ${PROJECT_SOURCE_DIR}/tests/data ${PROJECT_SOURCE_DIR}/examples)
-  set_tests_properties(web_page PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900)
+  set_tests_properties(web_page PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900 LABELS slow)
   find_program(SCORE2WAV_NODE node)
   find_program(SCORE2WAV_CHROMIUM chromium)
   set(missing)

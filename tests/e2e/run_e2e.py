@@ -350,8 +350,7 @@ def test_largest_wav(program, work):
     bits, though the file, one sample more a chord, is larger than 2 GiB."""
     size = 44 + 4001 * 536870
     if shutil.disk_usage(work).free < size + (1 << 30):
-        print("skipped: the 2,148,016,914-byte WAV (less than 3 GB free where the tests run)")
-        return
+        raise Skipped("the 2,148,016,914-byte WAV (less than 3 GB free where the tests run)")
     write(os.path.join(work, "largest.txt"), b"0.5\n" + b"|" * 536870)
     status, out, _ = run(program, ["largest.txt"], work, timeout=600)
     output = os.path.join(work, "largest.wav")
@@ -523,8 +522,7 @@ def test_killed_commits(program, work, shim=None):
     output or the whole new one, and the next run there removes anything
     else; a live run's temporary file survives another run's clean-up."""
     if not shim:
-        print("skipped: the kills during a commit need the fault shim (Linux builds)")
-        return
+        raise Skipped("the kills during a commit need the fault shim (Linux builds)")
     write(os.path.join(work, "song.txt"), b"0.2\n" + b"1d1m1s|2d|" * 10)
     run(program, ["song.txt"], work)
     new = read(os.path.join(work, "song.wav"))
@@ -656,8 +654,7 @@ def test_closed_standard_streams(program, work):
     probe = subprocess.run(["unshare", "-m", "sh", "-c", "mount -t tmpfs none /dev && test ! -e /dev/null"],
                            capture_output=True)
     if probe.returncode != 0:
-        print("skipped: closed streams without /dev/null (unshare -m and mount are not permitted here)")
-        return
+        raise Skipped("closed streams without /dev/null (unshare -m and mount are not permitted here)")
     os.remove(os.path.join(work, "w.wav"))
     result = subprocess.run(["unshare", "-m", "sh", "-c", 'mount -t tmpfs none /dev && exec "$0" w.txt <&- >&- 2>&-',
                              program], cwd=work, capture_output=True, timeout=60)
@@ -758,8 +755,7 @@ def acl_of(path):
 def test_acl_kept(program, work, shim=None):
     """A replaced output keeps its access control list, and its group no more."""
     if not (shutil.which("setfacl") and shutil.which("getfacl")):
-        print("skipped: access control lists (apt-get install acl)")
-        return
+        raise Skipped("access control lists (apt-get install acl)")
     write(os.path.join(work, "acl.txt"), b"0.001\n1d|")
     output = os.path.join(work, "acl.wav")
     for mode, env in preload_modes(shim):
@@ -917,6 +913,55 @@ def test_windows_held_output(program, work):
     check((status, out) == (0, b"1d\n"), "released output is replaced: %r %r" % (status, out))
 
 
+class Skipped(Exception):
+    """Raised by a scenario that cannot run here, with the reason."""
+
+
+SKIP_STATUS = 77  # what ctest counts as skipped
+
+
+def scenarios(options):
+    """Returns the scenarios that apply where the program runs, in order, as
+    (name, run(program, folder)), with the reasons others do not apply."""
+    data = options.data
+    shim = options.fault_shim
+    runs = [("golden_scores", lambda program, work: test_golden_scores(program, data, work)),
+            ("encoded_twins", lambda program, work: test_encoded_twins(program, data, work))]
+    plain = [test_arguments, test_help_and_version, test_output_rules, test_long_paths,
+             test_closing_wait, test_parallel_runs, test_random_scores_match_model]
+    shimmed = []
+    left_out = []
+    if EMULATOR:
+        plain += [test_windows_paths, test_windows_held_output, test_windows_reasons_in_utf8]
+        left_out.append("under %s: the POSIX fault tests (file-size limit, FIFO, signals, permissions)"
+                        % " ".join(EMULATOR))
+    else:
+        plain += [test_file_size_limit, test_fifo_score, test_largest_wav, test_folder_refuses_new_files,
+                  test_line_buffered_echo, test_closed_standard_streams, test_closed_pipes,
+                  test_score_changed, test_permissions_kept, test_read_only_output, test_unreadable_score,
+                  test_closing_prompt_on_a_terminal, test_terminals, test_folder_lock_held]
+        shimmed = [test_killed_runs, test_killed_commits, test_acl_kept, test_signals_write_nothing_twice]
+        if options.sanitized:
+            left_out.append("under sanitizers: the address-space limit test (they reserve terabytes)")
+        else:
+            plain.append(test_memory)
+    runs += [(test.__name__[5:], test) for test in plain]
+    runs += [(test.__name__[5:], lambda program, work, test=test: test(program, work, shim)) for test in shimmed]
+    return runs, left_out
+
+
+def run_one(name, run, program, work):
+    """Runs one scenario in a folder of its own; returns whether it skipped."""
+    folder = os.path.join(work, name)
+    os.mkdir(folder)
+    try:
+        run(program, folder)
+    except Skipped as skipped:
+        print("skipped %s: %s" % (name, skipped))
+        return True
+    return False
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program")
@@ -925,42 +970,36 @@ def main():
     parser.add_argument("--emulator", nargs="+", help="runs the program through this command, e.g. wine64")
     parser.add_argument("--fault-shim", help="a library to preload that plays faults (fault_shim.cpp)")
     parser.add_argument("--sanitized", action="store_true", help="the program runs under sanitizers")
+    parser.add_argument("--list", action="store_true", help="prints the names of the scenarios that apply here")
+    parser.add_argument("--only", help="runs this one scenario; exits 77 when it cannot run here")
     options = parser.parse_args()
     if options.emulator:
         EMULATOR.extend(options.emulator)
     if options.regenerate:
         regenerate(options.data)
         return 0
+    runs, left_out = scenarios(options)
+    if options.list:
+        print(";".join(name for name, _ in runs))
+        return 0
+    if options.only is not None:
+        runs = [(name, run) for name, run in runs if name == options.only]
+        if not runs:
+            print("no scenario %s applies here" % options.only)
+            return 2
+    else:
+        for reason in left_out:
+            print("skipped " + reason)
     program = os.path.abspath(options.program)
     with tempfile.TemporaryDirectory() as work:
-        test_golden_scores(program, options.data, work)
-        test_encoded_twins(program, options.data, os.path.join(work, "twins"))
-        tests = [test_arguments, test_help_and_version, test_output_rules, test_long_paths,
-                 test_closing_wait, test_parallel_runs, test_random_scores_match_model]
-        if EMULATOR:
-            tests += [test_windows_paths, test_windows_held_output, test_windows_reasons_in_utf8]
-            print("skipped under %s: the POSIX fault tests (file-size limit, FIFO, signals, "
-                  "permissions)" % options.emulator)
-        else:
-            tests += [test_file_size_limit, test_fifo_score, test_killed_runs, test_largest_wav,
-                      test_folder_refuses_new_files, test_line_buffered_echo,
-                      test_closed_standard_streams, test_closed_pipes, test_score_changed,
-                      test_permissions_kept, test_read_only_output, test_unreadable_score,
-                      test_closing_prompt_on_a_terminal, test_killed_commits, test_acl_kept,
-                      test_terminals, test_signals_write_nothing_twice, test_folder_lock_held]
-            if options.sanitized:
-                print("skipped under sanitizers: the address-space limit test (they reserve terabytes)")
-            else:
-                tests.append(test_memory)
-        for test in tests:
-            folder = os.path.join(work, test.__name__)
-            os.mkdir(folder)
-            if test in (test_killed_runs, test_killed_commits, test_acl_kept, test_signals_write_nothing_twice):
-                test(program, folder, options.fault_shim)
-            else:
-                test(program, folder)
-    print("end-to-end: %d failed check(s)" % len(FAILURES) if FAILURES else "end-to-end: all checks passed")
-    return 1 if FAILURES else 0
+        skipped = [name for name, run in runs if run_one(name, run, program, work)]
+    if FAILURES:
+        print("end-to-end: %d failed check(s)" % len(FAILURES))
+        return 1
+    if options.only is not None and skipped:
+        return SKIP_STATUS
+    print("end-to-end: all checks passed")
+    return 0
 
 
 if __name__ == "__main__":
