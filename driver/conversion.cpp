@@ -7,8 +7,8 @@
 #include <memory>
 #include <new>
 
-#include "driver/output_path.h"
 #include "base/allocation.h"
+#include "driver/output_path.h"
 #include "score/chord_parser.h"
 #include "score/text_decoder.h"
 #include "sound/renderer.h"

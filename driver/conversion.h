@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/outcome.h"
 #include "base/ports.h"
+#include "driver/outcome.h"
 #include "score/scanner.h"
 #include "score/skip_reason.h"
 #include "score/skipped_run.h"
@@ -116,4 +116,3 @@ struct MemoryWav {
 Outcome convertBytes(const unsigned char* bytes, std::size_t size, const std::string& scoreName,
                      const ConversionEvents& events, MemoryWav& wav,
                      std::size_t blockSize = outputBlockSize);
-

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/outcome.h"
 #include "base/ports.h"
 #include "base/text_output.h"
+#include "driver/outcome.h"
 
 // An open score: read-only, shared with readers only. Closed when the record
 // goes out of scope.

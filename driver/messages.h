@@ -6,9 +6,9 @@
 
 #include <string>
 
+#include "base/text_output.h"
 #include "driver/conversion.h"
 #include "driver/outcome.h"
-#include "base/text_output.h"
 
 // Where the program prints: echo and failure messages on out, reasons and
 // warnings on err.

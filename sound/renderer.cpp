@@ -1,11 +1,11 @@
 #include "sound/renderer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
+#include "sound/chord_cache.h"
 #include "sound/period_table.h"
 #include "sound/wave_format.h"
 
@@ -15,8 +15,6 @@ namespace {
 // periods give exact products (the shortest period is 0.0006 s).
 constexpr double exactRemainderLimit = 1024.0;
 constexpr std::size_t tableBudget = 4u << 20;  // bytes of time and ramp tables
-constexpr std::size_t cacheableChordBytes = 256u << 10;
-constexpr std::int64_t cacheableNotes = 64;  // longer chords rarely repeat
 constexpr std::int64_t endlessChord = std::numeric_limits<std::int64_t>::max();
 
 // Vector width pays off most in these loops; pick it when the machine runs.
@@ -234,122 +232,6 @@ void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned
   }
 }
 
-// Returns value with every bit of it spread over every bit of the result.
-std::uint64_t mixBits(std::uint64_t value) {
-  value ^= value >> 32;
-  value *= 0xd6e8feb86659fd93ull;
-  value ^= value >> 32;
-  value *= 0xd6e8feb86659fd93ull;
-  return value ^ (value >> 32);
-}
-
-// Returns a fingerprint of the chord's notes under the cache's key, never 0
-// (the mark of an empty slot). Four notes go in at a time.
-std::uint64_t chordHash(const ChordCache& cache, const Chord& chord) {
-  std::uint64_t hash = mixBits(cache.key ^ static_cast<std::uint64_t>(chord.noteCount));
-  std::uint64_t word = 0;
-  for (std::int64_t i = 0; i < chord.noteCount; ++i) {
-    word = word << 16 | static_cast<std::uint16_t>(chord.notes[i]);
-    if (i % 4 == 3 || i + 1 == chord.noteCount) {
-      hash = mixBits(hash ^ word);
-      word = 0;
-    }
-  }
-  return hash | 1u;
-}
-
-// Returns a key no score can know in advance: the clock and where this
-// run's memory lies.
-std::uint64_t freshKey(const ChordCache& cache) {
-  static std::uint64_t runs = 0;
-  auto now = static_cast<std::uint64_t>(
-      std::chrono::high_resolution_clock::now().time_since_epoch().count());
-  auto place = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&cache));
-  auto code = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&freshKey));
-  return mixBits(now ^ mixBits(place ^ mixBits(code + ++runs)));
-}
-
-// True if the slot holds this chord.
-bool holds(const ChordCache& cache, std::size_t slot, const Chord& chord) {
-  const CacheSlot& entry = cache.slots[slot];
-  if (entry.noteCount != static_cast<std::uint32_t>(chord.noteCount)) return false;
-  const unsigned char* kept = cache.arena.get() + entry.offset;
-  for (std::int64_t i = 0; i < chord.noteCount; ++i) {
-    std::int16_t note;
-    std::memcpy(&note, kept + i * static_cast<std::int64_t>(sizeof note), sizeof note);
-    if (note != chord.notes[i]) return false;
-  }
-  return true;
-}
-
-// Returns the slot that holds the chord, or the empty slot where it would
-// go; -1 when the cache has no slots.
-std::int64_t findSlot(const ChordCache& cache, std::uint64_t hash, const Chord& chord) {
-  if (!cache.slots) return -1;
-  std::size_t slot = static_cast<std::size_t>(hash) & (ChordCache::slotCount - 1);
-  while (cache.slots[slot].hash != 0 &&
-         !(cache.slots[slot].hash == hash && holds(cache, slot, chord))) {
-    slot = (slot + 1) & (ChordCache::slotCount - 1);
-  }
-  return static_cast<std::int64_t>(slot);
-}
-
-// Returns where a kept chord's samples start in the arena.
-const unsigned char* cachedSamples(const ChordCache& cache, std::size_t slot) {
-  const CacheSlot& entry = cache.slots[slot];
-  return cache.arena.get() + entry.offset + entry.noteCount * sizeof(std::int16_t);
-}
-
-// Returns true if a chord with this fingerprint was met before (or, rarely,
-// another with the same fingerprint slot and value), and remembers it; false
-// too when there is no memory for the fingerprints.
-bool metBefore(ChordCache& cache, std::uint64_t hash) {
-  if (!cache.seen) {
-    cache.seen = allocateArray<std::uint64_t>(ChordCache::seenSlots, true);
-    if (!cache.seen) return false;
-  }
-  std::uint64_t& slot = cache.seen[hash % ChordCache::seenSlots];
-  bool met = slot == hash;
-  slot = hash;
-  return met;
-}
-
-// Returns space for the chord's notes and bytes samples in the empty slot,
-// with the notes stored, or null when the budget (or memory) has no room.
-unsigned char* keepChord(ChordCache& cache, std::size_t slot, std::uint64_t hash,
-                         const Chord& chord, std::size_t bytes) {
-  std::size_t noteBytes = static_cast<std::size_t>(chord.noteCount) * sizeof(std::int16_t);
-  std::size_t needed = cache.used + noteBytes + bytes;
-  if (cache.entries >= ChordCache::slotCount / 2 || needed > ChordCache::budget) return nullptr;
-  if (needed > cache.capacity) {
-    // The arena grows as chords come (slots hold offsets, not addresses):
-    // a score of few chords never takes the whole budget.
-    std::size_t capacity =
-        std::max(cache.capacity * 2, std::max(needed, ChordCache::firstCapacity));
-    capacity = std::min(capacity, ChordCache::budget);
-    void* grown = std::realloc(cache.arena.get(), capacity);
-    if (grown == nullptr) return nullptr;
-    cache.arena.release();
-    cache.arena.reset(static_cast<unsigned char*>(grown));
-    cache.capacity = capacity;
-  }
-  CacheSlot& entry = cache.slots[slot];
-  entry.hash = hash;
-  entry.offset = static_cast<std::uint32_t>(cache.used);
-  entry.noteCount = static_cast<std::uint32_t>(chord.noteCount);
-  std::memcpy(cache.arena.get() + cache.used, chord.notes, noteBytes);
-  cache.used += noteBytes + bytes;
-  ++cache.entries;
-  return cache.arena.get() + entry.offset + noteBytes;
-}
-
-// Takes the cache's slots when the first chord is to be kept; false if
-// memory is short (then nothing is cached).
-bool ensureCache(ChordCache& cache) {
-  if (!cache.slots) cache.slots = allocateArray<CacheSlot>(ChordCache::slotCount, true);
-  return cache.slots != nullptr;
-}
-
 // Writes count silent samples.
 bool writeSilence(OutputBuffer& output, std::int64_t count) {
   while (count > 0) {
@@ -452,15 +334,7 @@ void startRenderer(Renderer& renderer, const RenderSettings& settings) {
   renderer.settings = settings;
   renderer.chordSamples = samplesPerChord(settings.noteDuration, settings.sampleStep);
   dropTables(renderer);
-  renderer.cache.used = 0;  // the arena, if any, is kept for the next score
-  renderer.cache.entries = 0;
-  renderer.cache.last = -1;
-  if (renderer.cache.slots) {
-    std::fill(renderer.cache.slots.get(), renderer.cache.slots.get() + ChordCache::slotCount,
-              CacheSlot{});
-  }
-  renderer.cache.seen.reset();
-  renderer.cache.key = freshKey(renderer.cache);
+  resetCache(renderer.cache);
   renderer.outOfMemory = false;
   // Tables pay off only if the times leave room for several rows; without
   // the memory for them, chords are rendered block by block.
@@ -481,38 +355,23 @@ void startRenderer(Renderer& renderer, const RenderSettings& settings) {
 }
 
 bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord) {
-  std::int64_t total = renderer.chordSamples;
-  ChordCache& cache = renderer.cache;
-  std::int64_t last = cache.last;
-  cache.last = -1;
-  if (chord.noteCount == 0) return writeSilence(output, total);
-  if (total == 0) return !output.failed;
-  std::size_t bytes = static_cast<std::size_t>(total);
-  // A chord played again at once is the common case: no hashing for it.
-  if (last >= 0 && holds(cache, static_cast<std::size_t>(last), chord)) {
-    cache.last = last;
-    return writeOutput(output, cachedSamples(cache, static_cast<std::size_t>(last)), bytes);
+  if (chord.noteCount == 0 || renderer.chordSamples == 0) {  // a rest, or chords of no samples
+    forgetLast(renderer.cache);
+    return writeSilence(output, chord.noteCount == 0 ? renderer.chordSamples : 0);
+  }
+  std::size_t bytes = static_cast<std::size_t>(renderer.chordSamples);
+  CacheLookup lookup;
+  if (const unsigned char* kept = findChord(renderer.cache, chord, bytes, lookup)) {
+    return writeOutput(output, kept, bytes);
   }
   ChordPass pass;
   pass.chord = &chord;
   pass.pitches = pitchesOf(chord);
   pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
-  bool cacheable = chord.noteCount <= cacheableNotes && bytes <= cacheableChordBytes;
-  std::uint64_t hash = cacheable ? chordHash(cache, chord) : 0;
-  std::int64_t slot = cacheable ? findSlot(cache, hash, chord) : -1;
-  if (slot >= 0 && cache.slots[static_cast<std::size_t>(slot)].hash != 0) {
-    cache.last = slot;
-    return writeOutput(output, cachedSamples(cache, static_cast<std::size_t>(slot)), bytes);
-  }
   pass.fromTables = ensureRows(renderer, pass.pitches);
-  if (!cacheable || !metBefore(cache, hash) || !ensureCache(cache)) {
-    return streamChord(renderer, pass, output);
-  }
-  if (slot < 0) slot = findSlot(cache, hash, chord);  // the slots were just taken
-  unsigned char* samples = keepChord(cache, static_cast<std::size_t>(slot), hash, chord, bytes);
+  unsigned char* samples = keepChord(renderer.cache, lookup, chord, bytes);
   if (samples == nullptr) return streamChord(renderer, pass, output);
   if (!ensureScratch(renderer, pass.fromTables)) return false;
   renderNext(renderer, pass, bytes, samples);
-  cache.last = slot;
   return writeOutput(output, samples, bytes);
 }

@@ -18,6 +18,7 @@
 #include "base/allocation.h"
 #include "score/chord.h"
 #include "score/score_format.h"
+#include "sound/chord_cache.h"
 #include "sound/output_buffer.h"
 
 // What every chord of one score shares.
@@ -42,35 +43,6 @@ std::int64_t samplesPerChord(double noteDuration, double sampleStep);
 // Stores at ramps[k] the ramp value ((fmod(times[k], P) * 2.0) / P - 1.0) of
 // pitch for each of the count times.
 void rampValues(int pitch, const double* times, std::size_t count, double* ramps);
-
-// Where the cache keeps a chord: its notes, then its samples, in the arena.
-struct CacheSlot {
-  std::uint64_t hash = 0;    // of the chord's notes; 0 marks an empty slot
-  std::uint32_t offset = 0;  // bytes into the arena where the notes start
-  std::uint32_t noteCount = 0;
-};
-
-// Samples of chords met more than once, in one arena of bounded size with a
-// fixed table of slots: what the cache holds is what it counts, so memory
-// stays within its budget whatever the score. A chord is kept when it comes
-// the second time (seen holds fingerprints of the chords met), so a score
-// of all different chords spends nothing on it.
-struct ChordCache {
-  static constexpr std::size_t budget = 3u << 20;          // bytes of the arena at most
-  static constexpr std::size_t firstCapacity = 64u << 10;  // bytes it starts with
-  static constexpr std::size_t slotCount = 1u << 12;       // at most half of them used
-  static constexpr std::size_t seenSlots = 1u << 12;       // fingerprints of chords met
-  OwnedArray<unsigned char> arena;  // taken when the first chord is kept, grown as chords come
-  std::size_t capacity = 0;         // bytes of the arena taken
-  std::size_t used = 0;             // bytes of the arena filled
-  std::size_t entries = 0;          // slots filled
-  OwnedArray<CacheSlot> slots;      // slotCount, taken when the first chord is kept
-  OwnedArray<std::uint64_t> seen;   // seenSlots, taken when a chord is first met
-  std::int64_t last = -1;           // slot of the chord rendered last, if it is kept
-  // The fingerprints' key, new for every score: no score can be written to
-  // crowd its chords into one run of slots.
-  std::uint64_t key = 0;
-};
 
 // The renderer's state for one score: settings, tables and cache.
 struct Renderer {

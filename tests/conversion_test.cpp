@@ -1,5 +1,4 @@
 #include "driver/conversion.h"
-#include "driver/memory_conversion.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/memory_conversion.h"
 #include "driver/messages.h"
 #include "memory_streams.h"
 #include "sound/renderer.h"

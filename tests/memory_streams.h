@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "score/chord.h"
 #include "base/ports.h"
+#include "score/chord.h"
 
 struct MemorySource {
   std::string bytes;
