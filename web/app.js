@@ -12,7 +12,6 @@
 
   const typingPause = 300; // milliseconds without a key before converting
   const keepPause = 500; // and before keeping the text across reloads
-  const chordFields = 10;
   const untitled = "untitled.txt"; // the name of a score whose name is empty
   const longLink = 8000; // characters: some mail and chat programs cut longer links
 
@@ -20,6 +19,7 @@
     edits: 0, // edits so far, to tell a conversion of older text
     bytes: null, // the current text's UTF-8, once asked for
     data: null, // the latest conversion's data
+    chord: null, // where each field of a chord's record stands in data.chordTable
     format: null,
     roll: null, // the piano roll as drawn: {width, rows}, a byte a pixel column of each pitch
     textIndex: null, // maps the converted bytes' offsets to the editor's text
@@ -159,8 +159,13 @@
   }
 
   function show(answer, bytes, current) {
-    const result = answer.data === null ? page.outOfMemory(conversionName()) : answer.data;
+    if (answer.data === null) {
+      showNotice("This score could not be converted: the page has no memory left for it.");
+      return;
+    }
+    const result = answer.data;
     state.data = result;
+    state.chord = page.fieldsOf("chord");
     state.format = answer.format;
     state.roll = answer.roll;
     state.textIndex = current ? page.offsetMap(page.scoreText(bytes)) : null;
@@ -232,22 +237,33 @@
 
   // Returns the index of the chord whose samples hold sample, or -1.
   function chordAt(sample) {
-    const table = state.data === null ? new Float64Array(0) : state.data.chordTable;
+    if (state.data === null) return -1;
+    const table = state.data.chordTable;
+    const field = state.chord;
     let low = 0;
-    let high = table.length / chordFields - 1;
+    let high = table.length / field.count - 1;
     while (low <= high) {
       const middle = (low + high) >> 1;
-      const start = table[middle * chordFields];
+      const start = table[middle * field.count + field.start];
       if (sample < start) high = middle - 1;
-      else if (sample >= start + table[middle * chordFields + 1]) low = middle + 1;
+      else if (sample >= start + table[middle * field.count + field.samples]) low = middle + 1;
       else return middle;
     }
     return -1;
   }
 
+  // Returns a field of a chord's record in the latest conversion, by name.
+  function chordValue(chord, name) {
+    return state.data.chordTable[chord * state.chord.count + state.chord[name]];
+  }
+
+  // Returns the editor's text indexes of a chord's text, or null.
+  function chordRange(chord) {
+    return chord < 0 ? null : textRange(chordValue(chord, "offset"), chordValue(chord, "length"));
+  }
+
   // What the picture knows of the sound.
   function soundOf(result, totalSamples) {
-    const table = result.chordTable;
     return {
       seconds: totalSamples / state.format.sampleRate,
       sampleRate: state.format.sampleRate,
@@ -255,11 +271,11 @@
       chordAt: chordAt,
       spanOf(sample) {
         const chord = chordAt(sample);
-        return chord < 0 ? null : {start: table[chord * chordFields], samples: table[chord * chordFields + 1]};
+        return chord < 0 ? null : {start: chordValue(chord, "start"), samples: chordValue(chord, "samples")};
       },
       hasNote(chord, pitch) {
-        const first = table[chord * chordFields + 8];
-        const count = table[chord * chordFields + 9];
+        const first = chordValue(chord, "notesStart");
+        const count = chordValue(chord, "noteCount");
         return first >= 0 && result.notes.subarray(first, first + count).includes(pitch);
       },
     };
@@ -268,8 +284,7 @@
   // Selects a chord's text in the editor, as a click on its note asks.
   function selectChord(chord) {
     state.placed = true;
-    const table = state.data.chordTable;
-    const range = textRange(table[chord * chordFields + 2], table[chord * chordFields + 3]);
+    const range = chordRange(chord);
     if (range !== null) editor.select(range[0], range[1]);
   }
 
@@ -280,8 +295,7 @@
     if (chord === state.shownChord) return;
     state.shownChord = chord;
     chordList.mark(chord);
-    const table = state.data.chordTable;
-    const range = chord < 0 ? null : textRange(table[chord * chordFields + 2], table[chord * chordFields + 3]);
+    const range = chordRange(chord);
     if (range === null) editor.highlight(-1, -1);
     else editor.highlight(range[0], range[1]);
   }
@@ -433,7 +447,7 @@
       }
       const first = Math.max(0, Math.floor(view.scrollTop / rowHeight) - 2);
       const end = Math.min(rows, first + Math.ceil(view.clientHeight / rowHeight) + 5);
-      const kept = result.chordTable.length / chordFields;
+      const kept = result.chordTable.length / page.fieldsOf("chord").count;
       const chords = page.chordsOf(result, first, Math.min(end, kept));
       list.style.paddingTop = first * rowHeight + "px";
       list.style.height = rows * rowHeight + "px";
@@ -459,7 +473,7 @@
     return {
       show(newResult) {
         result = newResult;
-        const kept = result.chordTable.length / chordFields;
+        const kept = result.chordTable.length / page.fieldsOf("chord").count;
         rows = kept + (result.chordCount > kept ? 1 : 0);
         marked = -1;
         view.scrollTop = 0;
@@ -607,7 +621,7 @@
   // the latest conversion and the piano roll drawn from them; the editor's
   // text, selected text, name, marked warnings and playing chord.
   page.view = () => ({
-    chords: state.data === null ? [] : page.chordsOf(state.data, 0, state.data.chordTable.length / chordFields),
+    chords: state.data === null ? [] : page.chordsOf(state.data, 0, state.data.chordTable.length / state.chord.count),
     roll: state.roll,
     text: editor.text(),
     selected: editor.selected(),

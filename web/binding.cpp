@@ -49,6 +49,35 @@ struct PageWarning {
   double textLength;
 };
 
+// The records' layout, which the core publishes once (score2wavLayout) and
+// the scripts read by name: the fields of each record in order, and the
+// warning kinds by their number.
+constexpr const char* chordFieldNames[] = {"start",      "samples",  "offset",    "length",
+                                           "line",       "column",   "echoStart", "echoLength",
+                                           "notesStart", "noteCount"};
+static_assert(sizeof(PageChord) ==
+                  sizeof chordFieldNames / sizeof *chordFieldNames * sizeof(double),
+              "a name for every field of a chord");
+constexpr const char* warningFieldNames[] = {"kind",   "offset",    "length",    "line",
+                                             "column", "textStart", "textLength"};
+static_assert(sizeof(PageWarning) ==
+                  sizeof warningFieldNames / sizeof *warningFieldNames * sizeof(double),
+              "a name for every field of a warning");
+constexpr const char* warningKindNames[] = {
+    "zeroLength",        "negativeLength",  "skipped",        "hidden",   "barOnFirstLine",
+    "notesAfterLastBar", "notesWithoutBar", "noPlayableNote", "longChord"};
+static_assert(sizeof warningKindNames / sizeof *warningKindNames ==
+                  static_cast<std::size_t>(WarningKind::longChord) + 1,
+              "a name for every kind of warning");
+
+// Appends names as a JSON array of strings (they need no escaping).
+template <std::size_t count>
+void appendNames(std::string& json, const char* const (&names)[count]) {
+  json += '[';
+  for (std::size_t i = 0; i < count; ++i) json += std::string(i ? ",\"" : "\"") + names[i] + '"';
+  json += ']';
+}
+
 struct PageConversion {
   MemoryConversion conversion;
   std::string outputName;  // where the console program would write the WAV
@@ -208,6 +237,40 @@ EMSCRIPTEN_KEEPALIVE const char* score2wavFailureMessage(const PageConversion* p
 }
 EMSCRIPTEN_KEEPALIVE const char* score2wavFailureReason(const PageConversion* page) {
   return page->failureReason.c_str();
+}
+
+// The results of a conversion that found no memory even to start, as the
+// console program reports it; null if there is no memory for these either.
+EMSCRIPTEN_KEEPALIVE PageConversion* score2wavOutOfMemory(const char* name) {
+  auto* page = new (std::nothrow) PageConversion;
+  if (page == nullptr) return nullptr;
+  page->outputName = makeOutputName(name);
+  page->conversion.outcome = outOfMemory();
+  TextOutput out;
+  out.sink = stringSink(page->conversion.out);
+  TextOutput err;
+  err.sink = stringSink(page->conversion.err);
+  reportOutcome(Console{&out, &err}, page->conversion.outcome, name, page->outputName);
+  flushText(out);
+  flushText(err);
+  keepFailure(*page, name);
+  return page;
+}
+
+// The records' layout as JSON: {"chord": [field names], "warning": [field
+// names], "warningKinds": [names by number]}.
+EMSCRIPTEN_KEEPALIVE const char* score2wavLayout() {
+  static std::string json;
+  if (json.empty()) {
+    json = "{\"chord\":";
+    appendNames(json, chordFieldNames);
+    json += ",\"warning\":";
+    appendNames(json, warningFieldNames);
+    json += ",\"warningKinds\":";
+    appendNames(json, warningKindNames);
+    json += '}';
+  }
+  return json.c_str();
 }
 
 // The format of every WAV file: samples per second, header bytes, silence.

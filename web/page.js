@@ -15,13 +15,17 @@
 (function () {
   "use strict";
   const page = (window.score2wavPage = window.score2wavPage || {});
-  const chordFields = 10;
-  const warningFields = 7;
-  const warningKinds = ["zeroLength", "negativeLength", "skipped", "hidden", "barOnFirstLine",
-                        "notesAfterLastBar", "notesWithoutBar", "noPlayableNote", "longChord"];
-
   let workerUrl = null;
   let format = null;
+  let layout = null; // the records' layout, as the core publishes it: field names in order
+
+  // Returns where each field of a kind of record ("chord" or "warning")
+  // stands, by name, and how many there are (count).
+  page.fieldsOf = function (kind) {
+    const fields = {count: layout[kind].length};
+    layout[kind].forEach((name, index) => (fields[name] = index));
+    return fields;
+  };
 
   // Returns the URL of the worker's script: the core and the worker's
   // function, from their own text, in a Blob (a page opened from disk may
@@ -48,6 +52,7 @@
       worker.onmessage = (event) => {
         const message = event.data;
         if (message.format) format = Object.freeze(message.format);
+        if (message.layout) layout = message.layout;
         const resolve = waiting.get(message.id);
         waiting.delete(message.id);
         if (resolve) resolve(message);
@@ -90,14 +95,16 @@
   // Returns the chords of a worker's data as records.
   page.chordsOf = function (data, first, end) {
     const decoder = new TextDecoder(); // console text is UTF-8 (other bytes show as U+FFFD)
+    const field = page.fieldsOf("chord");
     const chords = [];
-    for (let i = first * chordFields; i < end * chordFields; i += chordFields) {
-      const [start, samples, offset, length, line, column, echoStart, echoLength, notesStart, noteCount] =
-        data.chordTable.subarray(i, i + chordFields);
+    for (let i = first * field.count; i < end * field.count; i += field.count) {
+      const value = (name) => data.chordTable[i + field[name]];
+      const [echoStart, notesStart] = [value("echoStart"), value("notesStart")];
       chords.push({
-        text: decoder.decode(data.stdoutBytes.subarray(echoStart, echoStart + echoLength)),
-        start, samples, line, column, offset, length,
-        notes: notesStart < 0 ? null : Array.from(data.notes.subarray(notesStart, notesStart + noteCount)),
+        text: decoder.decode(data.stdoutBytes.subarray(echoStart, echoStart + value("echoLength"))),
+        start: value("start"), samples: value("samples"), line: value("line"), column: value("column"),
+        offset: value("offset"), length: value("length"),
+        notes: notesStart < 0 ? null : Array.from(data.notes.subarray(notesStart, notesStart + value("noteCount"))),
       });
     }
     return chords;
@@ -106,27 +113,16 @@
   // Returns the warnings of a worker's data as records.
   page.warningsOf = function (data) {
     const decoder = new TextDecoder();
+    const field = page.fieldsOf("warning");
     const warnings = [];
-    for (let i = 0; i < data.warningTable.length; i += warningFields) {
-      const [kind, offset, length, line, column, textStart, textLength] =
-        data.warningTable.subarray(i, i + warningFields);
-      const text = decoder.decode(data.warningText.subarray(textStart, textStart + textLength));
-      warnings.push({kind: warningKinds[kind], line, column, offset, length, text});
+    for (let i = 0; i < data.warningTable.length; i += field.count) {
+      const value = (name) => data.warningTable[i + field[name]];
+      const textStart = value("textStart");
+      const text = decoder.decode(data.warningText.subarray(textStart, textStart + value("textLength")));
+      warnings.push({kind: layout.warningKinds[value("kind")], line: value("line"), column: value("column"),
+                     offset: value("offset"), length: value("length"), text});
     }
     return warnings;
-  };
-
-  // What the console program prints when memory runs out before it starts.
-  page.outOfMemory = function (scoreName) {
-    const encoder = new TextEncoder();
-    const message = "Not enough memory.";
-    const reason = 'score2wav: "' + scoreName + '": not enough memory to convert it';
-    return {
-      status: 1, wav: null, stdoutBytes: encoder.encode(message + "\n"), stderrBytes: encoder.encode(reason + "\n"),
-      outputName: "", chordTable: new Float64Array(0), chordCount: 0, notes: new Int16Array(0),
-      warningTable: new Float64Array(0), warningText: new Uint8Array(0), failureMessage: message,
-      failureReason: reason,
-    };
   };
 
   // Turns a worker's data into what convert() promises.
@@ -140,7 +136,7 @@
       outputName: data.outputName,
       stdoutBytes: data.stdoutBytes,
       stderrBytes: data.stderrBytes,
-      chords: page.chordsOf(data, 0, data.chordTable.length / chordFields),
+      chords: page.chordsOf(data, 0, data.chordTable.length / page.fieldsOf("chord").count),
       chordCount: data.chordCount,
       warnings: page.warningsOf(data),
       failure: data.status === 0 ? null : {message: data.failureMessage, reason: data.failureReason},
@@ -186,8 +182,8 @@
     const name = scoreName;
     if (scripts === null) scripts = page.createConverter(false);
     const answer = await scripts.convert(bytes, name, 0, 0);
-    const data = answer === null || answer.data === null ? page.outOfMemory(name) : answer.data;
-    return page.presentResult(data);
+    if (answer === null || answer.data === null) throw new Error("score2wav.convert: the page's converter failed");
+    return page.presentResult(answer.data);
   }
 
   window.score2wav = Object.freeze({

@@ -6,7 +6,7 @@
 //
 // Messages in:  {kind: "convert", id, bytes, name, width, height}
 //               {kind: "picture", id, width, height}   (the last sound again)
-// Messages out: {kind: "result", id, data, format, picture, roll, milliseconds, convertedAt}
+// Messages out: {kind: "result", id, data, format, layout, picture, roll, milliseconds, convertedAt}
 //               {kind: "picture", id, picture, roll}
 // (roll: {width, rows}, which pixel columns of each pitch's row hold a note)
 function score2wavWorker() {
@@ -15,7 +15,6 @@ function score2wavWorker() {
   // The module's memory stops at 2 GiB, and the WAV is copied out of it once
   // more; a WAV larger than this fails as "Not enough memory." instead.
   const wavLimit = 512 * 1024 * 1024;
-  const chordFields = 10;
   const waveShare = 0.3; // of the picture's height, for the waveform overview
   const overviewColumns = 8192; // the waveform's ranges kept, enough for any screen
   const pitches = 48;
@@ -23,6 +22,7 @@ function score2wavWorker() {
 
   let core = null; // the promise of the module
   let format = null;
+  let layout = null; // the records' layout, as the core publishes it
   let last = null; // the last sound's shape, for pictures at another size
 
   function loadCore() {
@@ -33,6 +33,7 @@ function score2wavWorker() {
           headerSize: module._score2wavHeaderSize(),
           silence: module._score2wavSilence(),
         };
+        layout = JSON.parse(module.UTF8ToString(module._score2wavLayout()));
         return module;
       });
     }
@@ -52,14 +53,35 @@ function score2wavWorker() {
       stdoutBytes: bytes(module._score2wavOut(result), module._score2wavOutSize(result)),
       stderrBytes: bytes(module._score2wavErr(result), module._score2wavErrSize(result)),
       outputName: module.UTF8ToString(module._score2wavOutputName(result)),
-      chordTable: doubles(module._score2wavChords(result), module._score2wavChordsKept(result) * chordFields),
+      chordTable: doubles(module._score2wavChords(result), module._score2wavChordsKept(result) * layout.chord.length),
       chordCount: module._score2wavChordCount(result),
       notes: new Int16Array(heap.buffer, module._score2wavNotes(result), module._score2wavNoteCount(result)).slice(),
-      warningTable: doubles(module._score2wavWarnings(result), module._score2wavWarningCount(result) * 7),
+      warningTable: doubles(module._score2wavWarnings(result), module._score2wavWarningCount(result) * layout.warning.length),
       warningText: bytes(module._score2wavWarningText(result), module._score2wavWarningTextSize(result)),
       failureMessage: module.UTF8ToString(module._score2wavFailureMessage(result)),
       failureReason: module.UTF8ToString(module._score2wavFailureReason(result)),
     };
+  }
+
+  // Returns the core's own report of a conversion that found no memory (from
+  // a fresh module if the last one aborted), or null if even that fails.
+  async function outOfMemory(scoreName) {
+    try {
+      const module = await loadCore();
+      const name = new TextEncoder().encode(scoreName + "\0");
+      const nameAddress = module._malloc(name.length);
+      if (nameAddress === 0) return null;
+      module.HEAPU8.set(name, nameAddress);
+      const result = module._score2wavOutOfMemory(nameAddress);
+      module._free(nameAddress);
+      if (result === 0) return null;
+      const data = readResult(module, result);
+      module._score2wavRelease(result);
+      return data;
+    } catch (error) {
+      core = null;
+      return null;
+    }
   }
 
   // Converts score bytes; returns readResult's data, or null if the module
@@ -127,13 +149,16 @@ function score2wavWorker() {
   function noteColumns(data, totalSamples, width) {
     const rows = new Uint8Array(pitches * width);
     const table = data.chordTable;
+    const fields = layout.chord.length;
+    const [start, samples, notesAt, countAt] = ["start", "samples", "notesStart", "noteCount"].map((name) =>
+      layout.chord.indexOf(name));
     const seen = new Uint8Array(pitches);
-    for (let i = 0; i < table.length; i += chordFields) {
-      const notesStart = table[i + 8];
-      const noteCount = table[i + 9];
+    for (let i = 0; i < table.length; i += fields) {
+      const notesStart = table[i + notesAt];
+      const noteCount = table[i + countAt];
       if (notesStart < 0 || noteCount === 0) continue;
-      const first = Math.floor((table[i] / totalSamples) * width);
-      const end = Math.max(first + 1, Math.ceil(((table[i] + table[i + 1]) / totalSamples) * width));
+      const first = Math.floor((table[i + start] / totalSamples) * width);
+      const end = Math.max(first + 1, Math.ceil(((table[i + start] + table[i + samples]) / totalSamples) * width));
       seen.fill(0);
       for (let n = notesStart; n < notesStart + noteCount; ++n) seen[data.notes[n]] = 1;
       for (let pitch = 0; pitch < pitches; ++pitch) {
@@ -215,13 +240,14 @@ function score2wavWorker() {
     } catch (error) {
       core = null; // the module aborted on a small fixed allocation: a fresh one next time
     }
+    if (data === null) data = await outOfMemory(request.name);
     const milliseconds = performance.now() - started;
     const convertedAt = performance.timeOrigin + performance.now(); // the same clock as the page's
     last = data === null ? null : shapeOf(data);
     const drawn = last === null ? {picture: null, roll: null} : drawPicture(last, request.width, request.height);
     const transfer = data === null ? [] : buffersOf(data);
     if (drawn.picture !== null) transfer.push(drawn.picture);
-    self.postMessage(Object.assign({kind: "result", id: request.id, data: data, format: format,
+    self.postMessage(Object.assign({kind: "result", id: request.id, data: data, format: format, layout: layout,
                                     milliseconds: milliseconds, convertedAt: convertedAt}, drawn), transfer);
   };
 }
