@@ -18,7 +18,9 @@ constexpr std::size_t tableBudget = 4u << 20;  // bytes of time and ramp tables
 constexpr std::int64_t endlessChord = std::numeric_limits<std::int64_t>::max();
 
 // Vector width pays off most in these loops; pick it when the machine runs.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
+// SCORE2WAV_NO_CLONES builds only the default clone, so that tests reach it.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__) && \
+    !defined(SCORE2WAV_NO_CLONES)
 #define SCORE2WAV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define SCORE2WAV_VECTOR_CLONES

@@ -174,6 +174,21 @@ TEST(Renderer, MatchesTheLiteralFormulaOnRandomScores) {
   }
 }
 
+TEST(Renderer, ManyNoteChordsOfFewSamplesMatchTheLiteralFormula) {
+  // Chords of more than four notes and under 64 samples are summed in
+  // tiles of 16, 4 and 1 samples: 20, 56 and 63 samples take each mix.
+  std::mt19937 random(8);
+  for (double duration : {0.0025, 0.007, 0.0079}) {
+    std::vector<std::vector<std::int16_t>> chords;
+    for (std::size_t n : {5u, 9u, 16u, 33u}) {
+      std::vector<std::int16_t> notes(n);
+      for (std::int16_t& note : notes) note = static_cast<std::int16_t>(random() % 48);
+      chords.push_back(notes);
+    }
+    EXPECT_EQ(renderAll(chords, 33, duration), renderAllLiterally(chords, 33, duration)) << duration;
+  }
+}
+
 TEST(Renderer, CacheKeepsChordsApartAndOverflowsSafely) {
   // The same notes in another order, a prefix, an immediate repeat, and
   // then more distinct chords, each twice, than the cache has slots.
