@@ -89,14 +89,12 @@ void takeTokens(ChordParser& parser, EchoBlock& block, ScoreCursor& cursor,
     unsigned at = lowestBit(bits);  // the letter; its octave stands before it
     unsigned char octave = bytes[at - 1];
     unsigned char letter = scoreFormat::foldCase(bytes[at]);
-    int letterClass = noteGrammar::table.classOf[letter];
-    int pitch = (octave - '0') * 12 +
-                noteGrammar::letterSemitones.of[letterClass - noteGrammar::letterClass];
+    int pitch = noteIndex(static_cast<std::int16_t>(octave - scoreFormat::firstOctave), letter);
     *out++ = static_cast<char>(octave);
     *out++ = static_cast<char>(letter);
     if ((m.accidental >> (at + 1)) & 1u) {
       unsigned char accidental = scoreFormat::foldCase(bytes[at + 1]);
-      pitch += accidental == '#' ? 1 : -1;
+      pitch += accidental == scoreFormat::sharp ? 1 : -1;
       *out++ = static_cast<char>(accidental);
     }
     *notes++ = static_cast<std::int16_t>(pitch);
@@ -124,12 +122,11 @@ bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCurs
   unsigned char first = cursor.bytes[cursor.next];
   bool plainStart =
       scoreFormat::isBlank(first) || noteGrammar::table.classOf[first] < noteGrammar::letterClass;
-  if (parser.state == noteGrammar::idle && plainStart && !mayTry(parser.pace, offset)) {
-    return false;  // while the tries at plain text wait, no window is worth looking at here
-  }
-  const Masks m = classify(cursor.bytes + cursor.next);
-  if (parser.state != noteGrammar::idle) {
-    if (!octaveFollows(m)) return false;
+  Masks m;
+  Gate gate = passGate(parser.pace, offset, parser.state != noteGrammar::idle, plainStart,
+                       cursor.bytes + cursor.next, m);
+  if (gate == Gate::closed) return false;
+  if (gate == Gate::noteSettled) {
     chordParsing::keepNote(parser, noteGrammar::pitchOfPair(parser.state));
     parser.state = noteGrammar::idle;
   }

@@ -28,7 +28,7 @@ constexpr int sharpClass = 12;
 constexpr int otherClass = 13;
 constexpr int endClass = 14;  // the bar: the chord ends
 constexpr int classCount = 15;
-constexpr char letters[] = "drmfslt";
+constexpr const char* letters = scoreFormat::noteLetters;
 
 constexpr int idle = 0;
 constexpr int firstOctaveState = 1;  // + octave
@@ -117,12 +117,15 @@ struct StepTable {
     for (int c = 0; c < 256; ++c) {
       unsigned char folded = scoreFormat::foldCase(static_cast<unsigned char>(c));
       int charClass = otherClass;
-      if (folded >= '0' && folded < '0' + scoreFormat::octaveCount) charClass = folded - '0';
+      if (folded >= scoreFormat::firstOctave &&
+          folded < scoreFormat::firstOctave + scoreFormat::octaveCount) {
+        charClass = octaveClass + folded - scoreFormat::firstOctave;
+      }
       for (int letter = 0; letter < 7; ++letter) {
         if (folded == static_cast<unsigned char>(letters[letter])) charClass = letterClass + letter;
       }
-      if (folded == 'b') charClass = flatClass;
-      if (folded == '#') charClass = sharpClass;
+      if (folded == scoreFormat::flat) charClass = flatClass;
+      if (folded == scoreFormat::sharp) charClass = sharpClass;
       classOf[c] = static_cast<std::uint8_t>(charClass);
     }
   }
@@ -131,17 +134,5 @@ struct StepTable {
 inline constexpr StepTable table;
 
 inline bool isLetter(int charClass) { return charClass >= letterClass && charClass < flatClass; }
-
-// The semitone offset of each letter class, from letterClass on.
-struct LetterSemitones {
-  std::int8_t of[7];
-  constexpr LetterSemitones() : of() {
-    for (int letter = 0; letter < 7; ++letter) {
-      of[letter] = static_cast<std::int8_t>(
-          scoreFormat::semitoneOffset(static_cast<unsigned char>(letters[letter])));
-    }
-  }
-};
-inline constexpr LetterSemitones letterSemitones;
 
 }  // namespace noteGrammar

@@ -105,12 +105,11 @@ inline bool countStretch(ScoreCursor& cursor, ScoreStats& stats, ChordCount& cho
   bool plainStart =
       noteGrammar::table.classOf[cursor.bytes[cursor.next]] < noteGrammar::letterClass ||
       cursor.bytes[cursor.next] == scoreFormat::bar;
-  if (chord.state == noteGrammar::idle && plainStart && !mayTry(pace, offset)) {
-    return false;  // while the tries at plain text wait, no window is worth looking at here
-  }
-  const Masks m = classify(cursor.bytes + cursor.next);
-  if (chord.state != noteGrammar::idle) {
-    if (!octaveFollows(m)) return false;
+  Masks m;
+  Gate gate = passGate(pace, offset, chord.state != noteGrammar::idle, plainStart,
+                       cursor.bytes + cursor.next, m);
+  if (gate == Gate::closed) return false;
+  if (gate == Gate::noteSettled) {
     ++chord.notes;
     chord.state = noteGrammar::idle;
   }

@@ -9,8 +9,16 @@ namespace scoreFormat {
 // The header line is read as at most this many characters, through its LF.
 constexpr std::size_t headerLineLimit = 127;
 constexpr unsigned char bar = '|';
-constexpr int octaveCount = 4;  // octave characters '0'..'3'
-constexpr int pitchCount = 48;  // pitch indexes 0..47
+constexpr unsigned char firstOctave = '0';  // the octave characters: '0'..'3'
+constexpr int octaveCount = 4;
+constexpr int pitchCount = 48;  // pitch indexes 0..47: 0d to 3t
+static_assert(pitchCount == octaveCount * 12, "every octave has its twelve pitches");
+constexpr unsigned char flat = 'b';
+constexpr unsigned char sharp = '#';
+constexpr int letterCount = 7;
+constexpr char noteLetters[] = "drmfslt";  // the degree letters, lowest semitone first
+constexpr unsigned char lowestLetter = noteLetters[0];
+constexpr unsigned char highestLetter = noteLetters[letterCount - 1];
 
 // Folds only A..Z to lower case; every other byte is kept, whatever the locale.
 constexpr unsigned char foldCase(unsigned char c) {
@@ -35,5 +43,8 @@ constexpr int semitoneOffset(unsigned char letter) {
 }
 
 constexpr bool isNoteLetter(unsigned char c) { return semitoneOffset(c) >= 0; }
+
+static_assert(semitoneOffset(lowestLetter) == 0 && semitoneOffset(highestLetter) == 11,
+              "the letters run from the octave's first semitone to its last");
 
 }  // namespace scoreFormat

@@ -45,6 +45,14 @@ inline unsigned bitCount(unsigned bits) {
   return (((bits + (bits >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24;
 }
 
+// The octave characters are the bytes that one mask and compare find: a
+// power-of-two count of them from a multiple of that count.
+constexpr unsigned char octaveMask = static_cast<unsigned char>(~(scoreFormat::octaveCount - 1));
+static_assert((scoreFormat::octaveCount & (scoreFormat::octaveCount - 1)) == 0 &&
+                  (scoreFormat::firstOctave & ~octaveMask) == 0,
+              "the octave characters are found with one mask");
+constexpr unsigned char lastOctave = scoreFormat::firstOctave + scoreFormat::octaveCount - 1;
+
 // Returns the masks of the window at bytes (window bytes must be readable).
 inline Masks classify(const unsigned char* bytes) {
   Masks m;
@@ -61,20 +69,22 @@ inline Masks classify(const unsigned char* bytes) {
   auto is = [](__m128i x, char c) {
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c))));
   };
-  m.octave = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
-      _mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xFC))), _mm_set1_epi8('0'))));
-  dee = is(lower, 'd');
-  tee = is(lower, 't');
-  m.letter = dee | tee | is(lower, 'r') | is(lower, 'm') | is(lower, 'f') | is(lower, 's') |
-             is(lower, 'l');
-  flat = is(lower, 'b');
-  sharp = is(v, '#');
+  m.octave = static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(octaveMask))),
+                     _mm_set1_epi8(static_cast<char>(scoreFormat::firstOctave)))));
+  for (int letter = 0; letter < scoreFormat::letterCount; ++letter) {
+    m.letter |= is(lower, scoreFormat::noteLetters[letter]);
+  }
+  dee = is(lower, static_cast<char>(scoreFormat::lowestLetter));
+  tee = is(lower, static_cast<char>(scoreFormat::highestLetter));
+  flat = is(lower, static_cast<char>(scoreFormat::flat));
+  sharp = is(v, static_cast<char>(scoreFormat::sharp));
   m.lineFeed = is(v, '\n');
   m.blank = is(v, ' ') | is(v, '\t') | m.lineFeed;
-  m.bar = is(v, '|');
+  m.bar = is(v, static_cast<char>(scoreFormat::bar));
   m.carriage = is(v, '\r');
-  zero = is(v, '0');
-  three = is(v, '3');
+  zero = is(v, static_cast<char>(scoreFormat::firstOctave));
+  three = is(v, static_cast<char>(lastOctave));
 #else
   for (unsigned i = 0; i < window; ++i) {
     unsigned char c = scoreFormat::foldCase(bytes[i]);
@@ -82,19 +92,20 @@ inline Masks classify(const unsigned char* bytes) {
     int charClass = noteGrammar::table.classOf[c];
     if (charClass < noteGrammar::letterClass) m.octave |= bit;
     if (noteGrammar::isLetter(charClass)) m.letter |= bit;
-    if (c == 'b') flat |= bit;
-    if (c == '#') sharp |= bit;
+    if (c == scoreFormat::flat) flat |= bit;
+    if (c == scoreFormat::sharp) sharp |= bit;
     if (scoreFormat::isBlank(c)) m.blank |= bit;
     if (c == '\n') m.lineFeed |= bit;
     if (c == scoreFormat::bar) m.bar |= bit;
     if (c == '\r') m.carriage |= bit;
-    if (c == '0') zero |= bit;
-    if (c == '3') three |= bit;
-    if (c == 'd') dee |= bit;
-    if (c == 't') tee |= bit;
+    if (c == scoreFormat::firstOctave) zero |= bit;
+    if (c == lastOctave) three |= bit;
+    if (c == scoreFormat::lowestLetter) dee |= bit;
+    if (c == scoreFormat::highestLetter) tee |= bit;
   }
 #endif
   m.accidental = flat | sharp;
+  // The pitches just outside the table: the lowest note flat, the highest sharp.
   m.outside = ((zero << 2) & (dee << 1) & flat) | ((three << 2) & (tee << 1) & sharp);
   return m;
 }
@@ -108,12 +119,14 @@ inline std::size_t inertLength(const unsigned char* at, const unsigned char* end
   for (; end - at >= static_cast<std::ptrdiff_t>(window); at += window) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
     const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
-    __m128i live = _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xFC))),
-                                  _mm_set1_epi8('0'));
-    for (char letter : {'d', 'r', 'm', 'f', 's', 'l', 't'}) {
-      live = _mm_or_si128(live, _mm_cmpeq_epi8(lower, _mm_set1_epi8(letter)));
+    __m128i live = _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(octaveMask))),
+                                  _mm_set1_epi8(static_cast<char>(scoreFormat::firstOctave)));
+    for (int letter = 0; letter < scoreFormat::letterCount; ++letter) {
+      live = _mm_or_si128(live,
+                          _mm_cmpeq_epi8(lower, _mm_set1_epi8(scoreFormat::noteLetters[letter])));
     }
-    live = _mm_or_si128(live, _mm_cmpeq_epi8(v, _mm_set1_epi8('|')));
+    live =
+        _mm_or_si128(live, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(scoreFormat::bar))));
     unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(live));
     if (bits != 0) return static_cast<std::size_t>(at - start) + lowestBit(bits);
   }
@@ -180,6 +193,25 @@ inline void tried(Pace& pace, std::int64_t offset, bool took) {
   }
   pace.nextTry = offset + pace.wait;
   if (pace.wait < 4096) pace.wait *= 2;
+}
+
+// What the gate before a window lets through.
+enum class Gate {
+  closed,       // the window is not worth looking at now: leave its first byte to the step table
+  open,         // nothing waits: the masks are the window's
+  noteSettled,  // an octave and a letter waited, and the window shows them to be a note
+};
+
+// The gate both passes go through before a window at offset, whose first
+// byte starts plain note text (plainStart, as each pass reads it): closed
+// while the tries at plain text wait, or when a waiting octave and letter
+// (waiting) are not shown to be a note; else classifies the window into m.
+inline Gate passGate(const Pace& pace, std::int64_t offset, bool waiting, bool plainStart,
+                     const unsigned char* bytes, Masks& m) {
+  if (!waiting && plainStart && !mayTry(pace, offset)) return Gate::closed;
+  m = classify(bytes);
+  if (!waiting) return Gate::open;
+  return octaveFollows(m) ? Gate::noteSettled : Gate::closed;
 }
 
 }  // namespace textScan
