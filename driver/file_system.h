@@ -4,13 +4,31 @@
 // Paths are byte strings (UTF-8 on Windows).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "base/ports.h"
 #include "base/text_output.h"
 #include "driver/outcome.h"
+
+// The output's temporary file is named ".score2wav-", 16 hexadecimal digits
+// of random bits, ".tmp", beside the output; a name taken is tried again
+// with other bits, so many times.
+constexpr char temporaryPrefix[] = ".score2wav-";
+constexpr char temporarySuffix[] = ".tmp";
+constexpr std::size_t temporaryDigits = 16;
+constexpr int temporaryNameAttempts = 16;
+
+// Returns the temporary file name of the random bits.
+inline std::string temporaryFileName(std::uint64_t bits) {
+  char name[sizeof temporaryPrefix + temporaryDigits + sizeof temporarySuffix];
+  std::snprintf(name, sizeof name, "%s%016llx%s", temporaryPrefix,
+                static_cast<unsigned long long>(bits), temporarySuffix);
+  return name;
+}
 
 // An open score: read-only, shared with readers only. Closed when the record
 // goes out of scope.

@@ -12,9 +12,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwchar>
 
 #include "driver/command_line.h"
 #include "driver/file_system.h"
+#include "driver/messages.h"
 
 namespace {
 
@@ -51,14 +53,18 @@ std::wstring systemPath(const std::string& utf8) {
   return L"\\\\?\\" + full;
 }
 
-// Returns the UTF-8 form of a UTF-16 string.
-std::string narrow(const wchar_t* wide) {
-  int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 1) return std::string();
-  std::string utf8(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &utf8[0], length, nullptr, nullptr);
-  utf8.resize(static_cast<std::size_t>(length - 1));
+// Returns the UTF-8 form of length UTF-16 units.
+std::string narrow(const wchar_t* wide, int length) {
+  if (length <= 0) return std::string();
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, length, &utf8[0], bytes, nullptr, nullptr);
   return utf8;
+}
+
+// Returns the UTF-8 form of a NUL-terminated UTF-16 string.
+std::string narrow(const wchar_t* wide) {
+  return narrow(wide, static_cast<int>(std::wcslen(wide)));
 }
 
 // The handle a ScoreFile or OutputFile holds.
@@ -124,9 +130,7 @@ std::string temporaryName(const std::string& path) {
     high = GetCurrentProcessId();
     low = GetTickCount() ^ static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(&path));
   }
-  char name[40];
-  std::snprintf(name, sizeof name, ".score2wav-%08x%08x.tmp", high, low);
-  return folderOf(path) + name;
+  return folderOf(path) + temporaryFileName(static_cast<std::uint64_t>(high) << 32 | low);
 }
 
 // The size and last write time of an open file, for telling a change.
@@ -289,7 +293,7 @@ Outcome createOutput(const std::string& outputPath, const ScoreFile& score, Outp
   output.path = outputPath;
   Outcome outcome = checkOutputPath(systemPath(outputPath), score, output);
   if (!succeeded(outcome)) return outcome;
-  for (int attempt = 0; attempt < 16; ++attempt) {
+  for (int attempt = 0; attempt < temporaryNameAttempts; ++attempt) {
     std::string path = temporaryName(outputPath);
     HANDLE file = CreateFileW(systemPath(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -354,4 +358,18 @@ void flushOnSignal(TextOutput*) {}
 void waitForLine() {
   char line[128];  // one line of at most 127 characters; the rest stays unread
   static_cast<void>(std::fgets(line, sizeof line, stdin));
+}
+
+std::string systemErrorText(int code) {
+  wchar_t* text = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r' ||
+                        text[length - 1] == L'.' || text[length - 1] == L' ')) {
+    --length;  // the system's text ends in ".\r\n"; the line supplies its own end
+  }
+  std::string utf8 = narrow(text, static_cast<int>(length));
+  if (text != nullptr) LocalFree(text);
+  return utf8.empty() ? "error " + std::to_string(code) : utf8;
 }

@@ -395,28 +395,8 @@ void printVersion(TextOutput& out) {
   flushText(out);
 }
 
-#ifdef _WIN32
-std::string systemErrorText(int code) {
-  wchar_t* text = nullptr;
-  DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r' ||
-                        text[length - 1] == L'.' || text[length - 1] == L' ')) {
-    --length;  // the system's text ends in ".\r\n"; the line supplies its own end
-  }
-  std::string utf8;
-  if (length > 0) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr,
-                                    nullptr);
-    utf8.resize(static_cast<std::size_t>(bytes));
-    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &utf8[0], bytes, nullptr,
-                        nullptr);
-  }
-  if (text != nullptr) LocalFree(text);
-  return utf8.empty() ? "error " + std::to_string(code) : utf8;
-}
-#else
+#ifndef _WIN32
+// (Windows has its own, with the file-system layer.)
 std::string systemErrorText(int code) {
   if (code <= 0) return "unknown error";
   return std::strerror(code);

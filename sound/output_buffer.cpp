@@ -36,7 +36,7 @@ bool writeOutput(OutputBuffer& output, const unsigned char* bytes, std::size_t c
     if (room == 0) return false;
     std::size_t part = std::min(room, count);
     std::memcpy(space, bytes, part);
-    commitOutput(output, part);
+    commitSpace(output, part);
     bytes += part;
     count -= part;
   }

@@ -27,7 +27,7 @@ bool startOutput(OutputBuffer& output, ByteSink sink, std::size_t blockSize);
 unsigned char* outputSpace(OutputBuffer& output, std::size_t& room);
 
 // Marks count bytes of the space outputSpace returned as filled.
-inline void commitOutput(OutputBuffer& output, std::size_t count) { output.used += count; }
+inline void commitSpace(OutputBuffer& output, std::size_t count) { output.used += count; }
 
 // Appends count bytes; false if the output has failed.
 bool writeOutput(OutputBuffer& output, const unsigned char* bytes, std::size_t count);

@@ -243,7 +243,7 @@ bool writeSilence(OutputBuffer& output, std::int64_t count) {
     std::size_t part =
         static_cast<std::size_t>(std::min<std::int64_t>(count, static_cast<std::int64_t>(room)));
     std::memset(space, waveSilence, part);
-    commitOutput(output, part);
+    commitSpace(output, part);
     count -= static_cast<std::int64_t>(part);
   }
   return !output.failed;
@@ -259,7 +259,7 @@ bool streamChord(Renderer& renderer, ChordPass& pass, OutputBuffer& output) {
     if (room == 0) return false;
     std::size_t part = std::min(room, total - pass.done);
     renderNext(renderer, pass, part, space);
-    commitOutput(output, part);
+    commitSpace(output, part);
   }
   return !output.failed;
 }

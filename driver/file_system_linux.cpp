@@ -1,5 +1,6 @@
-// The file-system layer on POSIX systems. The output is written to a file
-// without a name (O_TMPFILE) that is linked into the folder only when
+// The file-system layer on Linux (O_TMPFILE, getrandom and /proc are its
+// own). The output is written to a file without a name that is linked into
+// the folder only when
 // complete, so that no end of the process can leave a partial file behind;
 // where the file system has no unnamed files, a randomly named temporary
 // file takes its place, and every terminating signal removes it. A run
@@ -152,9 +153,7 @@ std::string temporaryName(const std::string& path) {
            static_cast<unsigned long long>(now.tv_sec) ^
            (static_cast<unsigned long long>(::getpid()) << 40);
   }
-  char name[40];
-  std::snprintf(name, sizeof name, ".score2wav-%016llx.tmp", bits);
-  return folderOf(path) + name;
+  return folderOf(path) + temporaryFileName(bits);
 }
 
 // The modification time of a file in nanoseconds.
@@ -173,16 +172,14 @@ bool linkUnnamed(int fd, const std::string& path) {
   return ::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
 }
 
-// True for the names this program gives its temporary files:
-// ".score2wav-" and 16 hexadecimal digits, then ".tmp".
+// True for the names this program gives its temporary files (temporaryFileName).
 bool isTemporaryName(const char* name) {
-  const char prefix[] = ".score2wav-";
-  const std::size_t prefixLength = sizeof prefix - 1;
-  if (std::strncmp(name, prefix, prefixLength) != 0) return false;
-  for (std::size_t i = prefixLength; i < prefixLength + 16; ++i) {
+  const std::size_t prefixLength = sizeof temporaryPrefix - 1;
+  if (std::strncmp(name, temporaryPrefix, prefixLength) != 0) return false;
+  for (std::size_t i = prefixLength; i < prefixLength + temporaryDigits; ++i) {
     if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f'))) return false;
   }
-  return std::strcmp(name + prefixLength + 16, ".tmp") == 0;
+  return std::strcmp(name + prefixLength + temporaryDigits, temporarySuffix) == 0;
 }
 
 // Removes the temporary file name in the folder dir if no live run holds it:
@@ -213,7 +210,7 @@ void removeDeadTemporaries(int dir, const std::string& folder, OutputFile& outpu
 // Gives the unnamed file a random temporary name beside the output.
 Outcome nameUnnamed(OutputFile& output, int fd) {
   SignalsHeld held;
-  for (int attempt = 0; attempt < 16; ++attempt) {
+  for (int attempt = 0; attempt < temporaryNameAttempts; ++attempt) {
     std::string path = temporaryName(output.path);
     if (linkUnnamed(fd, path)) {
       output.temporaryPath = path;
@@ -234,7 +231,7 @@ Outcome nameUnnamed(OutputFile& output, int fd) {
 // leads to it; else another name is tried.
 Outcome createNamedTemporary(OutputFile& output, int& fd) {
   SignalsHeld held;
-  for (int attempt = 0; attempt < 16; ++attempt) {
+  for (int attempt = 0; attempt < temporaryNameAttempts; ++attempt) {
     std::string path = temporaryName(output.path);
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) break;
