@@ -4,10 +4,15 @@
 # the test's npm packages are missing. CTest shows a skipped test's reason
 # only with -V, so the configure step says it too.
 function(add_web_page_test page_dir)
-  add_test(NAME web_page
-    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/web/run_page_test.sh ${page_dir}
-            ${PROJECT_SOURCE_DIR}/tests/data ${PROJECT_SOURCE_DIR}/examples)
-  set_tests_properties(web_page PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900 LABELS slow)
+  # One entry for each browser and each way of opening the page.
+  foreach(browser chromium firefox)
+    foreach(from file http)
+      add_test(NAME web_page.${browser}_${from}
+        COMMAND sh ${PROJECT_SOURCE_DIR}/tests/web/run_page_test.sh ${page_dir}
+                ${PROJECT_SOURCE_DIR}/tests/data ${PROJECT_SOURCE_DIR}/examples --browser ${browser} --from ${from})
+      set_tests_properties(web_page.${browser}_${from} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 LABELS slow)
+    endforeach()
+  endforeach()
   find_program(SCORE2WAV_NODE node)
   find_program(SCORE2WAV_CHROMIUM chromium)
   set(missing)
@@ -25,6 +30,6 @@ function(add_web_page_test page_dir)
   endif()
   if(missing)
     list(JOIN missing "; " needs)
-    message(STATUS "The page's browser test (ctest entry web_page) will say it skipped until it has: ${needs}")
+    message(STATUS "The page's browser test (ctest entries web_page.*) will say it skipped until it has: ${needs}")
   endif()
 endfunction()

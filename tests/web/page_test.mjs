@@ -7,6 +7,7 @@
 // Debian's Chromium, and in Firefox ESR where it is installed.
 //
 //   node page_test.mjs --page build-web/page --data tests/data --examples examples
+//                      [--browser chromium|firefox] [--from file|http]
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
@@ -571,27 +572,33 @@ async function run(browser, label, url, downloads) {
   await checkKeepRefused(browser, url, where);
 }
 
+// Runs the checks in each browser and from each place, or in the one that
+// --browser (chromium or firefox) and --from (file or http) name.
 async function main() {
   const server = await serve(pageFolder);
-  const fileUrl = pathToFileURL(path.join(pageFolder, "index.html")).href;
+  const urls = {file: pathToFileURL(path.join(pageFolder, "index.html")).href, http: server.url};
+  const places = options.from ? [options.from] : ["file", "http"];
   const downloads = fs.mkdtempSync(path.join(os.tmpdir(), "score2wav-downloads-"));
   try {
-    const chromium = await launchChromium();
-    try {
-      await run(chromium, "Chromium", fileUrl, downloads);
-      await run(chromium, "Chromium", server.url, downloads);
-    } finally {
-      await chromium.close();
-    }
-    const firefox = await launchFirefox();
-    if (firefox === null) {
-      console.log("Firefox ESR is not installed: the page was tested in Chromium only");
-    } else {
+    if (!options.browser || options.browser === "chromium") {
+      const chromium = await launchChromium();
       try {
-        await run(firefox, "Firefox", fileUrl, null);
-        await run(firefox, "Firefox", server.url, null);
+        for (const place of places) await run(chromium, "Chromium", urls[place], downloads);
       } finally {
-        await firefox.close();
+        await chromium.close();
+      }
+    }
+    if (!options.browser || options.browser === "firefox") {
+      const firefox = await launchFirefox();
+      if (firefox === null) {
+        console.log("Firefox ESR is not installed: the page was not tested in Firefox");
+        if (options.browser === "firefox") process.exit(77);
+      } else {
+        try {
+          for (const place of places) await run(firefox, "Firefox", urls[place], null);
+        } finally {
+          await firefox.close();
+        }
       }
     }
   } finally {

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs the page's browser test, or says why it cannot and exits 77 (skipped).
-#   run_page_test.sh PAGE_FOLDER DATA_FOLDER EXAMPLES_FOLDER
+#   run_page_test.sh PAGE_FOLDER DATA_FOLDER EXAMPLES_FOLDER [--browser chromium|firefox] [--from file|http]
 here=$(cd "$(dirname "$0")" && pwd)
 page=$1
 skip() {
@@ -12,4 +12,7 @@ skip() {
 command -v node >/dev/null || skip "Node.js is not installed (apt-get install nodejs)"
 command -v chromium >/dev/null || skip "Chromium is not installed (apt-get install chromium)"
 [ -d "$here/node_modules/puppeteer-core" ] || skip "puppeteer-core is not installed (npm ci --prefix tests/web)"
-exec node "$here/page_test.mjs" --page "$page" --data "$2" --examples "$3"
+data=$2
+examples=$3
+shift 3
+exec node "$here/page_test.mjs" --page "$page" --data "$data" --examples "$examples" "$@"
