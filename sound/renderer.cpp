@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "sound/chord_cache.h"
+#include "sound/fixed_sum.h"
 #include "sound/period_table.h"
 #include "sound/wave_format.h"
 
@@ -32,7 +33,7 @@ constexpr std::int64_t endlessChord = std::numeric_limits<std::int64_t>::max();
 #endif
 
 // Chords of up to this many notes are summed in one pass over their samples.
-constexpr std::int64_t fewNotes = 4;
+constexpr std::int64_t fewNotes = Renderer::fewNotes;
 
 // Returns fmod(t, P) for 0 <= t < exactRemainderLimit. The quotient t / P,
 // rounded, is the true one or one more (never less, as rounding to nearest
@@ -124,6 +125,47 @@ void sumNotes(const double* const* rowOf, const Chord& chord, double gain, std::
   sumFewNotes(rows, chord.noteCount, gain, count, out);
 }
 
+// Returns sample k of a chord of count notes from their double rows, by
+// the defining formula: what a fixed-point sample falls back on.
+unsigned char exactSample(const double* const* rows, std::int64_t count, double gain,
+                          std::size_t k) {
+  double u = 0.0;
+  for (std::int64_t i = 0; i < count; ++i) u = rows[i][k] * gain + u;
+  return sampleOf(u);
+}
+
+// Samples of a chord of N notes from its fixed rows; those the fixed sum
+// cannot name (all of them, if every one is to be exact) from its double
+// rows. The samples go in stretches, so that one unsure sample (every
+// chord's first may be: all its ramps are -1 there) costs a short stretch.
+template <int N>
+SCORE2WAV_ALWAYS_INLINE void sumFixedKernel(const std::int32_t* const* fixed,
+                                            const double* const* exact, double gain,
+                                            std::size_t count, bool allExact, unsigned char* out) {
+  constexpr std::size_t stretch = 64;
+  for (std::size_t from = 0; from < count; from += stretch) {
+    std::size_t end = std::min(count, from + stretch);
+    if (!fixedSum::sumFixed<N>(fixed, from, end, out) && !allExact) continue;
+    for (std::size_t k = from; k < end; ++k) {
+      if (allExact || fixedSum::unsure<N>(fixedSum::fixedSampleSum<N>(fixed, k))) {
+        out[k] = exactSample(exact, N, gain, k);
+      }
+    }
+  }
+}
+
+SCORE2WAV_VECTOR_CLONES
+void sumFixedNotes(const std::int32_t* const* fixed, const double* const* exact,
+                   std::int64_t noteCount, double gain, std::size_t count, bool allExact,
+                   unsigned char* out) {
+  switch (noteCount) {
+    case 1: sumFixedKernel<1>(fixed, exact, gain, count, allExact, out); break;
+    case 2: sumFixedKernel<2>(fixed, exact, gain, count, allExact, out); break;
+    case 3: sumFixedKernel<3>(fixed, exact, gain, count, allExact, out); break;
+    default: sumFixedKernel<4>(fixed, exact, gain, count, allExact, out); break;
+  }
+}
+
 // Fills times[0..count) with the chord times from t on, and returns the next.
 double fillTimes(double t, double step, std::size_t count, double* times) {
   for (std::size_t k = 0; k < count; ++k) {
@@ -172,12 +214,33 @@ bool ensureRows(Renderer& renderer, const PitchSet& set) {
   return true;
 }
 
+// Builds the missing fixed rows of a chord of few notes from its double
+// rows (which it has), within the table budget; returns true if every pitch
+// of the chord has its fixed row.
+bool ensureFixedRows(Renderer& renderer, const PitchSet& set, std::int64_t noteCount, double gain) {
+  std::size_t rowBytes = renderer.timeCount * sizeof(std::int32_t);
+  for (int i = 0; i < set.count; ++i) {
+    int pitch = set.pitches[i];
+    OwnedArray<std::int32_t>& row = renderer.fixedRows[noteCount - 1][pitch];
+    if (row) continue;
+    if (renderer.tableBytes + rowBytes > tableBudget) return false;
+    row = allocateArray<std::int32_t>(renderer.timeCount);
+    if (!row) return false;
+    const double* ramps = renderer.rows[pitch].get();
+    for (std::size_t k = 0; k < renderer.timeCount; ++k)
+      row[k] = fixedSum::fixedValue(ramps[k], gain);
+    renderer.tableBytes += rowBytes;
+  }
+  return true;
+}
+
 // One chord on its way through the renderer.
 struct ChordPass {
   const Chord* chord = nullptr;
   PitchSet pitches;
   double gain = 0.0;
   bool fromTables = false;  // ramp rows come from the score's tables
+  bool fixed = false;       // and fixed-point rows too
   std::size_t done = 0;     // samples rendered so far
   double t = 0.0;           // chord time of the next sample
 };
@@ -185,6 +248,9 @@ struct ChordPass {
 // Frees the score's time and ramp tables.
 void dropTables(Renderer& renderer) {
   for (OwnedArray<double>& row : renderer.rows) row.reset();
+  for (auto& rows : renderer.fixedRows) {
+    for (OwnedArray<std::int32_t>& row : rows) row.reset();
+  }
   renderer.times.reset();
   renderer.timeCount = 0;
   renderer.tableBytes = 0;
@@ -208,8 +274,26 @@ bool ensureScratch(Renderer& renderer, bool fromTables) {
   return ready;
 }
 
+// Renders the pass's next count samples of a chord of few notes from the
+// fixed-point rows into out.
+void renderFixed(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
+  const Chord& chord = *pass.chord;
+  const std::int32_t* fixed[fewNotes];
+  const double* exact[fewNotes];
+  for (std::int64_t i = 0; i < chord.noteCount; ++i) {
+    fixed[i] = renderer.fixedRows[chord.noteCount - 1][chord.notes[i]].get() + pass.done;
+    exact[i] = renderer.rows[chord.notes[i]].get() + pass.done;
+  }
+  sumFixedNotes(fixed, exact, chord.noteCount, pass.gain, count, renderer.exactSamples, out);
+  pass.done += count;
+}
+
 // Renders the pass's next count samples into out (the scratch is ready).
 void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
+  if (pass.fixed) {
+    renderFixed(renderer, pass, count, out);
+    return;
+  }
   const double* rowOf[scoreFormat::pitchCount] = {};
   while (count > 0) {
     std::size_t part = std::min(count, Renderer::blockSamples);
@@ -371,6 +455,8 @@ bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord) {
   pass.pitches = pitchesOf(chord);
   pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
   pass.fromTables = ensureRows(renderer, pass.pitches);
+  pass.fixed = pass.fromTables && chord.noteCount <= fewNotes &&
+               ensureFixedRows(renderer, pass.pitches, chord.noteCount, pass.gain);
   unsigned char* samples = keepChord(renderer.cache, lookup, chord, bytes);
   if (samples == nullptr) return streamChord(renderer, pass, output);
   if (!ensureScratch(renderer, pass.fromTables)) return false;

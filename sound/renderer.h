@@ -56,7 +56,13 @@ struct Renderer {
   OwnedArray<double> times;
   std::size_t timeCount = 0;  // entries of times and of each row
   OwnedArray<double> rows[scoreFormat::pitchCount];
+  // For chords of up to fewNotes notes, the rows in fixed point (see
+  // fixed_sum.h): for each note count (whose gain they carry) and pitch,
+  // built when a chord first needs them.
+  static constexpr int fewNotes = 4;
+  OwnedArray<std::int32_t> fixedRows[fewNotes][scoreFormat::pitchCount];
   std::size_t tableBytes = 0;
+  bool exactSamples = false;  // recompute every fixed-point sample the double way (for tests)
   ChordCache cache;
   // Scratch for one block of samples.
   OwnedArray<double> blockTimes;

@@ -21,7 +21,7 @@ const double step = 1.0 / 8000;
 // Renders a sequence of chords through one renderer into memory.
 std::vector<unsigned char> renderAll(const std::vector<std::vector<std::int16_t>>& chords,
                                      std::int64_t maxChordNotes, double duration,
-                                     std::size_t blockSize = 1000) {
+                                     std::size_t blockSize = 1000, bool exactSamples = false) {
   MemorySink sink;
   OutputBuffer output;
   startOutput(output, memorySink(sink), blockSize);
@@ -30,6 +30,7 @@ std::vector<unsigned char> renderAll(const std::vector<std::vector<std::int16_t>
   settings.maxChordNotes = maxChordNotes;
   auto renderer = std::make_unique<Renderer>();
   startRenderer(*renderer, settings);
+  renderer->exactSamples = exactSamples;
   for (std::vector<std::int16_t> notes : chords) {
     EXPECT_TRUE(renderChord(*renderer, output, chordOf(notes)));
   }
@@ -174,6 +175,30 @@ TEST(Renderer, MatchesTheLiteralFormulaOnRandomScores) {
   }
 }
 
+TEST(Renderer, FixedPointSamplesAreTheExactOnes) {
+  // Chords of one to four notes are summed in fixed point: each sample must
+  // be the one the double formula gives, which the exact switch computes
+  // for every sample. Some scores have chords of one note count only, so
+  // that all four gains are met at their loudest.
+  std::mt19937 random(24);
+  for (int score = 0; score < 24; ++score) {
+    std::int64_t maxNotes = score % 4 + 1;
+    double duration = std::uniform_real_distribution<double>(0.0005, 3.0)(random);
+    std::vector<std::vector<std::int16_t>> chords;
+    for (int c = 0; c < 6; ++c) {
+      std::int64_t n =
+          score < 8 ? maxNotes : std::uniform_int_distribution<std::int64_t>(1, maxNotes)(random);
+      std::vector<std::int16_t> notes;
+      for (std::int64_t i = 0; i < n; ++i)
+        notes.push_back(static_cast<std::int16_t>(random() % 48));
+      chords.push_back(notes);
+    }
+    Bytes fast = renderAll(chords, maxNotes, duration, 65536);
+    ASSERT_EQ(fast, renderAll(chords, maxNotes, duration, 65536, true)) << "score " << score;
+    ASSERT_EQ(fast, renderAllLiterally(chords, maxNotes, duration)) << "score " << score;
+  }
+}
+
 TEST(Renderer, ManyNoteChordsOfFewSamplesMatchTheLiteralFormula) {
   // Chords of more than four notes and under 64 samples are summed in
   // tiles of 16, 4 and 1 samples: 20, 56 and 63 samples take each mix.
@@ -185,7 +210,8 @@ TEST(Renderer, ManyNoteChordsOfFewSamplesMatchTheLiteralFormula) {
       for (std::int16_t& note : notes) note = static_cast<std::int16_t>(random() % 48);
       chords.push_back(notes);
     }
-    EXPECT_EQ(renderAll(chords, 33, duration), renderAllLiterally(chords, 33, duration)) << duration;
+    EXPECT_EQ(renderAll(chords, 33, duration), renderAllLiterally(chords, 33, duration))
+        << duration;
   }
 }
 

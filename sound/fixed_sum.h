@@ -1,0 +1,76 @@
+// Samples of chords of few notes in fixed point, exact to the bit.
+//
+// The defining sum u = r1 * g + 0, u = r2 * g + u, ... (each ramp value r in
+// [-1, 1), the chord's gain g) is rounded in double precision at every step,
+// and the sample is the low 8 bits of (int32) (u + 128). Here each ramp row is
+// kept as round(fl(r * g) * 2^fixedShift) in 32-bit integers, and a sample is
+// the integer part of (sum of the N rows + 128 * 2^fixedShift) / 2^fixedShift.
+//
+// The bound. Let U be the fixed sum and u the double sum, both in units of
+// 2^-fixedShift (2^-23). Each row value is within 1/2 unit of fl(r * g). The
+// double sum adds N terms below 2^7, each addition rounded by at most 2^-46,
+// so it lies within N * 2^-46 of the exact sum of the fl(r * g): far below a
+// unit. So |U - u * 2^23| <= N/2 + 1/8 units, and where U + 128 * 2^23 is
+// more than unsureUnits(N) = N/2 + 1 units from a multiple of 2^23, both
+// u + 128 (rounded once more, by at most 2^-45) and U / 2^23 have the same
+// integer part. The samples where it is not are rare (about 2N + 2 in 2^23)
+// and are recomputed with the double formula.
+//
+// Range: n * g <= 120 for a chord of n notes (the loudness rule), so
+// |U| <= 120 * 2^23 and U + 128 * 2^23 lies in (0, 2^32): it fits unsigned
+// 32 bits, and u + 128 is always positive, so truncation is the floor.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace fixedSum {
+
+constexpr int fixedShift = 23;
+constexpr std::uint32_t fixedOne = 1u << fixedShift;
+constexpr std::uint32_t fixedMidpoint = 128u << fixedShift;  // the silence, 128
+
+// Returns the distance from a whole number, in units, below which a fixed
+// sum of n rows may name the wrong sample.
+constexpr std::uint32_t unsureUnits(int n) { return static_cast<std::uint32_t>(n / 2 + 1); }
+
+// Returns a row value: fl(ramp * gain) scaled by 2^fixedShift and rounded to
+// nearest (a product of at most 120 in magnitude fits 32 bits scaled).
+inline std::int32_t fixedValue(double ramp, double gain) {
+  double scaled = (ramp * gain) * static_cast<double>(fixedOne);  // exact: a power of two
+  return static_cast<std::int32_t>(scaled < 0.0 ? scaled - 0.5 : scaled + 0.5);
+}
+
+// Returns the fixed sum of sample k of N rows, offset by the midpoint.
+template <int N>
+inline std::uint32_t fixedSampleSum(const std::int32_t* const* rows, std::size_t k) {
+  std::uint32_t v = fixedMidpoint;
+  for (int i = 0; i < N; ++i) v += static_cast<std::uint32_t>(rows[i][k]);
+  return v;
+}
+
+// True if a fixed sum of N rows lies too near a whole number to name its sample.
+template <int N>
+inline bool unsure(std::uint32_t v) {
+  constexpr std::uint32_t edge = unsureUnits(N);
+  return ((v + edge) & (fixedOne - 1)) < 2 * edge;
+}
+
+// Writes samples from..end of a chord of N notes whose fixed rows are
+// rows[0..N) to out; returns true if any may be wrong (see unsure), to be
+// recomputed.
+template <int N>
+inline bool sumFixed(const std::int32_t* const* rows, std::size_t from, std::size_t end,
+                     unsigned char* out) {
+  const std::int32_t* row[N];
+  for (int i = 0; i < N; ++i) row[i] = rows[i];
+  std::uint32_t anyUnsure = 0;
+  for (std::size_t k = from; k < end; ++k) {
+    std::uint32_t v = fixedSampleSum<N>(row, k);
+    out[k] = static_cast<unsigned char>(v >> fixedShift);
+    anyUnsure |= unsure<N>(v) ? 1u : 0u;
+  }
+  return anyUnsure != 0;
+}
+
+}  // namespace fixedSum
