@@ -11,7 +11,7 @@ size, from GNU time). The floor is reading the file twice (`cat FILE >
 /dev/null`, twice), and for the short chords also writing the WAV's bytes in
 256 KiB blocks (`dd`), as the program writes them.
 
-    python3 bench/large_text.py --program build/score2wav [--runs 5]
+    python3 bench/large_text.py --program build/score2wav [--runs 5] [--only "100 MB"]
 
 The files go to a temporary folder beside the program (2.2 GB of disk).
 """
@@ -26,11 +26,11 @@ import tempfile
 from bench import floor_argv, peak_memory_kib, timed_cpu
 
 
-def make_files(folder):
-    """Returns {name: (score path, where the echo goes)}."""
+def make_files(folder, only):
+    """Returns {name: score path} of the scores whose name holds only."""
     files = {}
     path = os.path.join(folder, "nul.txt")
-    with open(path, "wb") as f:
+    with open(path, "wb") if "NUL" in only or not only else open(os.devnull, "wb") as f:
         block = b"\0" * (1 << 24)
         for _ in range(2000000000 // len(block)):
             f.write(block)
@@ -57,7 +57,7 @@ def make_files(folder):
         f.write(b"0.001\n" + b"1d|" * 10000000)
     files["10 M chords '1d|', to a file"] = path
     files["10 M chords '1d|', to a pipe"] = path
-    return files
+    return {name: path for name, path in files.items() if only in name}
 
 
 def floor(path, folder, wav_bytes):
@@ -89,10 +89,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", default="build/score2wav")
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--only", default="", help="measures only the scores whose name holds this text")
     options = parser.parse_args()
     program = os.path.abspath(options.program)
     with tempfile.TemporaryDirectory(dir=os.path.dirname(program)) as folder:
-        for name, path in make_files(folder).items():
+        for name, path in make_files(folder, options.only).items():
             into_pipe = name.endswith("to a pipe")
             run_program(program, path, into_pipe, folder)  # the file is now in the page cache
             output = path[:-4] + ".wav"
