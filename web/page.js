@@ -94,14 +94,21 @@
 
   // Returns the chords of a worker's data as records.
   page.chordsOf = function (data, first, end) {
-    const decoder = new TextDecoder(); // console text is UTF-8 (other bytes show as U+FFFD)
     const field = page.fieldsOf("chord");
+    if (end <= first) return [];
+    // The echo lines in one decoding (console text is UTF-8, other bytes
+    // show as U+FFFD; a line's end ends any sequence, so each line reads as
+    // if decoded alone).
+    const echoFrom = data.chordTable[first * field.count + field.echoStart];
+    const last = (end - 1) * field.count;
+    const echoEnd = data.chordTable[last + field.echoStart] + data.chordTable[last + field.echoLength];
+    const lines = new TextDecoder().decode(data.stdoutBytes.subarray(echoFrom, echoEnd)).split("\n");
     const chords = [];
     for (let i = first * field.count; i < end * field.count; i += field.count) {
       const value = (name) => data.chordTable[i + field[name]];
-      const [echoStart, notesStart] = [value("echoStart"), value("notesStart")];
+      const notesStart = value("notesStart");
       chords.push({
-        text: decoder.decode(data.stdoutBytes.subarray(echoStart, echoStart + value("echoLength"))),
+        text: lines[chords.length],
         start: value("start"), samples: value("samples"), line: value("line"), column: value("column"),
         offset: value("offset"), length: value("length"),
         notes: notesStart < 0 ? null : Array.from(data.notes.subarray(notesStart, notesStart + value("noteCount"))),

@@ -243,8 +243,11 @@ function score2wavWorker() {
     if (data === null) data = await outOfMemory(request.name);
     const milliseconds = performance.now() - started;
     const convertedAt = performance.timeOrigin + performance.now(); // the same clock as the page's
-    last = data === null ? null : shapeOf(data);
-    const drawn = last === null ? {picture: null, roll: null} : drawPicture(last, request.width, request.height);
+    // A conversion for a script asks for no picture: its sound need not be
+    // looked over at all.
+    const pictured = data !== null && request.width > 0 && request.height > 0;
+    last = pictured ? shapeOf(data) : null;
+    const drawn = pictured ? drawPicture(last, request.width, request.height) : {picture: null, roll: null};
     const transfer = data === null ? [] : buffersOf(data);
     if (drawn.picture !== null) transfer.push(drawn.picture);
     self.postMessage(Object.assign({kind: "result", id: request.id, data: data, format: format, layout: layout,

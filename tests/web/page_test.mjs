@@ -94,6 +94,13 @@ const echoLines = (page) => page.$$eval("#echo li", (items) => items.map((item) 
 const view = (page) => page.evaluate(() => window.score2wavPage.view());
 const pause = (milliseconds) => new Promise((done) => setTimeout(done, milliseconds));
 
+// Presses a button with the keyboard: a user's gesture, as a click is, that
+// no shift of the layout can send elsewhere.
+async function press(page, selector) {
+  await page.focus(selector);
+  await page.keyboard.press("Enter");
+}
+
 async function pressWith(page, modifier, key) {
   await page.keyboard.down(modifier);
   await page.keyboard.press(key);
@@ -156,9 +163,9 @@ async function checkDropAndDownload(page, where, downloads) {
   check((await echoLines(page)).length === 5, `${where}: the dropped score's chords show`);
   if (downloads !== null) {
     for (const file of fs.readdirSync(downloads)) fs.rmSync(path.join(downloads, file));
-    await page.click("#download");
+    await press(page, "#download");
     const saved = path.join(downloads, "malformed.wav");
-    for (let i = 0; i < 100 && !fs.existsSync(saved); ++i) await new Promise((done) => setTimeout(done, 100));
+    for (let i = 0; i < 200 && !fs.existsSync(saved); ++i) await new Promise((done) => setTimeout(done, 100));
     const golden = fs.readFileSync(path.join(options.data, "malformed.wav"));
     check(fs.existsSync(saved) && fs.readFileSync(saved).equals(golden),
           `${where}: the download is malformed.wav, the console program's bytes: ${fs.readdirSync(downloads)}`);
@@ -198,10 +205,11 @@ async function checkDropAndDownload(page, where, downloads) {
   check(played[0] === "1 chord, 0:00.0 of sound: tune.wav" && /console program would refuse/.test(played[1]) && !played[2],
         `${where}: a score named tune.wav plays, with a note: ${played}`);
   if (downloads !== null) {
-    await page.click("#download");
+    await press(page, "#download");
     const saved = path.join(downloads, "tune.wav");
-    for (let i = 0; i < 100 && !fs.existsSync(saved); ++i) await pause(100);
-    check(fs.existsSync(saved) && fs.statSync(saved).size === 52, `${where}: tune.wav downloads as tune.wav`);
+    for (let i = 0; i < 200 && !fs.existsSync(saved); ++i) await pause(100);
+    check(fs.existsSync(saved) && fs.statSync(saved).size === 52,
+          `${where}: tune.wav downloads as tune.wav: ${fs.readdirSync(downloads)}`);
   }
   // Files that are no text are named so, and leave the score as it was.
   const before = (await view(page)).text;
@@ -330,8 +338,8 @@ async function checkSaveScore(page, where, downloads) {
   const saved = path.join(downloads, "latin1.txt");
   const save = async () => {
     if (fs.existsSync(saved)) fs.rmSync(saved);
-    await page.click("#save-score");
-    for (let i = 0; i < 100 && !fs.existsSync(saved); ++i) await pause(100);
+    await press(page, "#save-score");
+    for (let i = 0; i < 200 && !fs.existsSync(saved); ++i) await pause(100);
     return fs.existsSync(saved) ? fs.readFileSync(saved) : null;
   };
   const own = await save();
