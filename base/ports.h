@@ -31,6 +31,12 @@ struct ByteSink {
   // Told the output's whole size before the first byte, so that memory or
   // disk space can be taken at once. May be null.
   PortResult (*reserve)(void* context, std::int64_t totalBytes) = nullptr;
+  // A sink in memory may lend its own space, so that bytes are made where
+  // they stay, not copied there: returns room (> 0) bytes of it after what it
+  // holds, or null to be written to instead. May be null.
+  unsigned char* (*lend)(void* context, std::size_t& room) = nullptr;
+  // Takes count bytes made in the space it lent, as write would take them.
+  PortResult (*take)(void* context, std::size_t count) = nullptr;
 };
 
 // Where console text goes. A console that fails (a closed pipe) must not

@@ -287,6 +287,19 @@ PortResult writeMemory(void* context, const unsigned char* bytes, std::size_t co
   return portOk;
 }
 
+// Lends the space reserved after the bytes written, if any.
+unsigned char* lendMemory(void* context, std::size_t& room) {
+  auto& wav = *static_cast<MemoryWav*>(context);
+  room = wav.capacity - wav.size;
+  return room > 0 ? wav.bytes + wav.size : nullptr;
+}
+
+// Takes count bytes made in the space lent.
+PortResult takeMemory(void* context, std::size_t count) {
+  static_cast<MemoryWav*>(context)->size += count;
+  return portOk;
+}
+
 struct MemoryScore {
   const unsigned char* bytes;
   std::size_t size;
@@ -386,7 +399,7 @@ Outcome convertBytes(const unsigned char* bytes, std::size_t size, const std::st
   }
   MemoryScore score{bytes, size, 0};
   ByteSource source{&score, readMemoryScore, seekMemoryScore};
-  ByteSink sink{&wav, writeMemory, reserveMemory};
+  ByteSink sink{&wav, writeMemory, reserveMemory, lendMemory, takeMemory};
   Outcome outcome = convertStreams(source, sink, events, blockSize);
   if (!succeeded(outcome)) wav.size = 0;
   return outcome;

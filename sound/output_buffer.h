@@ -11,8 +11,11 @@
 
 struct OutputBuffer {
   ByteSink sink;
-  OwnedArray<unsigned char> bytes;  // one block
-  std::size_t capacity = 0;         // bytes in a block
+  OwnedArray<unsigned char> bytes;  // one block of its own
+  std::size_t blockSize = 0;        // bytes in a block
+  unsigned char* block = nullptr;   // the block filled now: its own, or space the sink lent
+  bool lent = false;                // block is the sink's space
+  std::size_t capacity = 0;         // bytes in the block filled now
   std::size_t used = 0;             // bytes waiting in the block
   bool failed = false;              // a write failed; nothing more is written
   PortResult error = portOk;        // the sink's answer to that write

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "memory_streams.h"
 
@@ -33,6 +34,44 @@ TEST(OutputBuffer, FailureIsStickyAndKeepsTheSinksReason) {
   EXPECT_FALSE(writeOutput(output, bytes, 2));
   EXPECT_FALSE(flushOutput(output));
   EXPECT_TRUE(sink.bytes.empty());
+}
+
+// A sink that lends its first bytes of space and then takes writes.
+struct LendingSink {
+  unsigned char space[6] = {};
+  std::size_t taken = 0;
+  std::vector<unsigned char> written;
+};
+
+TEST(OutputBuffer, MakesBytesInSpaceASinkLendsThenWrites) {
+  LendingSink lender;
+  ByteSink sink;
+  sink.context = &lender;
+  sink.write = [](void* context, const unsigned char* bytes, std::size_t count) {
+    auto& to = *static_cast<LendingSink*>(context);
+    to.written.insert(to.written.end(), bytes, bytes + count);
+    return portOk;
+  };
+  sink.lend = [](void* context, std::size_t& room) -> unsigned char* {
+    auto& to = *static_cast<LendingSink*>(context);
+    room = sizeof to.space - to.taken;
+    return room > 0 ? to.space + to.taken : nullptr;
+  };
+  sink.take = [](void* context, std::size_t count) {
+    static_cast<LendingSink*>(context)->taken += count;
+    return portOk;
+  };
+  OutputBuffer output;
+  ASSERT_TRUE(startOutput(output, sink, 4));
+  const unsigned char bytes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  ASSERT_TRUE(writeOutput(output, bytes, 3));
+  ASSERT_TRUE(flushOutput(output));  // a flush in the middle: the next bytes go after those taken
+  ASSERT_TRUE(writeOutput(output, bytes + 3, 7));
+  ASSERT_TRUE(flushOutput(output));
+  EXPECT_EQ(lender.taken, 6u);
+  EXPECT_EQ(std::vector<unsigned char>(lender.space, lender.space + 6),
+            std::vector<unsigned char>(bytes, bytes + 6));
+  EXPECT_EQ(lender.written, std::vector<unsigned char>(bytes + 6, bytes + 10));
 }
 
 }  // namespace
