@@ -94,6 +94,22 @@ const echoLines = (page) => page.$$eval("#echo li", (items) => items.map((item) 
 const view = (page) => page.evaluate(() => window.score2wavPage.view());
 const pause = (milliseconds) => new Promise((done) => setTimeout(done, milliseconds));
 
+// Presses a button that downloads a file into the folder downloads, and
+// returns the file's bytes (null if none came). Headless Chromium now and
+// then drops a download from a page on loopback: one more press is made
+// before the file is given up.
+async function download(page, selector, downloads, name) {
+  const saved = path.join(downloads, name);
+  if (fs.existsSync(saved)) fs.rmSync(saved);
+  for (let attempt = 0; attempt < 2 && !fs.existsSync(saved); ++attempt) {
+    await press(page, selector);
+    for (let i = 0; i < 100 && !fs.existsSync(saved); ++i) await pause(100);
+    if (!fs.existsSync(saved)) console.log(`${selector} gave no ${name} (attempt ${attempt + 1}): ${fs.readdirSync(downloads)}`);
+  }
+  await pause(200); // the download's last bytes
+  return fs.existsSync(saved) ? fs.readFileSync(saved) : null;
+}
+
 // Presses a button with the keyboard: a user's gesture, as a click is, that
 // no shift of the layout can send elsewhere.
 async function press(page, selector) {
@@ -163,11 +179,9 @@ async function checkDropAndDownload(page, where, downloads) {
   check((await echoLines(page)).length === 5, `${where}: the dropped score's chords show`);
   if (downloads !== null) {
     for (const file of fs.readdirSync(downloads)) fs.rmSync(path.join(downloads, file));
-    await press(page, "#download");
-    const saved = path.join(downloads, "malformed.wav");
-    for (let i = 0; i < 200 && !fs.existsSync(saved); ++i) await new Promise((done) => setTimeout(done, 100));
+    const saved = await download(page, "#download", downloads, "malformed.wav");
     const golden = fs.readFileSync(path.join(options.data, "malformed.wav"));
-    check(fs.existsSync(saved) && fs.readFileSync(saved).equals(golden),
+    check(saved !== null && saved.equals(golden),
           `${where}: the download is malformed.wav, the console program's bytes: ${fs.readdirSync(downloads)}`);
   }
   // The first warning selects its run of text in the editor.
@@ -205,10 +219,8 @@ async function checkDropAndDownload(page, where, downloads) {
   check(played[0] === "1 chord, 0:00.0 of sound: tune.wav" && /console program would refuse/.test(played[1]) && !played[2],
         `${where}: a score named tune.wav plays, with a note: ${played}`);
   if (downloads !== null) {
-    await press(page, "#download");
-    const saved = path.join(downloads, "tune.wav");
-    for (let i = 0; i < 200 && !fs.existsSync(saved); ++i) await pause(100);
-    check(fs.existsSync(saved) && fs.statSync(saved).size === 52,
+    const saved = await download(page, "#download", downloads, "tune.wav");
+    check(saved !== null && saved.length === 52,
           `${where}: tune.wav downloads as tune.wav: ${fs.readdirSync(downloads)}`);
   }
   // Files that are no text are named so, and leave the score as it was.
@@ -335,15 +347,10 @@ async function checkWorkKept(page, where) {
 async function checkSaveScore(page, where, downloads) {
   const latin1 = fs.readFileSync(path.join(options.data, "latin1.txt"));
   await drop(page, latin1, "latin1.txt");
-  const saved = path.join(downloads, "latin1.txt");
-  const save = async () => {
-    if (fs.existsSync(saved)) fs.rmSync(saved);
-    await press(page, "#save-score");
-    for (let i = 0; i < 200 && !fs.existsSync(saved); ++i) await pause(100);
-    return fs.existsSync(saved) ? fs.readFileSync(saved) : null;
-  };
+  const save = () => download(page, "#save-score", downloads, "latin1.txt");
   const own = await save();
-  check(own !== null && own.equals(latin1), `${where}: Save score saves a loaded file's own bytes`);
+  check(own !== null && own.equals(latin1),
+        `${where}: Save score saves a loaded file's own bytes: ${own === null ? "none" : own.length} of ${latin1.length}`);
   await page.focus(".cm-content");
   await pressWith(page, "Control", "End");
   await page.keyboard.type("2d|");
