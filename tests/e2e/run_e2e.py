@@ -882,6 +882,9 @@ def test_windows_reasons_in_utf8(program, work):
     """Through a pipe, a file name in a reason arrives as UTF-8, whatever the code page."""
     status, out, err = run(program, ["曲 ♪.txt"], work)
     check(status == 1 and err.startswith('score2wav: cannot open "曲 ♪.txt": '.encode()), "reason: %r" % err)
+    # The system's own text ends the line, without its ".\r\n".
+    said = err.split(b'": ', 1)[-1]
+    check(said.endswith(b"\n") and len(said) > 1 and not said[:-1].endswith((b".", b"\r", b" ")), "reason: %r" % err)
 
 
 def test_windows_paths(program, work):
