@@ -42,8 +42,6 @@ constexpr int semitoneOffset(unsigned char letter) {
   }
 }
 
-constexpr bool isNoteLetter(unsigned char c) { return semitoneOffset(c) >= 0; }
-
 static_assert(semitoneOffset(lowestLetter) == 0 && semitoneOffset(highestLetter) == 11,
               "the letters run from the octave's first semitone to its last");
 

@@ -1,12 +1,15 @@
 #include "score/skip_reason.h"
 
+#include "score/note_grammar.h"
 #include "score/score_format.h"
 
 namespace {
 
 bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 
-bool isOctave(unsigned char c) { return c >= '0' && c < '0' + scoreFormat::octaveCount; }
+// The note grammar's own classes of a folded character.
+bool isOctave(unsigned char c) { return noteGrammar::table.classOf[c] < noteGrammar::letterClass; }
+bool isNoteLetter(unsigned char c) { return noteGrammar::isLetter(noteGrammar::table.classOf[c]); }
 
 }  // namespace
 
@@ -19,18 +22,18 @@ SkipExplanation explainSkipped(const unsigned char* bytes, std::size_t length) {
     if (!scoreFormat::isBlank(folded)) c[seen++] = folded;
   }
   SkipExplanation explanation;
-  bool accidental = c[1] == '#' || c[1] == 'b';
+  bool accidental = c[1] == scoreFormat::sharp || c[1] == scoreFormat::flat;
   if (c[0] >= 'a' && c[0] <= 'g' && (isDigit(c[1]) || (accidental && isDigit(c[2])))) {
     explanation.reason = SkipReason::letterName;
-  } else if (isDigit(c[0]) && !isOctave(c[0]) && scoreFormat::isNoteLetter(c[1])) {
+  } else if (isDigit(c[0]) && !isOctave(c[0]) && isNoteLetter(c[1])) {
     explanation.reason = SkipReason::octaveOutOfRange;
     explanation.octave = c[0];
   } else if (isOctave(c[0])) {
     // An octave and a note letter are skipped only when an accidental takes
     // the pitch out of the table.
     explanation.reason =
-        scoreFormat::isNoteLetter(c[1]) ? SkipReason::pitchOutOfRange : SkipReason::noNoteLetter;
-  } else if (scoreFormat::isNoteLetter(c[0])) {
+        isNoteLetter(c[1]) ? SkipReason::pitchOutOfRange : SkipReason::noNoteLetter;
+  } else if (isNoteLetter(c[0])) {
     explanation.reason = SkipReason::noOctave;
   }
   return explanation;
