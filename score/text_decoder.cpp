@@ -20,6 +20,12 @@ PortResult readHead(ByteSource file, unsigned char* bytes, std::size_t capacity,
   return portOk;
 }
 
+// True for a score read as UTF-16 text.
+bool isUtf16(const TextDecoder& d) {
+  return d.encoding == ScoreEncoding::utf16LittleEndian ||
+         d.encoding == ScoreEncoding::utf16BigEndian;
+}
+
 // Looks for a mark at the start of the file and settles the encoding.
 PortResult startDecoder(TextDecoder& d) {
   d.started = true;
@@ -205,10 +211,7 @@ PortResult readDecoded(void* context, unsigned char* buffer, std::size_t capacit
     PortResult result = startDecoder(d);
     if (result != portOk) return result;
   }
-  if (d.encoding == ScoreEncoding::utf16LittleEndian ||
-      d.encoding == ScoreEncoding::utf16BigEndian) {
-    return readUtf16(d, buffer, capacity, count);
-  }
+  if (isUtf16(d)) return readUtf16(d, buffer, capacity, count);
   std::size_t fromHead = d.headLength - d.headNext;
   if (fromHead > capacity) fromHead = capacity;
   std::memcpy(buffer, d.head + d.headNext, fromHead);
@@ -228,10 +231,7 @@ PortResult seekDecoded(void* context, std::int64_t offset) {
     PortResult result = startDecoder(d);
     if (result != portOk) return result;
   }
-  if (d.encoding == ScoreEncoding::utf16LittleEndian ||
-      d.encoding == ScoreEncoding::utf16BigEndian) {
-    return seekUtf16(d, offset);
-  }
+  if (isUtf16(d)) return seekUtf16(d, offset);
   d.headNext = d.headLength;  // the head is read again from the file, if at all
   return d.file.seek(d.file.context, offset + d.skip);
 }

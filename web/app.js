@@ -100,27 +100,28 @@
     kept.className = failed ? "note failure" : "note";
   }
 
-  // Returns why bytes are no score, or "": a score is text, without NUL
-  // bytes (once a UTF-16 file's text is read), and no RIFF file (a WAV).
-  function notText(bytes) {
+  // Returns why bytes, whose text (after a mark, a UTF-16 file's in UTF-8)
+  // is text, are no score, or "": a score is no RIFF file (a WAV), and its
+  // text holds no NUL byte.
+  function notText(bytes, text) {
     if (bytes.length >= 4 && String.fromCharCode(...bytes.subarray(0, 4)) === "RIFF") {
       return "it is a RIFF file (such as a WAV file), not a score's text";
     }
-    return page.scoreText(bytes).includes(0) ? "it holds NUL bytes: it is not a text file" : "";
+    return text.includes(0) ? "it holds NUL bytes: it is not a text file" : "";
   }
 
   // Loads a score from bytes, as if the console program were given its
   // file: one step of the undo history, which takes back its name too.
   function load(bytes, name, origin) {
-    const why = notText(bytes);
+    // The editor shows the text the converter reads: a UTF-16 file's text,
+    // a marked UTF-8 file's text without its mark.
+    const scoreText = page.scoreText(bytes);
+    const why = notText(bytes, scoreText);
     if (why !== "") {
       showNotice(`"${name}" was not loaded: ${why}. The score stays as it was.`);
       return;
     }
-    // The editor shows the text the converter reads: a UTF-16 file's text,
-    // a marked UTF-8 file's text without its mark.
-    const text = new TextDecoder("utf-8", {ignoreBOM: true}).decode(page.scoreText(bytes));
-    editor.load(text, {name, origin, bytes});
+    editor.load(new TextDecoder("utf-8", {ignoreBOM: true}).decode(scoreText), {name, origin, bytes});
   }
 
   // Shows a word about the last thing the user did, in the message's place.

@@ -18,14 +18,21 @@
   let workerUrl = null;
   let format = null;
   let layout = null; // the records' layout, as the core publishes it: field names in order
+  let fields = null; // of each kind of record: where each field stands by name, and count
+
+  // Takes the layout the core publishes, once.
+  function takeLayout(published) {
+    layout = published;
+    fields = {};
+    for (const kind of ["chord", "warning"]) {
+      fields[kind] = {count: layout[kind].length};
+      layout[kind].forEach((name, index) => (fields[kind][name] = index));
+    }
+  }
 
   // Returns where each field of a kind of record ("chord" or "warning")
   // stands, by name, and how many there are (count).
-  page.fieldsOf = function (kind) {
-    const fields = {count: layout[kind].length};
-    layout[kind].forEach((name, index) => (fields[name] = index));
-    return fields;
-  };
+  page.fieldsOf = (kind) => fields[kind];
 
   // Returns the URL of the worker's script: the core and the worker's
   // function, from their own text, in a Blob (a page opened from disk may
@@ -52,7 +59,7 @@
       worker.onmessage = (event) => {
         const message = event.data;
         if (message.format) format = Object.freeze(message.format);
-        if (message.layout) layout = message.layout;
+        if (message.layout && layout === null) takeLayout(message.layout);
         const resolve = waiting.get(message.id);
         waiting.delete(message.id);
         if (resolve) resolve(message);

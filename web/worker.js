@@ -63,21 +63,36 @@ function score2wavWorker() {
     };
   }
 
+  // Returns the address of a copy of bytes in the module's memory (0 when
+  // it has no room); the caller frees it.
+  function copyIn(module, bytes) {
+    const address = module._malloc(Math.max(bytes.length, 1));
+    if (address !== 0) module.HEAPU8.set(bytes, address);
+    return address;
+  }
+
+  // Calls call(nameAddress, ...addresses) with the score's name and the
+  // byte arrays copied into the module, and returns readResult's data of
+  // the results it returns; null if the module has no memory for them.
+  function withCopies(module, scoreName, arrays, call) {
+    const addresses = [new TextEncoder().encode(scoreName + "\0")].concat(arrays).map((bytes) => copyIn(module, bytes));
+    let result = 0;
+    try {
+      if (addresses.includes(0)) return null;
+      result = call(...addresses);
+      return result === 0 ? null : readResult(module, result);
+    } finally {
+      if (result !== 0) module._score2wavRelease(result);
+      for (const address of addresses) if (address !== 0) module._free(address);
+    }
+  }
+
   // Returns the core's own report of a conversion that found no memory (from
   // a fresh module if the last one aborted), or null if even that fails.
   async function outOfMemory(scoreName) {
     try {
       const module = await loadCore();
-      const name = new TextEncoder().encode(scoreName + "\0");
-      const nameAddress = module._malloc(name.length);
-      if (nameAddress === 0) return null;
-      module.HEAPU8.set(name, nameAddress);
-      const result = module._score2wavOutOfMemory(nameAddress);
-      module._free(nameAddress);
-      if (result === 0) return null;
-      const data = readResult(module, result);
-      module._score2wavRelease(result);
-      return data;
+      return withCopies(module, scoreName, [], (name) => module._score2wavOutOfMemory(name));
     } catch (error) {
       core = null;
       return null;
@@ -87,21 +102,8 @@ function score2wavWorker() {
   // Converts score bytes; returns readResult's data, or null if the module
   // has no memory even to start.
   function convert(module, bytes, scoreName) {
-    const name = new TextEncoder().encode(scoreName + "\0");
-    const input = module._malloc(Math.max(bytes.length, 1));
-    const nameAddress = module._malloc(name.length);
-    let result = 0;
-    try {
-      if (input === 0 || nameAddress === 0) return null;
-      module.HEAPU8.set(bytes, input);
-      module.HEAPU8.set(name, nameAddress);
-      result = module._score2wavConvert(input, bytes.length, nameAddress, wavLimit);
-      return result === 0 ? null : readResult(module, result);
-    } finally {
-      if (result !== 0) module._score2wavRelease(result);
-      if (input !== 0) module._free(input);
-      if (nameAddress !== 0) module._free(nameAddress);
-    }
+    return withCopies(module, scoreName, [bytes],
+                      (name, input) => module._score2wavConvert(input, bytes.length, name, wavLimit));
   }
 
   // Returns the range of the samples in each of up to overviewColumns

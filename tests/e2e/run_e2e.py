@@ -98,13 +98,16 @@ def regenerate(data):
                     f.write(content)
 
 
+def read_golden(golden):
+    """Returns a golden case's (status, stdout, stderr, WAV or None)."""
+    return (int(read(golden + ".status")), read(golden + ".stdout"), read(golden + ".stderr", b""),
+            read(golden + ".wav"))
+
+
 def test_golden_scores(program, data, work):
     for name, score_path, golden in golden_cases(data):
         score = read(score_path)
-        expected_wav = read(golden + ".wav")
-        expected_out = read(golden + ".stdout")
-        expected_err = read(golden + ".stderr", b"")
-        expected_status = int(read(golden + ".status"))
+        expected_status, expected_out, expected_err, expected_wav = read_golden(golden)
         model_wav, model_out, model_err, model_status = reference.convert(score, name + ".txt")
         check(model_wav == expected_wav and model_out.encode("latin-1") == expected_out
               and model_err.encode("latin-1") == expected_err and model_status == expected_status,
@@ -218,14 +221,13 @@ def test_encoded_twins(program, data, work):
         score = read(score_path)
         if max(score, default=0) >= 0x80 or score[:1] in (b"\xef", b"\xfe", b"\xff"):
             continue  # only ASCII text is the same text in every encoding
+        expected = read_golden(golden)
         for encoding, encode in encodings.items():
             folder = os.path.join(work, name + "." + encoding)
             os.makedirs(folder)
             write(os.path.join(folder, name + ".txt"), encode(score))
             status, out, err = run(program, [name + ".txt"], folder)
-            same = (status, out, err, read(os.path.join(folder, name + ".wav"))) == (
-                int(read(golden + ".status")), read(golden + ".stdout"), read(golden + ".stderr", b""),
-                read(golden + ".wav"))
+            same = (status, out, err, read(os.path.join(folder, name + ".wav"))) == expected
             check(same, "%s saved as %s converts as the plain score: %r" % (name, encoding, err[:200]))
 
 
