@@ -26,7 +26,7 @@ void flushText(TextOutput& out) {
   out.used = 0;
 }
 
-void putText(TextOutput& out, const char* text, std::size_t length) {
+void putTextInParts(TextOutput& out, const char* text, std::size_t length) {
   while (length > 0) {
     if (out.used == TextOutput::capacity) flushText(out);
     std::size_t part = TextOutput::capacity - out.used;

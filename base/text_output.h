@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "base/ports.h"
@@ -33,7 +34,18 @@ inline void putChar(TextOutput& out, char c) {
   out.buffer[out.used++] = c;
 }
 
-void putText(TextOutput& out, const char* text, std::size_t length);
+// Writes text through the buffer, a bufferful at a time.
+void putTextInParts(TextOutput& out, const char* text, std::size_t length);
+
+// Inline for text that fits: a chord's echo is often a few bytes.
+inline void putText(TextOutput& out, const char* text, std::size_t length) {
+  if (length > TextOutput::capacity - out.used) {
+    putTextInParts(out, text, length);
+    return;
+  }
+  std::memcpy(out.buffer + out.used, text, length);
+  out.used += length;
+}
 void putText(TextOutput& out, const char* text);
 inline void putText(TextOutput& out, const std::string& text) {
   putText(out, text.data(), text.size());

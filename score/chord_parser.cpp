@@ -1,5 +1,7 @@
 #include "score/chord_parser.h"
 
+#include <algorithm>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -154,11 +156,121 @@ bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCurs
   return true;
 }
 
+// A short chord taken whole: at most this many bytes, blanks included, are
+// looked at before the general way takes over.
+constexpr std::size_t shortChordBytes = 32;
+
+// Where a short chord stands: the index of its first character (or its
+// bar) in the block and that character's place; the index just past its
+// bar and the line there.
+struct ShortChord {
+  std::size_t start = 0;
+  TextPosition position;
+  std::size_t end = 0;
+  std::int64_t line = 0;
+  std::int64_t lineStart = 0;  // file offset where that line starts
+  std::int64_t notes = 0;      // notes read
+};
+
+// Returns the index of the first byte from at that is no blank (end if
+// none is), counting the lines it passes; a CR (which may pair with an LF)
+// is not passed.
+inline std::size_t passBlanks(const unsigned char* bytes, std::size_t at, std::size_t end,
+                              std::int64_t base, ShortChord& chord) {
+  for (; at < end && bytes[at] <= ' ' && scoreFormat::isBlank(bytes[at]); ++at) {
+    if (bytes[at] != '\n') continue;
+    ++chord.line;
+    chord.lineStart = base + static_cast<std::int64_t>(at) + 1;
+  }
+  return at;
+}
+
+// Reads a whole short chord from the cursor's next character through its
+// bar, when it is nothing but notes (with a pitch in the table, the letter
+// right after the octave) and blanks: text on which the step table keeps
+// every note and skips nothing. Its notes go to notes (room for capacity)
+// and its echo to block. Returns false if the chord is anything else.
+bool readShortChord(const ScoreCursor& cursor, std::int16_t* notes, std::int64_t capacity,
+                    EchoBlock& block, ShortChord& chord) {
+  using noteGrammar::table;
+  using scoreFormat::noteLetters;
+  using scoreFormat::semitoneOffset;
+  static constexpr int semitones[] = {
+      semitoneOffset(noteLetters[0]), semitoneOffset(noteLetters[1]),
+      semitoneOffset(noteLetters[2]), semitoneOffset(noteLetters[3]),
+      semitoneOffset(noteLetters[4]), semitoneOffset(noteLetters[5]),
+      semitoneOffset(noteLetters[6])};
+  const unsigned char* bytes = cursor.bytes;
+  std::size_t end = std::min(cursor.end, cursor.next + shortChordBytes);
+  chord.line = cursor.line;
+  chord.lineStart = cursor.lineStart;
+  std::size_t at = passBlanks(bytes, cursor.next, end, cursor.base, chord);
+  chord.start = at;
+  chord.position = TextPosition{chord.line,
+                                cursor.base + static_cast<std::int64_t>(at) - chord.lineStart + 1};
+  std::int64_t count = 0;
+  char* echo = block.bytes;
+  while (at + 1 < end && bytes[at] != scoreFormat::bar) {
+    int octave = table.classOf[bytes[at]] - noteGrammar::octaveClass;
+    int letter = table.classOf[bytes[at + 1]] - noteGrammar::letterClass;
+    if (octave >= scoreFormat::octaveCount || letter < 0 || letter >= scoreFormat::letterCount ||
+        count == capacity) {
+      return false;
+    }
+    int pitch = octave * 12 + semitones[letter];
+    *echo++ = static_cast<char>(bytes[at]);
+    *echo++ = noteLetters[letter];
+    at = passBlanks(bytes, at + 2, end, cursor.base, chord);
+    int accidental = at < end ? table.classOf[bytes[at]] : noteGrammar::otherClass;
+    if (accidental == noteGrammar::flatClass || accidental == noteGrammar::sharpClass) {
+      bool sharp = accidental == noteGrammar::sharpClass;
+      pitch += sharp ? 1 : -1;
+      if (pitch < 0 || pitch >= scoreFormat::pitchCount) return false;  // 0db, 3t#: skipped text
+      *echo++ = static_cast<char>(sharp ? scoreFormat::sharp : scoreFormat::flat);
+      at = passBlanks(bytes, at + 1, end, cursor.base, chord);
+    }
+    notes[count++] = static_cast<std::int16_t>(pitch);
+  }
+  if (at >= end || bytes[at] != scoreFormat::bar) return false;
+  chord.end = at + 1;
+  chord.notes = count;
+  block.used = static_cast<std::size_t>(echo - block.bytes);
+  return true;
+}
+
+// Takes a whole short chord of plain notes at the cursor, its bar included,
+// as the step table would have taken it a character at a time: its place,
+// notes, letters and echo. Returns false, having taken nothing, for any
+// other chord: that is left to the general way.
+bool takeShortChord(ChordParser& parser, EchoBlock& block, ScoreCursor& cursor) {
+  ShortChord chord;
+  Chord& notes = *parser.chord;
+  if (!readShortChord(cursor, notes.notes, notes.capacity, block, chord)) return false;
+  parser.textStart = cursor.base + static_cast<std::int64_t>(chord.start);
+  parser.textPosition = chord.position;
+  parser.notesKept = chord.notes;
+  parser.letters = chord.notes;
+  notes.noteCount = chord.notes;
+  cursor.next = chord.end;
+  cursor.line = chord.line;
+  cursor.lineStart = chord.lineStart;
+  return true;
+}
+
 }  // namespace
 
 bool parseChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
   startChord(parser);
   EchoBlock block;
+  if (reader.fastPaths && reader.next < reader.length) {
+    ScoreCursor cursor = cursorOf(reader);
+    if (takeShortChord(parser, block, cursor)) {
+      keepCursor(reader, cursor);
+      parser.textEnd = readerOffset(reader);
+      passOn(block, echo);
+      return true;
+    }
+  }
   bool bar = false;
   while (!bar) {
     if (reader.next == reader.length && !refillReader(reader)) break;

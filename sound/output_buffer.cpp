@@ -46,7 +46,7 @@ unsigned char* outputSpace(OutputBuffer& output, std::size_t& room) {
   return output.block + output.used;
 }
 
-bool writeOutput(OutputBuffer& output, const unsigned char* bytes, std::size_t count) {
+bool writeOutputBlocks(OutputBuffer& output, const unsigned char* bytes, std::size_t count) {
   while (count > 0) {
     std::size_t room = 0;
     unsigned char* space = outputSpace(output, room);

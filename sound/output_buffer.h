@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "base/allocation.h"
@@ -32,8 +33,20 @@ unsigned char* outputSpace(OutputBuffer& output, std::size_t& room);
 // Marks count bytes of the space outputSpace returned as filled.
 inline void commitSpace(OutputBuffer& output, std::size_t count) { output.used += count; }
 
-// Appends count bytes; false if the output has failed.
-bool writeOutput(OutputBuffer& output, const unsigned char* bytes, std::size_t count);
+// Appends count bytes across blocks; false if the output has failed.
+bool writeOutputBlocks(OutputBuffer& output, const unsigned char* bytes, std::size_t count);
+
+// Appends count bytes; false if the output has failed. Inline for what fits
+// the block: a score of short chords appends a few bytes millions of times.
+// (Room in the block means no write has failed: a failure leaves none.)
+inline bool writeOutput(OutputBuffer& output, const unsigned char* bytes, std::size_t count) {
+  if (count == 0 || count > output.capacity - output.used) {
+    return writeOutputBlocks(output, bytes, count);
+  }
+  std::memcpy(output.block + output.used, bytes, count);
+  output.used += count;
+  return true;
+}
 
 // Writes out what the block holds; false if this or any earlier write failed.
 bool flushOutput(OutputBuffer& output);

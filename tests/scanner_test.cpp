@@ -177,8 +177,9 @@ TEST(Scanner, PreScanCountsWhatTheSecondPassParses) {
 }
 
 // Chord text that mixes plain tokens with every kind of break the fast
-// paths must leave to the step table, in any case, at any alignment.
-std::string mixedChordText(std::mt19937& random, std::size_t pieces) {
+// paths must leave to the step table, in any case, at any alignment; a
+// bar after about one piece in barEvery (0: only the bars among the breaks).
+std::string mixedChordText(std::mt19937& random, std::size_t pieces, unsigned barEvery = 0) {
   const char* tokens[] = {"2d", "1m", "0t#", "3sb", "1F", "2L#", "0Db", "3T", "1r ", "2s\n"};
   const std::string breaks[] = {" b",
                                 "\t#",
@@ -211,6 +212,7 @@ std::string mixedChordText(std::mt19937& random, std::size_t pieces) {
       text += tokens[random() % (sizeof tokens / sizeof *tokens)];
       if (random() % 3 == 0) text += ' ';
     }
+    if (barEvery > 0 && random() % barEvery == 0) text += '|';
   }
   return text;
 }
@@ -218,7 +220,8 @@ std::string mixedChordText(std::mt19937& random, std::size_t pieces) {
 TEST(Scanner, StretchesTakenAtOnceMatchTheStepTable) {
   std::mt19937 random(18);
   for (int round = 0; round < 400; ++round) {
-    std::string score = "0.001\n" + mixedChordText(random, 20 + random() % 400);
+    unsigned barEvery = round % 2 == 0 ? 0 : 1 + random() % 4;  // short chords, taken whole
+    std::string score = "0.001\n" + mixedChordText(random, 20 + random() % 400, barEvery);
     std::size_t chunk = round % 4 == 0 ? 1u << 20 : 1 + random() % 97;  // CR LF across reads too
     Scanned fast = scan(score, chunk, true);
     Scanned table = scan(score, chunk, false);
