@@ -132,6 +132,11 @@ bool errorIsTerminal();
 // terminal, a pipe or a socket may have someone reading line by line.
 bool outputIsWatched();
 
+// True if standard output is the null device, where nothing written is
+// ever seen: the chord echo need not be made at all. (Always false on
+// Windows, whose character devices are not told apart safely.)
+bool outputIsDiscarded();
+
 // Makes every terminating signal write out the text out still holds and
 // has not yet handed to the system, when standard output is a regular file
 // or the null device, so that nothing echoed there is lost (but on kill -9)

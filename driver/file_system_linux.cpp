@@ -567,13 +567,26 @@ bool inputIsTerminal() { return ::isatty(0) == 1; }
 bool outputIsTerminal() { return ::isatty(1) == 1; }
 bool errorIsTerminal() { return ::isatty(2) == 1; }
 
+namespace {
+
+// True if the file is the null device.
+bool isNullDevice(const struct stat& file) {
+  struct stat null {};
+  return S_ISCHR(file.st_mode) && ::stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) &&
+         file.st_rdev == null.st_rdev;
+}
+
+}  // namespace
+
 bool outputIsWatched() {
   struct stat output {};
-  struct stat null {};
   if (::fstat(1, &output) != 0) return true;
-  if (S_ISREG(output.st_mode)) return false;
-  return !(S_ISCHR(output.st_mode) && ::stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) &&
-           output.st_rdev == null.st_rdev);
+  return !S_ISREG(output.st_mode) && !isNullDevice(output);
+}
+
+bool outputIsDiscarded() {
+  struct stat output {};
+  return ::fstat(1, &output) == 0 && isNullDevice(output);
 }
 
 void flushOnSignal(TextOutput* out) { textOnSignal = outputIsWatched() ? nullptr : out; }

@@ -352,6 +352,8 @@ bool errorIsTerminal() {
 
 bool outputIsWatched() { return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) != FILE_TYPE_DISK; }
 
+bool outputIsDiscarded() { return false; }
+
 // The system ends the process without signals to catch.
 void flushOnSignal(TextOutput*) {}
 

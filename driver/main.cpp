@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
   }
   scoreBeingConverted = &score;
   ConsoleConversion console{Console{&standardOutput, &standardError}, score};
+  console.echoDiscarded = outputIsDiscarded();
   Outcome outcome = oneScore ? convertScoreFile(score, console) : failed(Failure::usage);
   endOpenEcho(console);
   reportOutcome(console.console, outcome, score, makeOutputName(score));

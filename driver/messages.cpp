@@ -332,7 +332,7 @@ void printChord(void* context, const ChordRecord& chord) {
   auto& conversion = *static_cast<ConsoleConversion*>(context);
   conversion.chords = chord.index + 1;
   conversion.samples = chord.firstSample + chord.sampleCount;
-  endLine(*conversion.console.out);
+  if (!conversion.echoDiscarded) endLine(*conversion.console.out);
   conversion.lineOpen = false;
 }
 
@@ -357,7 +357,8 @@ void printWarning(void* context, const WarningRecord& warning) {
 }  // namespace
 
 ConversionEvents consoleEvents(ConsoleConversion& conversion) {
-  return ConversionEvents{&conversion, printEcho, printChord, printWarning};
+  return ConversionEvents{&conversion, conversion.echoDiscarded ? nullptr : printEcho, printChord,
+                          printWarning};
 }
 
 void endOpenEcho(ConsoleConversion& conversion) {

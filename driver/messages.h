@@ -24,6 +24,7 @@ struct ConsoleConversion {
   bool lineOpen = false;     // a chord's echo line is begun and not yet ended
   std::int64_t chords = 0;   // chords echoed
   std::int64_t samples = 0;  // samples of sound they make
+  bool echoDiscarded = false;  // out is the null device: no echo is made
 };
 
 // Returns events that print a conversion as the console program shows it:

@@ -33,12 +33,15 @@ struct ChordCount {
   std::int64_t lastLetter = 0;
 };
 
-// Counts the note letters whose bits are set, in a window at offset.
-inline void countLetters(ChordCount& chord, unsigned bits, std::int64_t offset) {
-  if (bits == 0) return;
+// Counts the note letters whose bits are set, in a window at offset, and
+// returns how many there are.
+inline unsigned countLetters(ChordCount& chord, unsigned bits, std::int64_t offset) {
+  if (bits == 0) return 0;
   if (chord.letters == 0) chord.firstLetter = offset + textScan::lowestBit(bits);
   chord.lastLetter = offset + textScan::highestBit(bits);
-  chord.letters += textScan::bitCount(bits);
+  unsigned count = textScan::bitCount(bits);
+  chord.letters += count;
+  return count;
 }
 
 // Takes one character of chord text (not a blank, not a bar) at offset as
@@ -74,15 +77,11 @@ void countTokens(ScoreStats& stats, ChordCount& chord, const textScan::Masks& m,
   unsigned from = 0;
   for (unsigned bars = m.bar & below(length); bars != 0; bars &= bars - 1) {
     unsigned bar = lowestBit(bars);
-    unsigned letters = m.letter & below(bar) & ~below(from);
-    countLetters(chord, letters, offset);
-    chord.notes += bitCount(letters);
+    chord.notes += countLetters(chord, m.letter & below(bar) & ~below(from), offset);
     countChord(stats, chord, offset + bar + 1);
     from = bar + 1;
   }
-  unsigned letters = m.letter & below(length) & ~below(from);
-  countLetters(chord, letters, offset);
-  chord.notes += bitCount(letters);
+  chord.notes += countLetters(chord, m.letter & below(length) & ~below(from), offset);
 }
 
 // Takes a stretch of the window at the cursor in one step, while nothing

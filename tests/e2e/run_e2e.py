@@ -683,6 +683,25 @@ def test_closed_pipes(program, work):
     check(temporaries(work) == [], "closed pipes: nothing left behind")
 
 
+def test_echo_to_null_device(program, work):
+    """Standard output on the null device: the same WAV, and no echo written at all."""
+    if shutil.which("strace") is None:
+        raise Skipped("echo to the null device (strace is not installed)")
+    score = b"0.001\n1d|x2m|" * 1000
+    expected = reference.convert(score, "n.txt")[0]
+    write(os.path.join(work, "n.txt"), score)
+    log = os.path.join(work, "writes.log")
+    with open(os.devnull, "wb") as null:
+        status = subprocess.run(["strace", "-f", "-e", "trace=write", "-o", log, program, "n.txt"],
+                                cwd=work, input=b"\n", stdout=null, stderr=subprocess.DEVNULL,
+                                timeout=60).returncode
+    writes = re.findall(r"^(?:\d+ +)?write\((\d+),", read(log).decode(), re.M)  # their descriptors
+    check(status == 0 and read(os.path.join(work, "n.wav")) == expected,
+          "echo to the null device: %r, the same WAV" % status)
+    check(writes and "1" not in writes,
+          "echo to the null device: no write to standard output (%d writes)" % len(writes))
+
+
 def test_score_changed(program, work):
     def append(path):
         with open(path, "ab") as f:
@@ -942,7 +961,7 @@ def scenarios(options):
                         % " ".join(EMULATOR))
     else:
         plain += [test_file_size_limit, test_fifo_score, test_largest_wav, test_folder_refuses_new_files,
-                  test_line_buffered_echo, test_closed_standard_streams, test_closed_pipes,
+                  test_line_buffered_echo, test_closed_standard_streams, test_closed_pipes, test_echo_to_null_device,
                   test_score_changed, test_permissions_kept, test_read_only_output, test_unreadable_score,
                   test_closing_prompt_on_a_terminal, test_terminals, test_folder_lock_held]
         shimmed = [test_killed_runs, test_killed_commits, test_acl_kept, test_signals_write_nothing_twice]
