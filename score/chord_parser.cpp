@@ -1,6 +1,7 @@
 #include "score/chord_parser.h"
 
 #include <algorithm>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -85,20 +86,18 @@ void takeTokens(ChordParser& parser, EchoBlock& block, ScoreCursor& cursor,
                 const textScan::Masks& m, unsigned length, unsigned letters) {
   using namespace textScan;
   const unsigned char* bytes = cursor.bytes + cursor.next;
+  char folded[2 * window];  // the window folded, and room for a token cut at its end
+  foldWindow(folded, bytes);
   std::int16_t* notes = parser.chord->notes + parser.notesKept;
   char* out = block.bytes + block.used;
   for (unsigned bits = m.letter & below(length); bits != 0; bits &= bits - 1) {
     unsigned at = lowestBit(bits);  // the letter; its octave stands before it
-    unsigned char octave = bytes[at - 1];
-    unsigned char letter = scoreFormat::foldCase(bytes[at]);
-    int pitch = noteIndex(static_cast<std::int16_t>(octave - scoreFormat::firstOctave), letter);
-    *out++ = static_cast<char>(octave);
-    *out++ = static_cast<char>(letter);
-    if ((m.accidental >> (at + 1)) & 1u) {
-      unsigned char accidental = scoreFormat::foldCase(bytes[at + 1]);
-      pitch += accidental == scoreFormat::sharp ? 1 : -1;
-      *out++ = static_cast<char>(accidental);
-    }
+    unsigned accidental = (m.accidental >> (at + 1)) & 1u;
+    int pitch = (bytes[at - 1] - scoreFormat::firstOctave) * 12 +
+                noteGrammar::semitoneOfClass(noteGrammar::table.classOf[bytes[at]]);
+    if (accidental != 0) pitch += bytes[at + 1] == scoreFormat::sharp ? 1 : -1;
+    std::memcpy(out, folded + at - 1, 4);  // the token, and a byte the next one overwrites
+    out += 2 + accidental;
     *notes++ = static_cast<std::int16_t>(pitch);
   }
   unsigned lineFeeds = m.lineFeed & below(length);
@@ -132,7 +131,7 @@ bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCurs
     chordParsing::keepNote(parser, noteGrammar::pitchOfPair(parser.state));
     parser.state = noteGrammar::idle;
   }
-  if (block.used + window > EchoBlock::capacity) passOn(block, echo);
+  if (block.used + 2 * window > EchoBlock::capacity) passOn(block, echo);
   unsigned stop = m.octave | m.blank | m.bar | m.carriage;
   if ((stop & 1u) == 0) {  // no LF within: the line stays
     unsigned length = stop != 0 ? lowestBit(stop) : window;
@@ -193,13 +192,6 @@ inline std::size_t passBlanks(const unsigned char* bytes, std::size_t at, std::s
 bool readShortChord(const ScoreCursor& cursor, std::int16_t* notes, std::int64_t capacity,
                     EchoBlock& block, ShortChord& chord) {
   using noteGrammar::table;
-  using scoreFormat::noteLetters;
-  using scoreFormat::semitoneOffset;
-  static constexpr int semitones[] = {
-      semitoneOffset(noteLetters[0]), semitoneOffset(noteLetters[1]),
-      semitoneOffset(noteLetters[2]), semitoneOffset(noteLetters[3]),
-      semitoneOffset(noteLetters[4]), semitoneOffset(noteLetters[5]),
-      semitoneOffset(noteLetters[6])};
   const unsigned char* bytes = cursor.bytes;
   std::size_t end = std::min(cursor.end, cursor.next + shortChordBytes);
   chord.line = cursor.line;
@@ -217,9 +209,9 @@ bool readShortChord(const ScoreCursor& cursor, std::int16_t* notes, std::int64_t
         count == capacity) {
       return false;
     }
-    int pitch = octave * 12 + semitones[letter];
+    int pitch = octave * 12 + noteGrammar::semitoneOfClass(noteGrammar::letterClass + letter);
     *echo++ = static_cast<char>(bytes[at]);
-    *echo++ = noteLetters[letter];
+    *echo++ = scoreFormat::noteLetters[letter];
     at = passBlanks(bytes, at + 2, end, cursor.base, chord);
     int accidental = at < end ? table.classOf[bytes[at]] : noteGrammar::otherClass;
     if (accidental == noteGrammar::flatClass || accidental == noteGrammar::sharpClass) {

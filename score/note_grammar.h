@@ -135,4 +135,14 @@ inline constexpr StepTable table;
 
 inline bool isLetter(int charClass) { return charClass >= letterClass && charClass < flatClass; }
 
+// Returns the semitone offset of a letter's class, as noteIndex counts it.
+inline int semitoneOfClass(int charClass) {
+  static constexpr std::int8_t semitones[] = {
+      scoreFormat::semitoneOffset(letters[0]), scoreFormat::semitoneOffset(letters[1]),
+      scoreFormat::semitoneOffset(letters[2]), scoreFormat::semitoneOffset(letters[3]),
+      scoreFormat::semitoneOffset(letters[4]), scoreFormat::semitoneOffset(letters[5]),
+      scoreFormat::semitoneOffset(letters[6])};
+  return semitones[charClass - letterClass];
+}
+
 }  // namespace noteGrammar

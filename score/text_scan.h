@@ -56,36 +56,49 @@ constexpr unsigned char lastOctave = scoreFormat::firstOctave + scoreFormat::oct
 // Returns the masks of the window at bytes (window bytes must be readable).
 inline Masks classify(const unsigned char* bytes) {
   Masks m;
+#if defined(__SSE2__)
+  // Each mask is gathered in the vector and taken out once: taking out a
+  // mask costs as much as a compare.
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  const __m128i lower =
+      _mm_or_si128(v, _mm_set1_epi8(0x20));  // a letter's lower case, and no other byte's
+  auto is = [](__m128i x, unsigned char c) {
+    return _mm_cmpeq_epi8(x, _mm_set1_epi8(static_cast<char>(c)));
+  };
+  auto bits = [](__m128i x) { return static_cast<unsigned>(_mm_movemask_epi8(x)); };
+  __m128i letter = is(lower, scoreFormat::noteLetters[0]);
+  for (int i = 1; i < scoreFormat::letterCount; ++i) {
+    letter = _mm_or_si128(letter, is(lower, scoreFormat::noteLetters[i]));
+  }
+  const __m128i flat = is(lower, scoreFormat::flat);
+  const __m128i sharp = is(v, scoreFormat::sharp);
+  const __m128i lineFeed = is(v, '\n');
+  // The pitches just outside the table: the lowest note flat, the highest
+  // sharp (a byte shift moves each byte's answer to the byte after it).
+  const __m128i lowFlat = _mm_and_si128(
+      _mm_and_si128(_mm_slli_si128(is(v, scoreFormat::firstOctave), 2),
+                    _mm_slli_si128(is(lower, scoreFormat::lowestLetter), 1)),
+      flat);
+  const __m128i highSharp =
+      _mm_and_si128(_mm_and_si128(_mm_slli_si128(is(v, lastOctave), 2),
+                                  _mm_slli_si128(is(lower, scoreFormat::highestLetter), 1)),
+                    sharp);
+  m.octave = bits(is(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(octaveMask))),
+                     scoreFormat::firstOctave));
+  m.letter = bits(letter);
+  m.accidental = bits(_mm_or_si128(flat, sharp));
+  m.lineFeed = bits(lineFeed);
+  m.blank = bits(_mm_or_si128(_mm_or_si128(is(v, ' '), is(v, '\t')), lineFeed));
+  m.bar = bits(is(v, scoreFormat::bar));
+  m.carriage = bits(is(v, '\r'));
+  m.outside = bits(_mm_or_si128(lowFlat, highSharp));
+#else
   unsigned zero = 0;
   unsigned three = 0;
   unsigned dee = 0;
   unsigned tee = 0;
   unsigned flat = 0;
   unsigned sharp = 0;
-#if defined(__SSE2__)
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-  const __m128i lower =
-      _mm_or_si128(v, _mm_set1_epi8(0x20));  // a letter's lower case, and no other byte's
-  auto is = [](__m128i x, char c) {
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c))));
-  };
-  m.octave = static_cast<unsigned>(_mm_movemask_epi8(
-      _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(octaveMask))),
-                     _mm_set1_epi8(static_cast<char>(scoreFormat::firstOctave)))));
-  for (int letter = 0; letter < scoreFormat::letterCount; ++letter) {
-    m.letter |= is(lower, scoreFormat::noteLetters[letter]);
-  }
-  dee = is(lower, static_cast<char>(scoreFormat::lowestLetter));
-  tee = is(lower, static_cast<char>(scoreFormat::highestLetter));
-  flat = is(lower, static_cast<char>(scoreFormat::flat));
-  sharp = is(v, static_cast<char>(scoreFormat::sharp));
-  m.lineFeed = is(v, '\n');
-  m.blank = is(v, ' ') | is(v, '\t') | m.lineFeed;
-  m.bar = is(v, static_cast<char>(scoreFormat::bar));
-  m.carriage = is(v, '\r');
-  zero = is(v, static_cast<char>(scoreFormat::firstOctave));
-  three = is(v, static_cast<char>(lastOctave));
-#else
   for (unsigned i = 0; i < window; ++i) {
     unsigned char c = scoreFormat::foldCase(bytes[i]);
     unsigned bit = 1u << i;
@@ -103,10 +116,10 @@ inline Masks classify(const unsigned char* bytes) {
     if (c == scoreFormat::lowestLetter) dee |= bit;
     if (c == scoreFormat::highestLetter) tee |= bit;
   }
-#endif
   m.accidental = flat | sharp;
   // The pitches just outside the table: the lowest note flat, the highest sharp.
   m.outside = ((zero << 2) & (dee << 1) & flat) | ((three << 2) & (tee << 1) & sharp);
+#endif
   return m;
 }
 

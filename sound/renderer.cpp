@@ -92,7 +92,8 @@ SCORE2WAV_ALWAYS_INLINE void sumTile(const double* const* rowOf, const std::int1
 }
 
 // Samples of a chord of any number of notes. A short stretch goes in tiles
-// of register size, each over all the notes; a long one (at most a block)
+// of register size, each over all the notes (as few tiles as may be: each
+// reads every note); a long one (at most a block)
 // a note at a time over all its sums, which streams best from memory.
 // Either way each sum takes the notes in order.
 SCORE2WAV_VECTOR_CLONES
@@ -109,6 +110,7 @@ void sumManyNotes(const double* const* rowOf, const std::int16_t* notes, std::in
   }
   std::size_t k = 0;
   for (; k + 16 <= count; k += 16) sumTile<16>(rowOf, notes, noteCount, gain, k, out);
+  for (; k + 8 <= count; k += 8) sumTile<8>(rowOf, notes, noteCount, gain, k, out);
   for (; k + 4 <= count; k += 4) sumTile<4>(rowOf, notes, noteCount, gain, k, out);
   for (; k < count; ++k) sumTile<1>(rowOf, notes, noteCount, gain, k, out);
 }

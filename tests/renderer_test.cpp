@@ -201,7 +201,7 @@ TEST(Renderer, FixedPointSamplesAreTheExactOnes) {
 
 TEST(Renderer, ManyNoteChordsOfFewSamplesMatchTheLiteralFormula) {
   // Chords of more than four notes and under 64 samples are summed in
-  // tiles of 16, 4 and 1 samples: 20, 56 and 63 samples take each mix.
+  // tiles of 16, 8, 4 and 1 samples: 20, 56 and 63 samples take each mix.
   std::mt19937 random(8);
   for (double duration : {0.0025, 0.007, 0.0079}) {
     std::vector<std::vector<std::int16_t>> chords;
