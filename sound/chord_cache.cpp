@@ -45,18 +45,6 @@ std::uint64_t freshKey(const ChordCache& cache) {
   return mixBits(now ^ mixBits(place ^ mixBits(code + ++runs)));
 }
 
-// True if the slot holds this chord.
-bool holds(const ChordCache& cache, std::size_t slot, const Chord& chord) {
-  const CacheSlot& entry = cache.slots[slot];
-  if (entry.noteCount != static_cast<std::uint32_t>(chord.noteCount)) return false;
-  const unsigned char* kept = cache.arena.get() + entry.offset;
-  for (std::int64_t i = 0; i < chord.noteCount; ++i) {
-    std::int16_t note;
-    std::memcpy(&note, kept + i * static_cast<std::int64_t>(sizeof note), sizeof note);
-    if (note != chord.notes[i]) return false;
-  }
-  return true;
-}
 
 // Returns the slot that holds the chord, or the empty slot where it would
 // go; -1 when the cache has no slots.
@@ -64,17 +52,12 @@ std::int64_t findSlot(const ChordCache& cache, std::uint64_t hash, const Chord& 
   if (!cache.slots) return -1;
   std::size_t slot = static_cast<std::size_t>(hash) & (ChordCache::slotCount - 1);
   while (cache.slots[slot].hash != 0 &&
-         !(cache.slots[slot].hash == hash && holds(cache, slot, chord))) {
+         !(cache.slots[slot].hash == hash && chordCaching::holds(cache, slot, chord))) {
     slot = (slot + 1) & (ChordCache::slotCount - 1);
   }
   return static_cast<std::int64_t>(slot);
 }
 
-// Returns where a kept chord's samples start in the arena.
-const unsigned char* cachedSamples(const ChordCache& cache, std::size_t slot) {
-  const CacheSlot& entry = cache.slots[slot];
-  return cache.arena.get() + entry.offset + entry.noteCount * sizeof(std::int16_t);
-}
 
 // Returns true if a chord with this fingerprint was met before (or, rarely,
 // another with the same fingerprint slot and value), and remembers it; false
@@ -142,12 +125,8 @@ void forgetLast(ChordCache& cache) { cache.last = -1; }
 
 const unsigned char* findChord(ChordCache& cache, const Chord& chord, std::size_t bytes,
                                CacheLookup& lookup) {
-  std::int64_t last = cache.last;
+  if (const unsigned char* samples = findLastChord(cache, chord)) return samples;
   cache.last = -1;
-  if (last >= 0 && holds(cache, static_cast<std::size_t>(last), chord)) {
-    cache.last = last;
-    return cachedSamples(cache, static_cast<std::size_t>(last));
-  }
   lookup.cacheable = chord.noteCount <= cacheableNotes && bytes <= cacheableChordBytes;
   if (!lookup.cacheable) return nullptr;
   lookup.hash = chordHash(cache, chord);
@@ -155,7 +134,7 @@ const unsigned char* findChord(ChordCache& cache, const Chord& chord, std::size_
   if (lookup.slot < 0 || cache.slots[static_cast<std::size_t>(lookup.slot)].hash == 0)
     return nullptr;
   cache.last = lookup.slot;
-  return cachedSamples(cache, static_cast<std::size_t>(lookup.slot));
+  return chordCaching::cachedSamples(cache, static_cast<std::size_t>(lookup.slot));
 }
 
 unsigned char* keepChord(ChordCache& cache, const CacheLookup& lookup, const Chord& chord,

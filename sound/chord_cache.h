@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "base/allocation.h"
 #include "score/chord.h"
@@ -51,6 +52,38 @@ void resetCache(ChordCache& cache);
 
 // Forgets the chord rendered last: the next one follows something else.
 void forgetLast(ChordCache& cache);
+
+namespace chordCaching {
+
+// True if the slot holds this chord.
+inline bool holds(const ChordCache& cache, std::size_t slot, const Chord& chord) {
+  const CacheSlot& entry = cache.slots[slot];
+  if (entry.noteCount != static_cast<std::uint32_t>(chord.noteCount)) return false;
+  const unsigned char* kept = cache.arena.get() + entry.offset;
+  for (std::int64_t i = 0; i < chord.noteCount; ++i) {
+    std::int16_t note;
+    std::memcpy(&note, kept + i * static_cast<std::int64_t>(sizeof note), sizeof note);
+    if (note != chord.notes[i]) return false;
+  }
+  return true;
+}
+
+// Returns where a kept chord's samples start in the arena.
+inline const unsigned char* cachedSamples(const ChordCache& cache, std::size_t slot) {
+  const CacheSlot& entry = cache.slots[slot];
+  return cache.arena.get() + entry.offset + entry.noteCount * sizeof(std::int16_t);
+}
+
+}  // namespace chordCaching
+
+// Returns the kept samples of the chord if it is the one rendered last, or
+// null: a chord played again at once is found inline, without hashing.
+inline const unsigned char* findLastChord(const ChordCache& cache, const Chord& chord) {
+  if (cache.last < 0) return nullptr;
+  auto slot = static_cast<std::size_t>(cache.last);
+  if (!chordCaching::holds(cache, slot, chord)) return nullptr;
+  return chordCaching::cachedSamples(cache, slot);
+}
 
 // Returns the kept samples (bytes of them) of the chord, or null, and
 // records in lookup where it would be kept. A chord played again at once

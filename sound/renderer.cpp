@@ -448,6 +448,9 @@ bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord) {
     return writeSilence(output, chord.noteCount == 0 ? renderer.chordSamples : 0);
   }
   std::size_t bytes = static_cast<std::size_t>(renderer.chordSamples);
+  if (const unsigned char* kept = findLastChord(renderer.cache, chord)) {
+    return writeOutput(output, kept, bytes);
+  }
   CacheLookup lookup;
   if (const unsigned char* kept = findChord(renderer.cache, chord, bytes, lookup)) {
     return writeOutput(output, kept, bytes);
