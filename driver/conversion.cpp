@@ -220,7 +220,8 @@ ChordRecord recordOf(const ChordParser& parser, std::int64_t index, std::int64_t
   record.sampleCount = chordSamples;
   record.offset = parser.textStart;
   record.length = parser.textEnd - parser.textStart;
-  record.position = parser.textPosition;
+  record.position.line = parser.textPosition.line;  // (each read as it was written: see
+  record.position.column = parser.textPosition.column;  //  score2wav_no_paired_loads)
   record.notes = parser.chord->notes;
   record.noteCount = parser.chord->noteCount;
   return record;
