@@ -32,7 +32,7 @@ void putTextInParts(TextOutput& out, const char* text, std::size_t length) {
     std::size_t part = TextOutput::capacity - out.used;
     if (part > length) part = length;
     std::memcpy(out.buffer + out.used, text, part);
-    out.used += part;
+    countWaiting(out, part);
     text += part;
     length -= part;
   }

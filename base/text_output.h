@@ -4,6 +4,7 @@
 // device), in blocks, as C's own streams do for files.
 #pragma once
 
+#include <atomic>
 #include <csignal>
 #include <cstddef>
 #include <cstring>
@@ -29,9 +30,19 @@ struct TextOutput {
 // Hands what the buffer holds to the sink.
 void flushText(TextOutput& out);
 
+// Counts count bytes just placed after the used ones as waiting. A signal
+// handler may write out buffer[0, used) at any instruction: the bytes must
+// be in place before the count says so, and the compiler must not swap the
+// stores (a newline counted first went out as a stale byte).
+inline void countWaiting(TextOutput& out, std::size_t count) {
+  std::atomic_signal_fence(std::memory_order_release);
+  out.used += count;
+}
+
 inline void putChar(TextOutput& out, char c) {
   if (out.used == TextOutput::capacity) flushText(out);
-  out.buffer[out.used++] = c;
+  out.buffer[out.used] = c;
+  countWaiting(out, 1);
 }
 
 // Writes text through the buffer, a bufferful at a time.
@@ -44,7 +55,7 @@ inline void putText(TextOutput& out, const char* text, std::size_t length) {
     return;
   }
   std::memcpy(out.buffer + out.used, text, length);
-  out.used += length;
+  countWaiting(out, length);
 }
 void putText(TextOutput& out, const char* text);
 inline void putText(TextOutput& out, const std::string& text) {
