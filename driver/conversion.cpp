@@ -220,8 +220,9 @@ ChordRecord recordOf(const ChordParser& parser, std::int64_t index, std::int64_t
   record.sampleCount = chordSamples;
   record.offset = parser.textStart;
   record.length = parser.textEnd - parser.textStart;
-  record.position.line = parser.textPosition.line;  // (each read as it was written: see
-  record.position.column = parser.textPosition.column;  //  score2wav_no_paired_loads)
+  // Field by field, as the parser wrote them: one wide read would wait for both stores.
+  record.position.line = parser.textPosition.line;
+  record.position.column = parser.textPosition.column;
   record.notes = parser.chord->notes;
   record.noteCount = parser.chord->noteCount;
   return record;

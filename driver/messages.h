@@ -20,10 +20,10 @@ struct Console {
 // What the console shows of one conversion: the context of consoleEvents.
 struct ConsoleConversion {
   Console console;
-  std::string scoreName;     // warnings begin with it
-  bool lineOpen = false;     // a chord's echo line is begun and not yet ended
-  std::int64_t chords = 0;   // chords echoed
-  std::int64_t samples = 0;  // samples of sound they make
+  std::string scoreName;       // warnings begin with it
+  bool lineOpen = false;       // a chord's echo line is begun and not yet ended
+  std::int64_t chords = 0;     // chords echoed
+  std::int64_t samples = 0;    // samples of sound they make
   bool echoDiscarded = false;  // out is the null device: no echo is made
 };
 

@@ -173,15 +173,21 @@ struct ShortChord {
 
 // Returns the index of the first byte from at that is no blank (end if
 // none is), counting the lines it passes; a CR (which may pair with an LF)
-// is not passed.
-inline std::size_t passBlanks(const unsigned char* bytes, std::size_t at, std::size_t end,
-                              std::int64_t base, ShortChord& chord) {
-  for (; at < end && bytes[at] <= ' ' && scoreFormat::isBlank(bytes[at]); ++at) {
+// is not passed. (Out of line: most notes have no blank after them.)
+std::size_t passSomeBlanks(const unsigned char* bytes, std::size_t at, std::size_t end,
+                           std::int64_t base, ShortChord& chord) {
+  for (; at < end && scoreFormat::isBlank(bytes[at]); ++at) {
     if (bytes[at] != '\n') continue;
     ++chord.line;
     chord.lineStart = base + static_cast<std::int64_t>(at) + 1;
   }
   return at;
+}
+
+inline std::size_t passBlanks(const unsigned char* bytes, std::size_t at, std::size_t end,
+                              std::int64_t base, ShortChord& chord) {
+  if (at >= end || bytes[at] > ' ') return at;  // no blank: every byte below one is
+  return passSomeBlanks(bytes, at, end, base, chord);
 }
 
 // Reads a whole short chord from the cursor's next character through its
@@ -198,8 +204,8 @@ bool readShortChord(const ScoreCursor& cursor, std::int16_t* notes, std::int64_t
   chord.lineStart = cursor.lineStart;
   std::size_t at = passBlanks(bytes, cursor.next, end, cursor.base, chord);
   chord.start = at;
-  chord.position = TextPosition{chord.line,
-                                cursor.base + static_cast<std::int64_t>(at) - chord.lineStart + 1};
+  chord.position =
+      TextPosition{chord.line, cursor.base + static_cast<std::int64_t>(at) - chord.lineStart + 1};
   std::int64_t count = 0;
   char* echo = block.bytes;
   while (at + 1 < end && bytes[at] != scoreFormat::bar) {

@@ -70,16 +70,37 @@ void countChord(ScoreStats& stats, ChordCount& chord, std::int64_t barEnd) {
 }
 
 // Counts the plain note text of length bytes at offset, chord by chord at
-// its bars.
+// its bars. The chords that begin and end within the window hold whole
+// tokens and nothing else: every letter of theirs is a note, and they are
+// only counted.
 void countTokens(ScoreStats& stats, ChordCount& chord, const textScan::Masks& m, unsigned length,
                  std::int64_t offset) {
   using namespace textScan;
+  unsigned bars = m.bar & below(length);
   unsigned from = 0;
-  for (unsigned bars = m.bar & below(length); bars != 0; bars &= bars - 1) {
+  if (bars != 0) {  // the chord the window began in ends
     unsigned bar = lowestBit(bars);
-    chord.notes += countLetters(chord, m.letter & below(bar) & ~below(from), offset);
+    chord.notes += countLetters(chord, m.letter & below(bar), offset);
     countChord(stats, chord, offset + bar + 1);
     from = bar + 1;
+    bars &= bars - 1;
+  }
+  if (bars != 0) {
+    unsigned start = from;  // of the first whole chord
+    unsigned most = 0;
+    for (; bars != 0; bars &= bars - 1) {
+      unsigned bar = lowestBit(bars);
+      unsigned count = bitCount(m.letter & below(bar) & ~below(from));
+      most = count > most ? count : most;
+      from = bar + 1;
+      ++stats.chordCount;
+    }
+    std::int64_t letters = bitCount(m.letter & below(from) & ~below(start));
+    stats.maxChordNotes = std::max<std::int64_t>(stats.maxChordNotes, most);
+    stats.maxKeptNotes = std::max<std::int64_t>(stats.maxKeptNotes, most);
+    stats.letterTotal += letters;
+    stats.noteTotal += letters;
+    stats.lastBarEnd = offset + from;
   }
   chord.notes += countLetters(chord, m.letter & below(length) & ~below(from), offset);
 }

@@ -38,11 +38,19 @@ inline unsigned lowestBit(unsigned bits) { return static_cast<unsigned>(__builti
 inline unsigned highestBit(unsigned bits) {
   return 31u - static_cast<unsigned>(__builtin_clz(bits));
 }
-// (Without a call: the processors the program is built for need not count bits themselves.)
+// Returns the bits set in a window's mask, a byte of it at a time from a
+// table (the processors the program is built for need not count bits
+// themselves, and a mask holds few).
+struct BitCounts {
+  unsigned char of[256];
+  constexpr BitCounts() : of() {
+    for (int i = 1; i < 256; ++i) of[i] = static_cast<unsigned char>((i & 1) + of[i / 2]);
+  }
+};
+inline constexpr BitCounts bitCounts;
+static_assert(window <= 16, "a window's masks are counted in two bytes");
 inline unsigned bitCount(unsigned bits) {
-  bits = bits - ((bits >> 1) & 0x55555555u);
-  bits = (bits & 0x33333333u) + ((bits >> 2) & 0x33333333u);
-  return (((bits + (bits >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24;
+  return static_cast<unsigned>(bitCounts.of[bits & 0xFFu] + bitCounts.of[(bits >> 8) & 0xFFu]);
 }
 
 // The octave characters are the bytes that one mask and compare find: a
@@ -75,16 +83,16 @@ inline Masks classify(const unsigned char* bytes) {
   const __m128i lineFeed = is(v, '\n');
   // The pitches just outside the table: the lowest note flat, the highest
   // sharp (a byte shift moves each byte's answer to the byte after it).
-  const __m128i lowFlat = _mm_and_si128(
-      _mm_and_si128(_mm_slli_si128(is(v, scoreFormat::firstOctave), 2),
-                    _mm_slli_si128(is(lower, scoreFormat::lowestLetter), 1)),
-      flat);
+  const __m128i lowFlat =
+      _mm_and_si128(_mm_and_si128(_mm_slli_si128(is(v, scoreFormat::firstOctave), 2),
+                                  _mm_slli_si128(is(lower, scoreFormat::lowestLetter), 1)),
+                    flat);
   const __m128i highSharp =
       _mm_and_si128(_mm_and_si128(_mm_slli_si128(is(v, lastOctave), 2),
                                   _mm_slli_si128(is(lower, scoreFormat::highestLetter), 1)),
                     sharp);
-  m.octave = bits(is(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(octaveMask))),
-                     scoreFormat::firstOctave));
+  m.octave = bits(
+      is(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(octaveMask))), scoreFormat::firstOctave));
   m.letter = bits(letter);
   m.accidental = bits(_mm_or_si128(flat, sharp));
   m.lineFeed = bits(lineFeed);

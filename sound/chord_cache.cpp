@@ -45,7 +45,6 @@ std::uint64_t freshKey(const ChordCache& cache) {
   return mixBits(now ^ mixBits(place ^ mixBits(code + ++runs)));
 }
 
-
 // Returns the slot that holds the chord, or the empty slot where it would
 // go; -1 when the cache has no slots.
 std::int64_t findSlot(const ChordCache& cache, std::uint64_t hash, const Chord& chord) {
@@ -57,7 +56,6 @@ std::int64_t findSlot(const ChordCache& cache, std::uint64_t hash, const Chord& 
   }
   return static_cast<std::int64_t>(slot);
 }
-
 
 // Returns true if a chord with this fingerprint was met before (or, rarely,
 // another with the same fingerprint slot and value), and remembers it; false
