@@ -31,6 +31,13 @@ void finishChord(ChordParser& parser) {
   chordParsing::closeRun(parser);
 }
 
+// A function the compiler must not merge into its one caller.
+#if defined(__GNUC__)
+#define SCORE2WAV_NOINLINE __attribute__((noinline))
+#else
+#define SCORE2WAV_NOINLINE
+#endif
+
 namespace {
 
 // A chord's echo on its way out, gathered in a small block of its own: a
@@ -169,6 +176,7 @@ struct ShortChord {
   std::int64_t line = 0;
   std::int64_t lineStart = 0;  // file offset where that line starts
   std::int64_t notes = 0;      // notes read
+  std::size_t echoLength = 0;  // bytes of its echo
 };
 
 // Returns the index of the first byte from at that is no blank (end if
@@ -194,9 +202,10 @@ inline std::size_t passBlanks(const unsigned char* bytes, std::size_t at, std::s
 // bar, when it is nothing but notes (with a pitch in the table, the letter
 // right after the octave) and blanks: text on which the step table keeps
 // every note and skips nothing. Its notes go to notes (room for capacity)
-// and its echo to block. Returns false if the chord is anything else.
+// and its echo to echo (room for shortChordBytes). Returns false if the
+// chord is anything else.
 bool readShortChord(const ScoreCursor& cursor, std::int16_t* notes, std::int64_t capacity,
-                    EchoBlock& block, ShortChord& chord) {
+                    char* echo, ShortChord& chord) {
   using noteGrammar::table;
   const unsigned char* bytes = cursor.bytes;
   std::size_t end = std::min(cursor.end, cursor.next + shortChordBytes);
@@ -207,7 +216,7 @@ bool readShortChord(const ScoreCursor& cursor, std::int16_t* notes, std::int64_t
   chord.position =
       TextPosition{chord.line, cursor.base + static_cast<std::int64_t>(at) - chord.lineStart + 1};
   std::int64_t count = 0;
-  char* echo = block.bytes;
+  char* const echoStart = echo;
   while (at + 1 < end && bytes[at] != scoreFormat::bar) {
     int octave = table.classOf[bytes[at]] - noteGrammar::octaveClass;
     int letter = table.classOf[bytes[at + 1]] - noteGrammar::letterClass;
@@ -232,43 +241,43 @@ bool readShortChord(const ScoreCursor& cursor, std::int16_t* notes, std::int64_t
   if (at >= end || bytes[at] != scoreFormat::bar) return false;
   chord.end = at + 1;
   chord.notes = count;
-  block.used = static_cast<std::size_t>(echo - block.bytes);
+  chord.echoLength = static_cast<std::size_t>(echo - echoStart);
   return true;
 }
 
-// Takes a whole short chord of plain notes at the cursor, its bar included,
-// as the step table would have taken it a character at a time: its place,
-// notes, letters and echo. Returns false, having taken nothing, for any
-// other chord: that is left to the general way.
-bool takeShortChord(ChordParser& parser, EchoBlock& block, ScoreCursor& cursor) {
+// Takes a whole short chord of plain notes from the reader, its bar
+// included, as the step table would have taken it a character at a time:
+// its place, notes, letters and echo. Returns false, having taken nothing,
+// for any other chord: that is left to the general way.
+bool takeShortChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
   ShortChord chord;
+  char text[shortChordBytes];
+  ScoreCursor cursor = cursorOf(reader);
   Chord& notes = *parser.chord;
-  if (!readShortChord(cursor, notes.notes, notes.capacity, block, chord)) return false;
+  if (!readShortChord(cursor, notes.notes, notes.capacity, text, chord)) return false;
   parser.textStart = cursor.base + static_cast<std::int64_t>(chord.start);
   parser.textPosition = chord.position;
   parser.notesKept = chord.notes;
   parser.letters = chord.notes;
+  parser.overflow = false;
+  parser.state = noteGrammar::idle;
+  parser.runOpen = false;
   notes.noteCount = chord.notes;
-  cursor.next = chord.end;
-  cursor.line = chord.line;
-  cursor.lineStart = chord.lineStart;
+  reader.next = chord.end;
+  reader.line = chord.line;
+  reader.lineStart = chord.lineStart;
+  parser.textEnd = readerOffset(reader);
+  if (chord.echoLength > 0 && echo.write != nullptr)
+    echo.write(echo.context, text, chord.echoLength);
   return true;
 }
 
-}  // namespace
-
-bool parseChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
+// Reads the next chord by the note grammar, as parseChord does. Kept out of
+// the short chords' way: its frame is larger than their whole work.
+SCORE2WAV_NOINLINE bool parseChordByGrammar(ScoreReader& reader, ChordParser& parser,
+                                            EchoSink echo) {
   startChord(parser);
   EchoBlock block;
-  if (reader.fastPaths && reader.next < reader.length) {
-    ScoreCursor cursor = cursorOf(reader);
-    if (takeShortChord(parser, block, cursor)) {
-      keepCursor(reader, cursor);
-      parser.textEnd = readerOffset(reader);
-      passOn(block, echo);
-      return true;
-    }
-  }
   bool bar = false;
   while (!bar) {
     if (reader.next == reader.length && !refillReader(reader)) break;
@@ -291,4 +300,13 @@ bool parseChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
   finishChord(parser);
   passOn(block, echo);
   return bar;
+}
+
+}  // namespace
+
+bool parseChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
+  if (reader.fastPaths && reader.next < reader.length && takeShortChord(reader, parser, echo)) {
+    return true;
+  }
+  return parseChordByGrammar(reader, parser, echo);
 }

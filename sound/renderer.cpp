@@ -442,15 +442,12 @@ void startRenderer(Renderer& renderer, const RenderSettings& settings) {
   renderer.sums.reset();
 }
 
-bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord) {
+bool renderChordAnew(Renderer& renderer, OutputBuffer& output, const Chord& chord) {
   if (chord.noteCount == 0 || renderer.chordSamples == 0) {  // a rest, or chords of no samples
     forgetLast(renderer.cache);
     return writeSilence(output, chord.noteCount == 0 ? renderer.chordSamples : 0);
   }
   std::size_t bytes = static_cast<std::size_t>(renderer.chordSamples);
-  if (const unsigned char* kept = findLastChord(renderer.cache, chord)) {
-    return writeOutput(output, kept, bytes);
-  }
   CacheLookup lookup;
   if (const unsigned char* kept = findChord(renderer.cache, chord, bytes, lookup)) {
     return writeOutput(output, kept, bytes);

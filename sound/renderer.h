@@ -74,7 +74,20 @@ struct Renderer {
 // Prepares a renderer for the chords of one score.
 void startRenderer(Renderer& renderer, const RenderSettings& settings);
 
+// Appends the samples of a chord that is not the last one rendered again:
+// renderChord's way for every chord it does not copy at once.
+bool renderChordAnew(Renderer& renderer, OutputBuffer& output, const Chord& chord);
+
 // Appends the chord's samples to output; false if a write failed, or if
 // there was no memory for the chord's scratch space (then outOfMemory).
-// Tables and cache are only taken where memory allows.
-bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord);
+// Tables and cache are only taken where memory allows. Inline for a chord
+// played again at once, which is only copied: a score of one short chord
+// repeated millions of times spends little else.
+inline bool renderChord(Renderer& renderer, OutputBuffer& output, const Chord& chord) {
+  if (chord.noteCount > 0 && renderer.chordSamples > 0) {
+    if (const unsigned char* kept = findLastChord(renderer.cache, chord)) {
+      return writeOutput(output, kept, static_cast<std::size_t>(renderer.chordSamples));
+    }
+  }
+  return renderChordAnew(renderer, output, chord);
+}
