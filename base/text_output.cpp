@@ -106,9 +106,4 @@ void putNumber(TextOutput& out, long long value) {
   while (count > 0) putChar(out, digits[--count]);
 }
 
-void endLine(TextOutput& out) {
-  putChar(out, '\n');
-  if (out.lineByLine) flushText(out);
-}
-
 TextSink stringSink(std::string& text) { return TextSink{&text, appendToString}; }

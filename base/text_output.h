@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/copy_bytes.h"
 #include "base/ports.h"
 
 struct TextOutput {
@@ -54,7 +55,7 @@ inline void putText(TextOutput& out, const char* text, std::size_t length) {
     putTextInParts(out, text, length);
     return;
   }
-  std::memcpy(out.buffer + out.used, text, length);
+  copyBytes(out.buffer + out.used, text, length);
   countWaiting(out, length);
 }
 void putText(TextOutput& out, const char* text);
@@ -93,8 +94,12 @@ inline void putScoreText(TextOutput& out, const char* text, std::size_t length) 
 // Writes a number in decimal.
 void putNumber(TextOutput& out, long long value);
 
-// Ends the line, and writes it out if out goes line by line.
-void endLine(TextOutput& out);
+// Ends the line, and writes it out if out goes line by line. (Inline: it
+// ends every chord's echo line.)
+inline void endLine(TextOutput& out) {
+  putChar(out, '\n');
+  if (out.lineByLine) flushText(out);
+}
 
 // Returns a sink that appends to text.
 TextSink stringSink(std::string& text);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/allocation.h"
+#include "base/copy_bytes.h"
 #include "base/ports.h"
 
 struct OutputBuffer {
@@ -43,7 +44,7 @@ inline bool writeOutput(OutputBuffer& output, const unsigned char* bytes, std::s
   if (count == 0 || count > output.capacity - output.used) {
     return writeOutputBlocks(output, bytes, count);
   }
-  std::memcpy(output.block + output.used, bytes, count);
+  copyBytes(output.block + output.used, bytes, count);
   output.used += count;
   return true;
 }

@@ -2,12 +2,26 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
 #include "memory_streams.h"
 
 namespace {
+
+TEST(OutputBuffer, SmallCopiesTouchTheirBytesOnly) {
+  // Each length the word-wise copy treats apart, between guard bytes.
+  unsigned char from[40];
+  for (unsigned i = 0; i < sizeof from; ++i) from[i] = static_cast<unsigned char>(i + 1);
+  for (std::size_t count = 0; count <= 33; ++count) {
+    std::vector<unsigned char> to(count + 2, 0xEE);
+    copyBytes(to.data() + 1, from, count);
+    std::vector<unsigned char> expected(count + 2, 0xEE);
+    std::copy(from, from + count, expected.begin() + 1);
+    EXPECT_EQ(to, expected) << count;
+  }
+}
 
 TEST(OutputBuffer, WritesInBlocksAndKeepsOrder) {
   MemorySink sink;
