@@ -86,6 +86,44 @@ inline void foldWindow(char* out, const unsigned char* bytes) {
 #endif
 }
 
+// Stores at pitches[i], for each byte i of the window that is a note's
+// letter in plain note text (its octave before it, its accidental, if any,
+// right after it), that note's pitch; other bytes get what they get. (Plain
+// text ends at the window's last octave, so no such letter is its last byte.)
+inline void windowPitches(const unsigned char* bytes, unsigned char* pitches) {
+  using scoreFormat::noteLetters;
+#if defined(__SSE2__)
+  auto all = [](int c) { return _mm_set1_epi8(static_cast<char>(c)); };
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  const __m128i lower = _mm_or_si128(v, all(0x20));
+  const __m128i octave = _mm_sub_epi8(_mm_slli_si128(v, 1), all(scoreFormat::firstOctave));
+  const __m128i twice = _mm_add_epi8(octave, octave);
+  const __m128i four = _mm_add_epi8(twice, twice);
+  __m128i pitch = _mm_add_epi8(_mm_add_epi8(four, four), four);  // the octave times 12
+  for (int letter = 0; letter < scoreFormat::letterCount; ++letter) {
+    const __m128i is = _mm_cmpeq_epi8(lower, all(noteLetters[letter]));
+    pitch = _mm_add_epi8(pitch,
+                         _mm_and_si128(is, all(scoreFormat::semitoneOffset(noteLetters[letter]))));
+  }
+  const __m128i next = _mm_srli_si128(v, 1);
+  pitch = _mm_add_epi8(pitch, _mm_and_si128(_mm_cmpeq_epi8(next, all(scoreFormat::sharp)), all(1)));
+  pitch =
+      _mm_add_epi8(pitch, _mm_cmpeq_epi8(_mm_or_si128(next, all(0x20)), all(scoreFormat::flat)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(pitches), pitch);
+#else
+  using noteGrammar::table;
+  for (std::size_t i = 1; i + 1 < textScan::window; ++i) {
+    int charClass = table.classOf[bytes[i]];
+    if (!noteGrammar::isLetter(charClass)) continue;
+    int pitch =
+        (bytes[i - 1] - scoreFormat::firstOctave) * 12 + noteGrammar::semitoneOfClass(charClass);
+    int next = table.classOf[bytes[i + 1]];
+    pitch += next == noteGrammar::sharpClass ? 1 : next == noteGrammar::flatClass ? -1 : 0;
+    pitches[i] = static_cast<unsigned char>(pitch);
+  }
+#endif
+}
+
 // Takes the plain note text of length bytes at the cursor (whole tokens
 // and blanks, checked by textScan::plainTokens, whose masks are m): echoes
 // and keeps its notes, a letter at a time, and counts its lines.
@@ -95,17 +133,15 @@ void takeTokens(ChordParser& parser, EchoBlock& block, ScoreCursor& cursor,
   const unsigned char* bytes = cursor.bytes + cursor.next;
   char folded[2 * window];  // the window folded, and room for a token cut at its end
   foldWindow(folded, bytes);
+  unsigned char pitches[window];
+  windowPitches(bytes, pitches);
   std::int16_t* notes = parser.chord->notes + parser.notesKept;
   char* out = block.bytes + block.used;
   for (unsigned bits = m.letter & below(length); bits != 0; bits &= bits - 1) {
-    unsigned at = lowestBit(bits);  // the letter; its octave stands before it
-    unsigned accidental = (m.accidental >> (at + 1)) & 1u;
-    int pitch = (bytes[at - 1] - scoreFormat::firstOctave) * 12 +
-                noteGrammar::semitoneOfClass(noteGrammar::table.classOf[bytes[at]]);
-    if (accidental != 0) pitch += bytes[at + 1] == scoreFormat::sharp ? 1 : -1;
+    unsigned at = lowestBit(bits);         // the letter; its octave stands before it
     std::memcpy(out, folded + at - 1, 4);  // the token, and a byte the next one overwrites
-    out += 2 + accidental;
-    *notes++ = static_cast<std::int16_t>(pitch);
+    out += 2 + ((m.accidental >> (at + 1)) & 1u);
+    *notes++ = pitches[at];
   }
   unsigned lineFeeds = m.lineFeed & below(length);
   if (lineFeeds != 0) {
