@@ -102,8 +102,10 @@ inline void windowPitches(const unsigned char* bytes, unsigned char* pitches) {
   __m128i pitch = _mm_add_epi8(_mm_add_epi8(four, four), four);  // the octave times 12
   for (int letter = 0; letter < scoreFormat::letterCount; ++letter) {
     const __m128i is = _mm_cmpeq_epi8(lower, all(noteLetters[letter]));
-    pitch = _mm_add_epi8(pitch,
-                         _mm_and_si128(is, all(scoreFormat::semitoneOffset(noteLetters[letter]))));
+    pitch = _mm_add_epi8(
+        pitch,
+        _mm_and_si128(
+            is, all(scoreFormat::semitoneOffset(static_cast<unsigned char>(noteLetters[letter])))));
   }
   const __m128i next = _mm_srli_si128(v, 1);
   pitch = _mm_add_epi8(pitch, _mm_and_si128(_mm_cmpeq_epi8(next, all(scoreFormat::sharp)), all(1)));

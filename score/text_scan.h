@@ -74,9 +74,10 @@ inline Masks classify(const unsigned char* bytes) {
     return _mm_cmpeq_epi8(x, _mm_set1_epi8(static_cast<char>(c)));
   };
   auto bits = [](__m128i x) { return static_cast<unsigned>(_mm_movemask_epi8(x)); };
-  __m128i letter = is(lower, scoreFormat::noteLetters[0]);
+  __m128i letter = is(lower, scoreFormat::lowestLetter);
   for (int i = 1; i < scoreFormat::letterCount; ++i) {
-    letter = _mm_or_si128(letter, is(lower, scoreFormat::noteLetters[i]));
+    letter =
+        _mm_or_si128(letter, is(lower, static_cast<unsigned char>(scoreFormat::noteLetters[i])));
   }
   const __m128i flat = is(lower, scoreFormat::flat);
   const __m128i sharp = is(v, scoreFormat::sharp);
