@@ -31,13 +31,6 @@ void finishChord(ChordParser& parser) {
   chordParsing::closeRun(parser);
 }
 
-// A function the compiler must not merge into its one caller.
-#if defined(__GNUC__)
-#define SCORE2WAV_NOINLINE __attribute__((noinline))
-#else
-#define SCORE2WAV_NOINLINE
-#endif
-
 namespace {
 
 // A chord's echo on its way out, gathered in a small block of its own: a
@@ -194,10 +187,22 @@ bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCurs
   bool fits = parser.notesKept + letters <= parser.chord->capacity;
   tried(parser.pace, offset, length > 0 && fits);
   if (length == 0 || !fits) return false;
-  if (letters > 0)
-    chordParsing::closeRun(parser);  // as the first note would (blanks alone go on with it)
-  takeTokens(parser, block, cursor, m, length, letters);
-  return true;
+  // Plain text seldom ends at a window's edge: the windows after it are
+  // taken here too while they are plain from their first byte, an octave
+  // or a blank (none can begin with a letter or an accidental, which would
+  // need what waits before it).
+  for (;;) {
+    if (letters > 0) chordParsing::closeRun(parser);  // as the first note would (not blanks)
+    takeTokens(parser, block, cursor, m, length, letters);
+    if (cursor.end - cursor.next < window) return true;
+    unsigned char next = cursor.bytes[cursor.next];
+    if (!scoreFormat::isBlank(next) && noteGrammar::table.classOf[next] >= noteGrammar::letterClass)
+      return true;
+    if (block.used + 2 * window > EchoBlock::capacity) passOn(block, echo);
+    m = classify(cursor.bytes + cursor.next);
+    length = plainTokens(m, m.blank, letters);
+    if (length == 0 || parser.notesKept + letters > parser.chord->capacity) return true;
+  }
 }
 
 // A short chord taken whole: at most this many bytes, blanks included, are

@@ -105,6 +105,30 @@ void countTokens(ScoreStats& stats, ChordCount& chord, const textScan::Masks& m,
   chord.notes += countLetters(chord, m.letter & below(length) & ~below(from), offset);
 }
 
+// Counts the windows from the cursor on while each is plain note text from
+// its first byte, an octave, a blank or a bar (none can begin with a letter
+// or an accidental, which would need what waits before it): plain text
+// seldom ends at a window's edge. (Out of line: the windows of text that
+// holds little plain text are better off without its registers.)
+SCORE2WAV_NOINLINE void countPlainWindows(ScoreCursor& cursor, ScoreStats& stats,
+                                          ChordCount& chord) {
+  using namespace textScan;
+  while (cursor.end - cursor.next >= window) {
+    unsigned char first = cursor.bytes[cursor.next];
+    if (!scoreFormat::isBlank(first) && first != scoreFormat::bar &&
+        noteGrammar::table.classOf[first] >= noteGrammar::letterClass) {
+      return;
+    }
+    std::int64_t offset = cursorOffset(cursor);
+    Masks m = classify(cursor.bytes + cursor.next);
+    unsigned letters = 0;
+    unsigned length = plainTokens(m, m.blank | m.bar, letters);
+    if (length == 0) return;
+    countTokens(stats, chord, m, length, offset);
+    cursor.next += length;
+  }
+}
+
 // Takes a stretch of the window at the cursor in one step, while nothing
 // waits (or an octave and a letter wait that the window shows to be a
 // note): bytes that begin nothing (their letters counted), or plain note
@@ -147,6 +171,7 @@ inline bool countStretch(ScoreCursor& cursor, ScoreStats& stats, ChordCount& cho
   if (length == 0) return false;
   countTokens(stats, chord, m, length, offset);
   cursor.next += length;
+  if (length >= window / 2) countPlainWindows(cursor, stats, chord);  // (short: plain text ends)
   return true;
 }
 

@@ -15,6 +15,14 @@
 #include "score/note_grammar.h"
 #include "score/score_format.h"
 
+// Marks a function the compiler must not merge into its caller: both
+// passes keep their rarer ways out of their busiest loops.
+#if defined(__GNUC__)
+#define SCORE2WAV_NOINLINE __attribute__((noinline))
+#else
+#define SCORE2WAV_NOINLINE
+#endif
+
 namespace textScan {
 
 constexpr std::size_t window = 16;  // bytes looked at in one step
