@@ -224,7 +224,7 @@ struct ShortChord {
 
 // Returns the index of the first byte from at that is no blank (end if
 // none is), counting the lines it passes; a CR (which may pair with an LF)
-// is not passed. (Out of line: most notes have no blank after them.)
+// is not passed.
 std::size_t passSomeBlanks(const unsigned char* bytes, std::size_t at, std::size_t end,
                            std::int64_t base, ShortChord& chord) {
   for (; at < end && scoreFormat::isBlank(bytes[at]); ++at) {
@@ -235,6 +235,8 @@ std::size_t passSomeBlanks(const unsigned char* bytes, std::size_t at, std::size
   return at;
 }
 
+// Returns what passSomeBlanks does, and at itself at once when its byte is
+// above every blank: most notes have no blank after them.
 inline std::size_t passBlanks(const unsigned char* bytes, std::size_t at, std::size_t end,
                               std::int64_t base, ShortChord& chord) {
   if (at >= end || bytes[at] > ' ') return at;  // no blank: every byte below one is
