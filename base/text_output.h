@@ -7,7 +7,6 @@
 #include <atomic>
 #include <csignal>
 #include <cstddef>
-#include <cstring>
 #include <string>
 
 #include "base/copy_bytes.h"

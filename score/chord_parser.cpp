@@ -158,12 +158,10 @@ void takeTokens(ChordParser& parser, EchoBlock& block, ScoreCursor& cursor,
 bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCursor& cursor) {
   using namespace textScan;
   std::int64_t offset = cursorOffset(cursor);
-  unsigned char first = cursor.bytes[cursor.next];
-  bool plainStart =
-      scoreFormat::isBlank(first) || noteGrammar::table.classOf[first] < noteGrammar::letterClass;
   Masks m;
-  Gate gate = passGate(parser.pace, offset, parser.state != noteGrammar::idle, plainStart,
-                       cursor.bytes + cursor.next, m);
+  Gate gate =
+      passGate(parser.pace, offset, parser.state != noteGrammar::idle,
+               beginsPlain(cursor.bytes[cursor.next], false), cursor.bytes + cursor.next, m);
   if (gate == Gate::closed) return false;
   if (gate == Gate::noteSettled) {
     chordParsing::keepNote(parser, noteGrammar::pitchOfPair(parser.state));
@@ -188,16 +186,13 @@ bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCurs
   tried(parser.pace, offset, length > 0 && fits);
   if (length == 0 || !fits) return false;
   // Plain text seldom ends at a window's edge: the windows after it are
-  // taken here too while they are plain from their first byte, an octave
-  // or a blank (none can begin with a letter or an accidental, which would
-  // need what waits before it).
+  // taken here too while they are plain from their first byte.
   for (;;) {
     if (letters > 0) chordParsing::closeRun(parser);  // as the first note would (not blanks)
     takeTokens(parser, block, cursor, m, length, letters);
-    if (cursor.end - cursor.next < window) return true;
-    unsigned char next = cursor.bytes[cursor.next];
-    if (!scoreFormat::isBlank(next) && noteGrammar::table.classOf[next] >= noteGrammar::letterClass)
+    if (cursor.end - cursor.next < window || !beginsPlain(cursor.bytes[cursor.next], false)) {
       return true;
+    }
     if (block.used + 2 * window > EchoBlock::capacity) passOn(block, echo);
     m = classify(cursor.bytes + cursor.next);
     length = plainTokens(m, m.blank, letters);
@@ -292,8 +287,9 @@ bool readShortChord(const ScoreCursor& cursor, std::int16_t* notes, std::int64_t
 
 // Takes a whole short chord of plain notes from the reader, its bar
 // included, as the step table would have taken it a character at a time:
-// its place, notes, letters and echo. Returns false, having taken nothing,
-// for any other chord: that is left to the general way.
+// its place, notes, letters and echo, in a parser started on the chord.
+// Returns false, having taken nothing, for any other chord: that is left to
+// the general way.
 bool takeShortChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
   ShortChord chord;
   char text[shortChordBytes];
@@ -304,9 +300,6 @@ bool takeShortChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
   parser.textPosition = chord.position;
   parser.notesKept = chord.notes;
   parser.letters = chord.notes;
-  parser.overflow = false;
-  parser.state = noteGrammar::idle;
-  parser.runOpen = false;
   notes.noteCount = chord.notes;
   reader.next = chord.end;
   reader.line = chord.line;
@@ -317,11 +310,11 @@ bool takeShortChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
   return true;
 }
 
-// Reads the next chord by the note grammar, as parseChord does. Kept out of
-// the short chords' way: its frame is larger than their whole work.
+// Reads the next chord by the note grammar, as parseChord does, in a parser
+// started on the chord. Kept out of the short chords' way: its frame is
+// larger than their whole work.
 SCORE2WAV_NOINLINE bool parseChordByGrammar(ScoreReader& reader, ChordParser& parser,
                                             EchoSink echo) {
-  startChord(parser);
   EchoBlock block;
   bool bar = false;
   while (!bar) {
@@ -350,6 +343,7 @@ SCORE2WAV_NOINLINE bool parseChordByGrammar(ScoreReader& reader, ChordParser& pa
 }  // namespace
 
 bool parseChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
+  startChord(parser);
   if (reader.fastPaths && reader.next < reader.length && takeShortChord(reader, parser, echo)) {
     return true;
   }

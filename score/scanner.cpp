@@ -106,19 +106,14 @@ void countTokens(ScoreStats& stats, ChordCount& chord, const textScan::Masks& m,
 }
 
 // Counts the windows from the cursor on while each is plain note text from
-// its first byte, an octave, a blank or a bar (none can begin with a letter
-// or an accidental, which would need what waits before it): plain text
-// seldom ends at a window's edge. (Out of line: the windows of text that
-// holds little plain text are better off without its registers.)
+// its first byte: plain text seldom ends at a window's edge. (Out of line:
+// the windows of text that holds little plain text are better off without
+// its registers.)
 SCORE2WAV_NOINLINE void countPlainWindows(ScoreCursor& cursor, ScoreStats& stats,
                                           ChordCount& chord) {
   using namespace textScan;
   while (cursor.end - cursor.next >= window) {
-    unsigned char first = cursor.bytes[cursor.next];
-    if (!scoreFormat::isBlank(first) && first != scoreFormat::bar &&
-        noteGrammar::table.classOf[first] >= noteGrammar::letterClass) {
-      return;
-    }
+    if (!beginsPlain(cursor.bytes[cursor.next], true)) return;
     std::int64_t offset = cursorOffset(cursor);
     Masks m = classify(cursor.bytes + cursor.next);
     unsigned letters = 0;
@@ -146,12 +141,9 @@ inline bool countStretch(ScoreCursor& cursor, ScoreStats& stats, ChordCount& cho
     if (cursor.end - cursor.next < window) return inert > 0;
   }
   std::int64_t offset = cursorOffset(cursor);
-  bool plainStart =
-      noteGrammar::table.classOf[cursor.bytes[cursor.next]] < noteGrammar::letterClass ||
-      cursor.bytes[cursor.next] == scoreFormat::bar;
   Masks m;
-  Gate gate = passGate(pace, offset, chord.state != noteGrammar::idle, plainStart,
-                       cursor.bytes + cursor.next, m);
+  Gate gate = passGate(pace, offset, chord.state != noteGrammar::idle,
+                       beginsPlain(cursor.bytes[cursor.next], true), cursor.bytes + cursor.next, m);
   if (gate == Gate::closed) return false;
   if (gate == Gate::noteSettled) {
     ++chord.notes;

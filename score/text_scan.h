@@ -207,6 +207,14 @@ inline bool octaveFollows(const Masks& m) {
   return nonBlank != 0 && ((m.octave >> lowestBit(nonBlank)) & 1u) != 0;
 }
 
+// True if plain note text may begin at the byte c: an octave, a blank, or a
+// bar where the pass takes bars within plain text (bars). A letter or an
+// accidental never does: it would need what waits before it.
+inline bool beginsPlain(unsigned char c, bool bars) {
+  return noteGrammar::table.classOf[c] < noteGrammar::letterClass || scoreFormat::isBlank(c) ||
+         (bars && c == scoreFormat::bar);
+}
+
 // The pace of the tries at plain note text: in text that holds little of it
 // (binary bytes, prose), a try that fails waits ever longer before the next.
 struct Pace {
