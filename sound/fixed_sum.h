@@ -1,4 +1,4 @@
-// Samples of chords of few notes in fixed point, exact to the bit.
+// Samples of chords of few notes, and of many, in fixed point, exact to the bit.
 //
 // The defining sum u = r1 * g + 0, u = r2 * g + u, ... (each ramp value r in
 // [-1, 1), the chord's gain g) is rounded in double precision at every step,
@@ -71,6 +71,49 @@ inline bool sumFixed(const std::int32_t* const* rows, std::size_t from, std::siz
     anyUnsure |= unsure<N>(v) ? 1u : 0u;
   }
   return anyUnsure != 0;
+}
+
+}  // namespace fixedSum
+
+// Chords of many notes, from the counts of their pitches.
+//
+// Integer sums do not depend on the order of their terms, so a chord of N
+// notes is the sum over its distinct pitches p of count(p) * Q(p), where
+// Q(p) = fl(r_p * g) * 2^countedShift truncated: within 1 unit of the term,
+// so the fixed sum V lies within N units of the exact sum of the terms. The
+// double sum rounds each of its N additions (results below 2^7) by at most
+// 2^-47, N/2 units, and u + 128 once more by at most 1 unit. So where
+// V + 128 * 2^countedShift is more than countedEdge(N) = 2N + 2 units from a
+// multiple of 2^countedShift, it names the sample. The others (about 4N in
+// 2^46) are recomputed with the double formula; with 2^44 notes or more,
+// all of them are.
+//
+// Range: |V| <= 120 * 2^46 + N < 2^63.
+namespace fixedSum {
+
+constexpr int countedShift = 46;
+constexpr std::uint64_t countedOne = std::uint64_t{1} << countedShift;
+constexpr std::uint64_t countedMidpoint = std::uint64_t{128} << countedShift;
+
+// Returns a term fl(ramp * gain) in units of 2^-countedShift, truncated.
+inline std::int64_t countedValue(double ramp, double gain) {
+  return static_cast<std::int64_t>((ramp * gain) * static_cast<double>(countedOne));
+}
+
+// Returns the distance from a whole number, in units, below which a counted
+// sum of noteCount notes may name the wrong sample (at most half a whole
+// number: then none is sure).
+constexpr std::uint64_t countedEdge(std::int64_t noteCount) {
+  constexpr std::uint64_t half = countedOne / 2;
+  return noteCount >= static_cast<std::int64_t>(half / 2)
+             ? half
+             : 2 * static_cast<std::uint64_t>(noteCount) + 2;
+}
+
+// True if a counted sum v (offset by the midpoint) lies within edge units of
+// a whole number.
+inline bool countedUnsure(std::uint64_t v, std::uint64_t edge) {
+  return ((v + edge) & (countedOne - 1)) < 2 * edge;
 }
 
 }  // namespace fixedSum

@@ -34,6 +34,9 @@ constexpr std::int64_t endlessChord = std::numeric_limits<std::int64_t>::max();
 
 // Chords of up to this many notes are summed in one pass over their samples.
 constexpr std::int64_t fewNotes = Renderer::fewNotes;
+// Chords of at least this many notes are summed from the counts of their
+// pitches (at most pitchCount terms a sample, not one a note).
+constexpr std::int64_t manyNotes = 64;
 
 // Returns fmod(t, P) for 0 <= t < exactRemainderLimit. The quotient t / P,
 // rounded, is the true one or one more (never less, as rounding to nearest
@@ -195,6 +198,25 @@ PitchSet pitchesOf(const Chord& chord) {
   return set;
 }
 
+// Returns the chord's distinct pitches in rising order, and stores at
+// counts[pitch] how many of its notes have each pitch. Four tallies take
+// turns, so that a run of one pitch does not wait on its own last count.
+PitchSet countPitches(const Chord& chord, std::int64_t* counts) {
+  std::int64_t tally[4][scoreFormat::pitchCount] = {};
+  const std::int16_t* notes = chord.notes;
+  std::int64_t i = 0;
+  for (; i + 4 <= chord.noteCount; i += 4) {
+    for (int j = 0; j < 4; ++j) ++tally[j][notes[i + j]];
+  }
+  for (; i < chord.noteCount; ++i) ++tally[0][notes[i]];
+  PitchSet set;
+  for (int pitch = 0; pitch < scoreFormat::pitchCount; ++pitch) {
+    counts[pitch] = tally[0][pitch] + tally[1][pitch] + tally[2][pitch] + tally[3][pitch];
+    if (counts[pitch] > 0) set.pitches[set.count++] = pitch;
+  }
+  return set;
+}
+
 // Returns a new array of count doubles, or null if memory is short.
 OwnedArray<double> newDoubles(std::size_t count) { return allocateArray<double>(count); }
 
@@ -241,10 +263,12 @@ struct ChordPass {
   const Chord* chord = nullptr;
   PitchSet pitches;
   double gain = 0.0;
-  bool fromTables = false;  // ramp rows come from the score's tables
-  bool fixed = false;       // and fixed-point rows too
-  std::size_t done = 0;     // samples rendered so far
-  double t = 0.0;           // chord time of the next sample
+  bool fromTables = false;                       // ramp rows come from the score's tables
+  bool fixed = false;                            // and fixed-point rows too
+  bool counted = false;                          // a chord of many notes, summed from counts
+  std::int64_t counts[scoreFormat::pitchCount];  // notes of each pitch, when counted
+  std::size_t done = 0;                          // samples rendered so far
+  double t = 0.0;                                // chord time of the next sample
 };
 
 // Frees the score's time and ramp tables.
@@ -290,6 +314,52 @@ void renderFixed(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
   pass.done += count;
 }
 
+// Returns sample k of a counted chord by the double formula: at once when
+// all its terms are equal (every ramp is -1 at the chord's start, and a
+// chord may have one pitch), else note by note; always note by note if
+// literal.
+unsigned char uncountedSample(const double* const* rowOf, const ChordPass& pass, std::size_t k,
+                              bool literal) {
+  const Chord& chord = *pass.chord;
+  double term = rowOf[pass.pitches.pitches[0]][k] * pass.gain;
+  bool same = !literal;
+  for (int i = 1; i < pass.pitches.count && same; ++i) {
+    same = rowOf[pass.pitches.pitches[i]][k] * pass.gain == term;
+  }
+  if (same) return sampleOf(repeatedSum(term, chord.noteCount));
+  double u = 0.0;
+  for (std::int64_t i = 0; i < chord.noteCount; ++i) u = rowOf[chord.notes[i]][k] * pass.gain + u;
+  return sampleOf(u);
+}
+
+// Samples of a chord of many notes from the counts of its pitches (see
+// fixed_sum.h), a tile at a time; those the counted sum cannot name (every
+// one, if all are to be exact) come from uncountedSample.
+void sumCountedNotes(const double* const* rowOf, const ChordPass& pass, std::size_t count,
+                     bool allExact, unsigned char* out) {
+  using namespace fixedSum;
+  constexpr std::size_t tile = 64;
+  const std::uint64_t edge = countedEdge(pass.chord->noteCount);
+  for (std::size_t from = 0; from < count; from += tile) {
+    std::size_t part = std::min(tile, count - from);
+    std::uint64_t sums[tile];  // wrap around as the signed terms are added
+    for (std::size_t k = 0; k < part; ++k) sums[k] = countedMidpoint;
+    for (int i = 0; i < pass.pitches.count; ++i) {
+      int pitch = pass.pitches.pitches[i];
+      const double* row = rowOf[pitch] + from;
+      auto times = static_cast<std::uint64_t>(pass.counts[pitch]);
+      for (std::size_t k = 0; k < part; ++k) {
+        sums[k] += times * static_cast<std::uint64_t>(countedValue(row[k], pass.gain));
+      }
+    }
+    for (std::size_t k = 0; k < part; ++k) {
+      out[from + k] = allExact || countedUnsure(sums[k], edge)
+                          ? uncountedSample(rowOf, pass, from + k, allExact)
+                          : static_cast<unsigned char>(sums[k] >> countedShift);
+    }
+  }
+}
+
 // Renders the pass's next count samples into out (the scratch is ready).
 void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
   if (pass.fixed) {
@@ -313,7 +383,11 @@ void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned
         rowOf[pitch] = row;
       }
     }
-    sumNotes(rowOf, *pass.chord, pass.gain, part, renderer.sums.get(), out);
+    if (pass.counted) {
+      sumCountedNotes(rowOf, pass, part, renderer.exactSamples, out);
+    } else {
+      sumNotes(rowOf, *pass.chord, pass.gain, part, renderer.sums.get(), out);
+    }
     pass.done += part;
     out += part;
     count -= part;
@@ -403,6 +477,36 @@ std::int64_t samplesPerChord(double noteDuration, double sampleStep) {
   return count;
 }
 
+double repeatedSum(double term, std::int64_t count) {
+  double u = 0.0;
+  int binade = 0;        // the exponent of u
+  bool settled = false;  // u came from a step within its binade
+  while (count > 0) {
+    double next = term + u;
+    --count;
+    int to = 0;
+    std::frexp(next, &to);
+    bool within = u != 0.0 && to == binade;
+    if (within && settled && count > 0) {
+      // Within a binade the unit is fixed and every sum a multiple of it,
+      // so each step from a sum the binade's own rounding gave (an even
+      // one, when the term is half a unit off) adds the same stride. Take
+      // the steps that keep two strides clear of the binade's top.
+      double stride = next - u;  // exact: both lie in the binade
+      double room = (std::ldexp(1.0, to) - std::fabs(next)) / std::fabs(stride) - 2.0;
+      std::int64_t more = room >= static_cast<double>(count) ? count
+                          : room > 0.0                       ? static_cast<std::int64_t>(room)
+                                                             : 0;
+      next += static_cast<double>(more) * stride;  // exact: a multiple of the unit in the binade
+      count -= more;
+    }
+    settled = within;
+    u = next;
+    binade = to;
+  }
+  return u;
+}
+
 void rampValues(int pitch, const double* times, std::size_t count, double* ramps) {
   const double period = periodTable[pitch];
   const double high = periodHigh[pitch];
@@ -454,7 +558,8 @@ bool renderChordAnew(Renderer& renderer, OutputBuffer& output, const Chord& chor
   }
   ChordPass pass;
   pass.chord = &chord;
-  pass.pitches = pitchesOf(chord);
+  pass.counted = chord.noteCount >= manyNotes;
+  pass.pitches = pass.counted ? countPitches(chord, pass.counts) : pitchesOf(chord);
   pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
   pass.fromTables = ensureRows(renderer, pass.pitches);
   pass.fixed = pass.fromTables && chord.noteCount <= fewNotes &&

@@ -7,8 +7,9 @@
 // with t = 0, then t + 1/8000 again and again, restarting at every chord.
 // The renderer reaches it faster: the ramp values ((fmod(t, P) * 2.0) / P -
 // 1.0) are shared by every chord of a score and kept in tables, a chord met
-// again is copied from a cache, and the remainder is computed exactly without
-// fmod. Tables and cache have fixed budgets, so memory stays bounded.
+// again is copied from a cache, chords of few notes or many are summed in
+// fixed point where that names the sample for sure, and the remainder is
+// computed exactly without fmod. Tables and cache have fixed budgets, so memory stays bounded.
 #pragma once
 
 #include <cstddef>
@@ -39,6 +40,11 @@ double amplitudeFactor(std::int64_t noteCount, std::int64_t maxChordNotes);
 // about 2^40 s on, adding sampleStep no longer moves t, and the result is
 // INT64_MAX for a chord that would never end.
 std::int64_t samplesPerChord(double noteDuration, double sampleStep);
+
+// Returns the sum of count terms all equal to term, added one at a time in
+// double precision (u = term + u from u = 0), in a few steps a binade: a
+// sample whose notes all add the same term.
+double repeatedSum(double term, std::int64_t count);
 
 // Stores at ramps[k] the ramp value ((fmod(times[k], P) * 2.0) / P - 1.0) of
 // pitch for each of the count times.

@@ -276,3 +276,47 @@ TEST(ExhaustiveRamps, ExactForEveryChordTimeUpTo600Seconds) {
 }
 
 }  // namespace
+
+TEST(Renderer, RepeatedSumIsTheSumOfItsSteps) {
+  // Random terms of both signs and every size, and terms half a unit off the
+  // units of the binades their sums pass (where rounding goes to even).
+  std::mt19937_64 random(8);
+  std::vector<double> terms = {0.0, 1.0, -0.75, 3.0 * std::ldexp(1.0, -50), 1e-310};
+  for (int i = 0; i < 40; ++i) {
+    double term = std::ldexp(std::uniform_real_distribution<double>(0.5, 1.0)(random),
+                             -static_cast<int>(random() % 40));
+    terms.push_back(i % 2 == 0 ? term : -term);
+    terms.push_back(std::ldexp(static_cast<double>(random() % 64 + 1) + 0.5, -55));
+  }
+  for (double term : terms) {
+    double u = 0.0;
+    std::int64_t step = 0;
+    for (std::int64_t count : {1, 2, 3, 5, 100, 4097, 65536, 300001}) {
+      for (; step < count; ++step) u = term + u;
+      ASSERT_EQ(repeatedSum(term, count), u) << term << " x " << count;
+    }
+  }
+}
+
+TEST(Renderer, ChordsOfManyNotesAreSummedExactly) {
+  // Chords of many notes are summed from their pitches' counts: of one
+  // pitch (all terms equal at every sample), of two, and of any, short
+  // and long enough to go block by block.
+  std::mt19937 random(64);
+  for (int score = 0; score < 12; ++score) {
+    std::int64_t n =
+        std::uniform_int_distribution<std::int64_t>(64, score < 10 ? 3000 : 80)(random);
+    std::vector<std::int16_t> notes;
+    int span = score % 3 == 0 ? 1 : score % 3 == 1 ? 2 : 48;
+    int low = static_cast<int>(random() % 47);
+    for (std::int64_t i = 0; i < n; ++i)
+      notes.push_back(
+          static_cast<std::int16_t>(span == 48 ? random() % 48 : low + random() % span));
+    std::int64_t maxNotes = score % 2 == 0 ? n : n + 100;
+    double duration = score < 10 ? 0.02 : 17.0;
+    std::vector<std::vector<std::int16_t>> chords = {notes};
+    Bytes fast = renderAll(chords, maxNotes, duration, 65536);
+    ASSERT_EQ(fast, renderAll(chords, maxNotes, duration, 65536, true)) << "score " << score;
+    ASSERT_EQ(fast, renderAllLiterally(chords, maxNotes, duration)) << "score " << score;
+  }
+}
