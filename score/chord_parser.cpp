@@ -150,12 +150,143 @@ void takeTokens(ChordParser& parser, EchoBlock& block, ScoreCursor& cursor,
   cursor.next += length;
 }
 
+#if defined(SCORE2WAV_WIDE_WINDOWS)
+// Returns a wide window's bytes v folded as foldWindow folds them.
+SCORE2WAV_WIDE inline __m256i foldWide(__m256i v) {
+  __m256i upper = _mm256_and_si256(_mm256_cmpgt_epi8(v, textScan::wideSplat('A' - 1)),
+                                   _mm256_cmpgt_epi8(textScan::wideSplat('Z' + 1), v));
+  return _mm256_add_epi8(v, _mm256_and_si256(upper, textScan::wideSplat(0x20)));
+}
+
+// Returns the pitches of a wide window's letters (its bytes v) as
+// windowPitches gives them.
+SCORE2WAV_WIDE inline __m256i widePitches(__m256i v) {
+  using scoreFormat::noteLetters;
+  const __m256i lower = _mm256_or_si256(v, textScan::wideSplat(0x20));
+  // Each byte's neighbours, across the halves: the byte before (0 before
+  // the first) and the byte after (0 after the last).
+  const __m256i before = _mm256_alignr_epi8(v, _mm256_permute2x128_si256(v, v, 0x08), 15);
+  const __m256i after = _mm256_alignr_epi8(_mm256_permute2x128_si256(v, v, 0x81), v, 1);
+  const __m256i octave = _mm256_sub_epi8(before, textScan::wideSplat(scoreFormat::firstOctave));
+  const __m256i twice = _mm256_add_epi8(octave, octave);
+  const __m256i four = _mm256_add_epi8(twice, twice);
+  __m256i pitch = _mm256_add_epi8(_mm256_add_epi8(four, four), four);  // the octave times 12
+  for (int letter = 0; letter < scoreFormat::letterCount; ++letter) {
+    const int semitone =
+        scoreFormat::semitoneOffset(static_cast<unsigned char>(noteLetters[letter]));
+    pitch = _mm256_add_epi8(
+        pitch,
+        _mm256_and_si256(textScan::wideIs(lower, static_cast<unsigned char>(noteLetters[letter])),
+                         textScan::wideSplat(static_cast<unsigned char>(semitone))));
+  }
+  pitch = _mm256_add_epi8(
+      pitch, _mm256_and_si256(textScan::wideIs(after, scoreFormat::sharp), textScan::wideSplat(1)));
+  return _mm256_add_epi8(pitch, textScan::wideIs(_mm256_or_si256(after, textScan::wideSplat(0x20)),
+                                                 scoreFormat::flat));
+}
+
+// For each mask of eight bytes, the indexes of its set bits in rising
+// order: the shuffle that gathers those bytes at the front.
+struct Gathers {
+  unsigned char of[256][8];
+  constexpr Gathers() : of() {
+    for (int mask = 0; mask < 256; ++mask) {
+      int count = 0;
+      for (int bit = 0; bit < 8; ++bit) {
+        if ((mask >> bit) & 1) of[mask][count++] = static_cast<unsigned char>(bit);
+      }
+    }
+  }
+};
+inline constexpr Gathers gathers;
+
+// Returns the eight bytes of half that the mask keeps (its bits 0..7), at
+// the front.
+SCORE2WAV_WIDE inline __m128i gatherEight(__m128i half, unsigned mask) {
+  __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(gathers.of[mask]));
+  return _mm_shuffle_epi8(half, order);
+}
+
+// Writes the bytes of v whose bits are set in keep to out, in order, and
+// returns the end of what they fill (eight bytes past it may be written).
+SCORE2WAV_WIDE inline char* gatherBytes(__m256i v, unsigned keep, char* out) {
+  const __m128i halves[2] = {_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)};
+  for (int i = 0; i < 4; ++i) {
+    unsigned mask = (keep >> (8 * i)) & 0xFFu;
+    __m128i eight = i % 2 == 0 ? halves[i / 2] : _mm_srli_si128(halves[i / 2], 8);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), gatherEight(eight, mask));
+    out += textScan::bitCounts.of[mask];
+  }
+  return out;
+}
+
+// Stores the bytes of v whose bits are set in keep at notes, in order, as
+// pitches, and returns the end of what they fill (eight notes past it may
+// be written).
+SCORE2WAV_WIDE inline std::int16_t* gatherNotes(__m256i v, unsigned keep, std::int16_t* notes) {
+  const __m128i halves[2] = {_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)};
+  for (int i = 0; i < 4; ++i) {
+    unsigned mask = (keep >> (8 * i)) & 0xFFu;
+    __m128i eight = i % 2 == 0 ? halves[i / 2] : _mm_srli_si128(halves[i / 2], 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(notes),
+                     _mm_cvtepu8_epi16(gatherEight(eight, mask)));
+    notes += textScan::bitCounts.of[mask];
+  }
+  return notes;
+}
+
+// Takes the plain note text of length bytes at the cursor, in a wide
+// window of bytes v with masks m, as keepTokens does: its echo is its
+// bytes but the blanks, folded, and its notes the pitches at its letters,
+// each gathered a vector at a time.
+SCORE2WAV_WIDE inline void keepWideTokens(ChordParser& parser, EchoBlock& block,
+                                          ScoreCursor& cursor, const textScan::Masks& m, __m256i v,
+                                          unsigned length, unsigned letters) {
+  using namespace textScan;
+  unsigned span = below(length);
+  char* out = block.bytes + block.used;
+  block.used =
+      static_cast<std::size_t>(gatherBytes(foldWide(v), ~m.blank & span, out) - block.bytes);
+  gatherNotes(widePitches(v), m.letter & span, parser.chord->notes + parser.notesKept);
+  unsigned lineFeeds = m.lineFeed & span;
+  if (lineFeeds != 0) {
+    cursor.line += bitCount<wideWindow>(lineFeeds);
+    cursor.lineStart = cursorOffset(cursor) + highestBit(lineFeeds) + 1;
+  }
+  parser.notesKept += letters;
+  parser.letters += letters;
+  parser.chord->noteCount = parser.notesKept;
+  cursor.next += length;
+}
+
+// Takes wide windows from the cursor on while each is plain note text from
+// its first byte whose notes fit, as takeStretch takes narrow ones.
+SCORE2WAV_WIDE SCORE2WAV_NOINLINE void takePlainWide(ChordParser& parser, EchoBlock& block,
+                                                     EchoSink echo, ScoreCursor& cursor) {
+  using namespace textScan;
+  while (cursor.end - cursor.next >= wideWindow && beginsPlain(cursor.bytes[cursor.next], false)) {
+    const unsigned char* bytes = cursor.bytes + cursor.next;
+    Masks m = classifyWide(bytes);
+    unsigned letters = 0;
+    unsigned length = plainTokens<wideWindow>(m, m.blank, letters);
+    // Eight notes past the window's may be written: the last few windows
+    // of the chord's room are left to the narrow way.
+    if (length == 0 || parser.notesKept + letters + 8 > parser.chord->capacity) return;
+    if (block.used + 2 * wideWindow > EchoBlock::capacity) passOn(block, echo);
+    if (letters > 0) chordParsing::closeRun(parser);  // as the first note would (not blanks)
+    keepWideTokens(parser, block, cursor, m,
+                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes)), length, letters);
+  }
+}
+#endif
+
 // Takes a stretch of the window at the cursor in one step, while nothing
 // waits (or an octave and a letter wait that the window shows to be a
 // note): skipped bytes (echoed folded, their letters counted, the run of
 // skipped text grown), or plain note text. Gives what the step table
 // would; returns false if it took nothing, leaving a character for it.
-bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCursor& cursor) {
+bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCursor& cursor,
+                 bool wide) {
   using namespace textScan;
   std::int64_t offset = cursorOffset(cursor);
   Masks m;
@@ -190,6 +321,11 @@ bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCurs
   for (;;) {
     if (letters > 0) chordParsing::closeRun(parser);  // as the first note would (not blanks)
     takeTokens(parser, block, cursor, m, length, letters);
+#if defined(SCORE2WAV_WIDE_WINDOWS)
+    if (wide) takePlainWide(parser, block, echo, cursor);
+#else
+    static_cast<void>(wide);
+#endif
     if (cursor.end - cursor.next < window || !beginsPlain(cursor.bytes[cursor.next], false)) {
       return true;
     }
@@ -316,6 +452,7 @@ bool takeShortChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
 SCORE2WAV_NOINLINE bool parseChordByGrammar(ScoreReader& reader, ChordParser& parser,
                                             EchoSink echo) {
   EchoBlock block;
+  const bool wide = textScan::takesWideWindows(reader.wideWindows);
   bool bar = false;
   while (!bar) {
     if (reader.next == reader.length && !refillReader(reader)) break;
@@ -325,7 +462,7 @@ SCORE2WAV_NOINLINE bool parseChordByGrammar(ScoreReader& reader, ChordParser& pa
           parser.state == noteGrammar::idle || parser.state >= noteGrammar::firstPairState;
       if (settled && parser.textStart >= 0 && reader.fastPaths &&
           cursor.end - cursor.next >= textScan::window &&
-          takeStretch(parser, block, echo, cursor)) {
+          takeStretch(parser, block, echo, cursor, wide)) {
         continue;
       }
       std::int64_t offset = cursorOffset(cursor);

@@ -33,13 +33,14 @@ struct ChordCount {
   std::int64_t lastLetter = 0;
 };
 
-// Counts the note letters whose bits are set, in a window at offset, and
-// returns how many there are.
+// Counts the note letters whose bits are set, in a window of W bytes at
+// offset, and returns how many there are.
+template <std::size_t W>
 inline unsigned countLetters(ChordCount& chord, unsigned bits, std::int64_t offset) {
   if (bits == 0) return 0;
   if (chord.letters == 0) chord.firstLetter = offset + textScan::lowestBit(bits);
   chord.lastLetter = offset + textScan::highestBit(bits);
-  unsigned count = textScan::bitCount(bits);
+  unsigned count = textScan::bitCount<W>(bits);
   chord.letters += count;
   return count;
 }
@@ -69,10 +70,11 @@ void countChord(ScoreStats& stats, ChordCount& chord, std::int64_t barEnd) {
   chord = ChordCount{};
 }
 
-// Counts the plain note text of length bytes at offset, chord by chord at
-// its bars. The chords that begin and end within the window hold whole
-// tokens and nothing else: every letter of theirs is a note, and they are
-// only counted.
+// Counts the plain note text of length bytes at offset, in a window of W
+// bytes, chord by chord at its bars. The chords that begin and end within
+// the window hold whole tokens and nothing else: every letter of theirs is
+// a note, and they are only counted.
+template <std::size_t W>
 void countTokens(ScoreStats& stats, ChordCount& chord, const textScan::Masks& m, unsigned length,
                  std::int64_t offset) {
   using namespace textScan;
@@ -80,7 +82,7 @@ void countTokens(ScoreStats& stats, ChordCount& chord, const textScan::Masks& m,
   unsigned from = 0;
   if (bars != 0) {  // the chord the window began in ends
     unsigned bar = lowestBit(bars);
-    chord.notes += countLetters(chord, m.letter & below(bar), offset);
+    chord.notes += countLetters<W>(chord, m.letter & below(bar), offset);
     countChord(stats, chord, offset + bar + 1);
     from = bar + 1;
     bars &= bars - 1;
@@ -90,36 +92,62 @@ void countTokens(ScoreStats& stats, ChordCount& chord, const textScan::Masks& m,
     unsigned most = 0;
     for (; bars != 0; bars &= bars - 1) {
       unsigned bar = lowestBit(bars);
-      unsigned count = bitCount(m.letter & below(bar) & ~below(from));
+      unsigned count = bitCount<W>(m.letter & below(bar) & ~below(from));
       most = count > most ? count : most;
       from = bar + 1;
       ++stats.chordCount;
     }
-    std::int64_t letters = bitCount(m.letter & below(from) & ~below(start));
+    std::int64_t letters = bitCount<W>(m.letter & below(from) & ~below(start));
     stats.maxChordNotes = std::max<std::int64_t>(stats.maxChordNotes, most);
     stats.maxKeptNotes = std::max<std::int64_t>(stats.maxKeptNotes, most);
     stats.letterTotal += letters;
     stats.noteTotal += letters;
     stats.lastBarEnd = offset + from;
   }
-  chord.notes += countLetters(chord, m.letter & below(length) & ~below(from), offset);
+  chord.notes += countLetters<W>(chord, m.letter & below(length) & ~below(from), offset);
 }
 
+#if defined(SCORE2WAV_WIDE_WINDOWS)
+// Counts wide windows from the cursor on while each is plain note text from
+// its first byte, as countPlainWindows does; returns true if it took any.
+SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool countPlainWide(ScoreCursor& cursor, ScoreStats& stats,
+                                                      ChordCount& chord) {
+  using namespace textScan;
+  bool took = false;
+  while (cursor.end - cursor.next >= wideWindow && beginsPlain(cursor.bytes[cursor.next], true)) {
+    std::int64_t offset = cursorOffset(cursor);
+    Masks m = classifyWide(cursor.bytes + cursor.next);
+    unsigned letters = 0;
+    unsigned length = plainTokens<wideWindow>(m, m.blank | m.bar, letters);
+    if (length == 0) break;
+    countTokens<wideWindow>(stats, chord, m, length, offset);
+    cursor.next += length;
+    took = true;
+  }
+  return took;
+}
+#endif
+
 // Counts the windows from the cursor on while each is plain note text from
-// its first byte: plain text seldom ends at a window's edge. (Out of line:
-// the windows of text that holds little plain text are better off without
-// its registers.)
-SCORE2WAV_NOINLINE void countPlainWindows(ScoreCursor& cursor, ScoreStats& stats,
-                                          ChordCount& chord) {
+// its first byte: plain text seldom ends at a window's edge. Wide windows
+// first, if the pass takes them. (Out of line: the windows of text that
+// holds little plain text are better off without its registers.)
+SCORE2WAV_NOINLINE void countPlainWindows(ScoreCursor& cursor, ScoreStats& stats, ChordCount& chord,
+                                          bool wide) {
   using namespace textScan;
   while (cursor.end - cursor.next >= window) {
+#if defined(SCORE2WAV_WIDE_WINDOWS)
+    if (wide && countPlainWide(cursor, stats, chord)) continue;
+#else
+    static_cast<void>(wide);
+#endif
     if (!beginsPlain(cursor.bytes[cursor.next], true)) return;
     std::int64_t offset = cursorOffset(cursor);
     Masks m = classify(cursor.bytes + cursor.next);
     unsigned letters = 0;
     unsigned length = plainTokens(m, m.blank | m.bar, letters);
     if (length == 0) return;
-    countTokens(stats, chord, m, length, offset);
+    countTokens<window>(stats, chord, m, length, offset);
     cursor.next += length;
   }
 }
@@ -130,7 +158,7 @@ SCORE2WAV_NOINLINE void countPlainWindows(ScoreCursor& cursor, ScoreStats& stats
 // text with its bars. Returns false if it took nothing: a character for
 // the step table.
 inline bool countStretch(ScoreCursor& cursor, ScoreStats& stats, ChordCount& chord,
-                         textScan::Pace& pace) {
+                         textScan::Pace& pace, bool wide) {
   using namespace textScan;
   unsigned char first = cursor.bytes[cursor.next];
   bool live =
@@ -152,7 +180,7 @@ inline bool countStretch(ScoreCursor& cursor, ScoreStats& stats, ChordCount& cho
   unsigned stop = m.octave | m.bar;
   if ((stop & 1u) == 0) {
     unsigned length = stop != 0 ? lowestBit(stop) : window;
-    countLetters(chord, m.letter & below(length), offset);
+    countLetters<window>(chord, m.letter & below(length), offset);
     cursor.next += length;
     return true;
   }
@@ -161,9 +189,10 @@ inline bool countStretch(ScoreCursor& cursor, ScoreStats& stats, ChordCount& cho
   unsigned length = plainTokens(m, m.blank | m.bar, letters);
   tried(pace, offset, length > 0);
   if (length == 0) return false;
-  countTokens(stats, chord, m, length, offset);
+  countTokens<window>(stats, chord, m, length, offset);
   cursor.next += length;
-  if (length >= window / 2) countPlainWindows(cursor, stats, chord);  // (short: plain text ends)
+  if (length >= window / 2)
+    countPlainWindows(cursor, stats, chord, wide);  // (short: plain text ends)
   return true;
 }
 
@@ -171,10 +200,11 @@ inline bool countStretch(ScoreCursor& cursor, ScoreStats& stats, ChordCount& cho
 // a time where it can, else one by one with the step table.
 void countBlock(ScoreReader& reader, ScoreStats& stats, ChordCount& chord, textScan::Pace& pace) {
   ScoreCursor cursor = cursorOf(reader);
+  const bool wide = textScan::takesWideWindows(reader.wideWindows);
   while (cursor.next < cursor.end) {
     bool settled = chord.state == noteGrammar::idle || chord.state >= noteGrammar::firstPairState;
     if (settled && reader.fastPaths && cursor.end - cursor.next >= textScan::window &&
-        countStretch(cursor, stats, chord, pace)) {
+        countStretch(cursor, stats, chord, pace, wide)) {
       continue;
     }
     std::int64_t offset = cursorOffset(cursor);

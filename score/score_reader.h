@@ -29,6 +29,7 @@ struct ScoreReader {
   std::int64_t bufferStart = 0;  // file offset of buffer[0]
   bool heldCr = false;           // the CR after buffer[length - 1] waits for the next block
   bool fastPaths = true;         // the passes may take plain stretches many bytes at a time
+  bool wideWindows = true;       // and 32 at a time, where the processor can
   bool ended = false;            // the source reported its end
   bool failed = false;           // the source reported a read error
   PortResult error = portOk;     // the source's answer to the failed read

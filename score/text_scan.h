@@ -12,6 +12,14 @@
 #include <emmintrin.h>
 #endif
 
+// Windows of 32 bytes where the processor has AVX2, which the program asks
+// when it runs; the scalar twins' build has none.
+#if defined(__SSE2__) && defined(__x86_64__) && defined(__GNUC__) && !defined(SCORE2WAV_NO_CLONES)
+#include <immintrin.h>
+#define SCORE2WAV_WIDE_WINDOWS 1
+#define SCORE2WAV_WIDE __attribute__((target("avx2")))
+#endif
+
 #include "score/note_grammar.h"
 #include "score/score_format.h"
 
@@ -25,9 +33,10 @@
 
 namespace textScan {
 
-constexpr std::size_t window = 16;  // bytes looked at in one step
+constexpr std::size_t window = 16;      // bytes looked at in one step
+constexpr std::size_t wideWindow = 32;  // the same, where the processor has AVX2
 
-// What each byte of a window is; bit i stands for byte i.
+// What each byte of a window (of either width) is; bit i stands for byte i.
 struct Masks {
   unsigned octave = 0;      // '0'..'3'
   unsigned letter = 0;      // a degree letter, either case
@@ -39,8 +48,10 @@ struct Masks {
   unsigned outside = 0;   // the accidental of a 0db or a 3t#, whose pitch the table lacks
 };
 
-// Returns the bits below bit count (count <= window).
-inline unsigned below(unsigned count) { return (1u << count) - 1u; }
+// Returns the bits below bit count (count <= wideWindow).
+inline unsigned below(unsigned count) {
+  return static_cast<unsigned>((std::uint64_t{1} << count) - 1u);
+}
 
 inline unsigned lowestBit(unsigned bits) { return static_cast<unsigned>(__builtin_ctz(bits)); }
 inline unsigned highestBit(unsigned bits) {
@@ -56,9 +67,12 @@ struct BitCounts {
   }
 };
 inline constexpr BitCounts bitCounts;
-static_assert(window <= 16, "a window's masks are counted in two bytes");
+template <std::size_t W = window>
 inline unsigned bitCount(unsigned bits) {
-  return static_cast<unsigned>(bitCounts.of[bits & 0xFFu] + bitCounts.of[(bits >> 8) & 0xFFu]);
+  static_assert(W == 16 || W == 32, "a window's masks are counted a byte at a time");
+  unsigned count = bitCounts.of[bits & 0xFFu] + bitCounts.of[(bits >> 8) & 0xFFu];
+  if (W > 16) count += bitCounts.of[(bits >> 16) & 0xFFu] + bitCounts.of[bits >> 24];
+  return count;
 }
 
 // The octave characters are the bytes that one mask and compare find: a
@@ -176,10 +190,11 @@ inline std::size_t inertLength(const unsigned char* at, const unsigned char* end
 // the last token, or just after the last bar. 0 if there is none, or if
 // the window's opening bytes are not such text. letters receives its
 // letters: each one note.
+template <std::size_t W = window>
 inline unsigned plainTokens(const Masks& m, unsigned separators, unsigned& letters) {
   unsigned plain = m.octave | m.letter | m.accidental | separators;
-  unsigned other = ~plain & below(window);
-  unsigned cut = other != 0 ? lowestBit(other) : window;
+  unsigned other = ~plain & below(W);
+  unsigned cut = other != 0 ? lowestBit(other) : W;
   if (m.octave == 0) return 0;
   if (highestBit(m.octave) < cut) cut = highestBit(m.octave);
   if ((m.carriage >> cut) & 1u) {
@@ -195,8 +210,74 @@ inline unsigned plainTokens(const Masks& m, unsigned separators, unsigned& lette
   bool tokens = ((octave << 1) & ~m.letter) == 0 && (letter & ~(octave << 1)) == 0 &&
                 (accidental & ~(letter << 1)) == 0 && (m.outside & below(cut)) == 0;
   if (cut == 0 || !tokens) return 0;
-  letters = bitCount(letter);
+  letters = bitCount<W>(letter);
   return cut;
+}
+
+#if defined(SCORE2WAV_WIDE_WINDOWS)
+// True if the processor running the program has AVX2, for wide windows.
+inline bool wideWindowsAvailable() {
+  static const bool avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
+  return avx2;
+}
+
+// Each byte value 32 times over, 32-byte aligned, kept where the compiler
+// cannot see it: a wide window's constants are then loaded from memory
+// with the compares that use them, not rebuilt in registers at every
+// window (GCC rebuilds them three instructions each).
+extern const unsigned char (*const wideSplats)[wideWindow];
+
+// Returns the byte c in each of 32 lanes.
+SCORE2WAV_WIDE inline __m256i wideSplat(unsigned char c) {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(wideSplats[c]));
+}
+
+SCORE2WAV_WIDE inline __m256i wideIs(__m256i bytes, unsigned char c) {
+  return _mm256_cmpeq_epi8(bytes, wideSplat(c));
+}
+SCORE2WAV_WIDE inline unsigned wideBits(__m256i x) {
+  return static_cast<unsigned>(_mm256_movemask_epi8(x));
+}
+
+// Returns the masks of the wide window at bytes (wideWindow bytes must be
+// readable), as classify would give them for 32 bytes.
+SCORE2WAV_WIDE inline Masks classifyWide(const unsigned char* bytes) {
+  Masks m;
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+  const __m256i lower = _mm256_or_si256(v, wideSplat(0x20));
+  __m256i letter = wideIs(lower, scoreFormat::lowestLetter);
+  for (int i = 1; i < scoreFormat::letterCount; ++i) {
+    letter = _mm256_or_si256(
+        letter, wideIs(lower, static_cast<unsigned char>(scoreFormat::noteLetters[i])));
+  }
+  const __m256i lineFeed = wideIs(v, '\n');
+  unsigned flat = wideBits(wideIs(lower, scoreFormat::flat));
+  unsigned sharp = wideBits(wideIs(v, scoreFormat::sharp));
+  m.octave = wideBits(wideIs(_mm256_and_si256(v, wideSplat(octaveMask)), scoreFormat::firstOctave));
+  m.letter = wideBits(letter);
+  m.accidental = flat | sharp;
+  m.lineFeed = wideBits(lineFeed);
+  m.blank = wideBits(_mm256_or_si256(_mm256_or_si256(wideIs(v, ' '), wideIs(v, '\t')), lineFeed));
+  m.bar = wideBits(wideIs(v, scoreFormat::bar));
+  m.carriage = wideBits(wideIs(v, '\r'));
+  // The pitches just outside the table, across the window's two halves.
+  unsigned zero = wideBits(wideIs(v, scoreFormat::firstOctave));
+  unsigned three = wideBits(wideIs(v, lastOctave));
+  unsigned dee = wideBits(wideIs(lower, scoreFormat::lowestLetter));
+  unsigned tee = wideBits(wideIs(lower, scoreFormat::highestLetter));
+  m.outside = ((zero << 2) & (dee << 1) & flat) | ((three << 2) & (tee << 1) & sharp);
+  return m;
+}
+#endif
+
+// True if a pass that asks for wide windows (asked) can take them here.
+inline bool takesWideWindows(bool asked) {
+#if defined(SCORE2WAV_WIDE_WINDOWS)
+  return asked && wideWindowsAvailable();
+#else
+  static_cast<void>(asked);
+  return false;
+#endif
 }
 
 // True if the window's first byte that is no blank is an octave character:

@@ -33,13 +33,15 @@ void appendEcho(void* context, const char* text, std::size_t length) {
 
 // Pre-scans score, returns to the chord stream and parses every chord the
 // pre-scan counted, as the conversion does (with or without the stretches
-// taken many bytes at a time).
-Scanned scan(const std::string& score, std::size_t chunk = 1 << 20, bool fastPaths = true) {
+// taken many bytes at a time, and with or without the wide windows).
+Scanned scan(const std::string& score, std::size_t chunk = 1 << 20, bool fastPaths = true,
+             bool wideWindows = true) {
   MemorySource memory;
   memory.bytes = score;
   memory.chunk = chunk;
   auto reader = std::make_unique<ScoreReader>();
   reader->fastPaths = fastPaths;
+  reader->wideWindows = wideWindows;
   startReader(*reader, memorySource(memory));
   Scanned result;
   EXPECT_TRUE(scanScore(*reader, result.stats));
@@ -178,8 +180,10 @@ TEST(Scanner, PreScanCountsWhatTheSecondPassParses) {
 
 // Chord text that mixes plain tokens with every kind of break the fast
 // paths must leave to the step table, in any case, at any alignment; a
-// bar after about one piece in barEvery (0: only the bars among the breaks).
-std::string mixedChordText(std::mt19937& random, std::size_t pieces, unsigned barEvery = 0) {
+// bar after about one piece in barEvery (0: only the bars among the breaks),
+// a break instead of a token about one time in breakEvery.
+std::string mixedChordText(std::mt19937& random, std::size_t pieces, unsigned barEvery = 0,
+                           unsigned breakEvery = 6) {
   const char* tokens[] = {"2d", "1m", "0t#", "3sb", "1F", "2L#", "0Db", "3T", "1r ", "2s\n"};
   const std::string breaks[] = {" b",
                                 "\t#",
@@ -206,7 +210,7 @@ std::string mixedChordText(std::mt19937& random, std::size_t pieces, unsigned ba
                                 "Tempo"};
   std::string text(random() % 16, ' ');  // any alignment of the windows
   for (std::size_t i = 0; i < pieces; ++i) {
-    if (random() % 6 == 0) {
+    if (random() % breakEvery == 0) {
       text += breaks[random() % (sizeof breaks / sizeof *breaks)];
     } else {
       text += tokens[random() % (sizeof tokens / sizeof *tokens)];
@@ -221,32 +225,36 @@ TEST(Scanner, StretchesTakenAtOnceMatchTheStepTable) {
   std::mt19937 random(18);
   for (int round = 0; round < 400; ++round) {
     unsigned barEvery = round % 2 == 0 ? 0 : 1 + random() % 4;  // short chords, taken whole
-    std::string score = "0.001\n" + mixedChordText(random, 20 + random() % 400, barEvery);
+    unsigned breakEvery = round % 3 == 0 ? 60 : 6;              // long plain runs: wide windows
+    std::string score =
+        "0.001\n" + mixedChordText(random, 20 + random() % 400, barEvery, breakEvery);
     std::size_t chunk = round % 4 == 0 ? 1u << 20 : 1 + random() % 97;  // CR LF across reads too
-    Scanned fast = scan(score, chunk, true);
     Scanned table = scan(score, chunk, false);
-    ASSERT_EQ(fast.echo, table.echo) << round;
-    ASSERT_EQ(fast.pitches, table.pitches) << round;
-    ASSERT_EQ(fast.places, table.places) << round;
-    ASSERT_EQ(fast.runs.size(), table.runs.size()) << round;
-    for (std::size_t i = 0; i < fast.runs.size(); ++i) {
-      const SkippedRun& a = fast.runs[i];
-      const SkippedRun& b = table.runs[i];
-      ASSERT_EQ(std::make_tuple(a.start, a.end, a.position.line, a.position.column),
-                std::make_tuple(b.start, b.end, b.position.line, b.position.column))
-          << round << " run " << i;
-    }
-    const ScoreStats& x = fast.stats;
-    const ScoreStats& y = table.stats;
-    ASSERT_EQ(std::make_tuple(x.chordCount, x.maxChordNotes, x.maxKeptNotes, x.letterTotal,
-                              x.noteTotal, x.lastBarEnd, x.trailingLetters),
-              std::make_tuple(y.chordCount, y.maxChordNotes, y.maxKeptNotes, y.letterTotal,
-                              y.noteTotal, y.lastBarEnd, y.trailingLetters))
-        << round;
-    if (x.trailingLetters > 0) {
-      ASSERT_EQ(std::make_pair(x.trailingStart, x.trailingEnd),
-                std::make_pair(y.trailingStart, y.trailingEnd))
+    for (bool wide : {true, false}) {
+      Scanned fast = scan(score, chunk, true, wide);
+      ASSERT_EQ(fast.echo, table.echo) << round;
+      ASSERT_EQ(fast.pitches, table.pitches) << round;
+      ASSERT_EQ(fast.places, table.places) << round;
+      ASSERT_EQ(fast.runs.size(), table.runs.size()) << round;
+      for (std::size_t i = 0; i < fast.runs.size(); ++i) {
+        const SkippedRun& a = fast.runs[i];
+        const SkippedRun& b = table.runs[i];
+        ASSERT_EQ(std::make_tuple(a.start, a.end, a.position.line, a.position.column),
+                  std::make_tuple(b.start, b.end, b.position.line, b.position.column))
+            << round << " run " << i;
+      }
+      const ScoreStats& x = fast.stats;
+      const ScoreStats& y = table.stats;
+      ASSERT_EQ(std::make_tuple(x.chordCount, x.maxChordNotes, x.maxKeptNotes, x.letterTotal,
+                                x.noteTotal, x.lastBarEnd, x.trailingLetters),
+                std::make_tuple(y.chordCount, y.maxChordNotes, y.maxKeptNotes, y.letterTotal,
+                                y.noteTotal, y.lastBarEnd, y.trailingLetters))
           << round;
+      if (x.trailingLetters > 0) {
+        ASSERT_EQ(std::make_pair(x.trailingStart, x.trailingEnd),
+                  std::make_pair(y.trailingStart, y.trailingEnd))
+            << round;
+      }
     }
   }
 }
