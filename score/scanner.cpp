@@ -108,6 +108,17 @@ void countTokens(ScoreStats& stats, ChordCount& chord, const textScan::Masks& m,
 }
 
 #if defined(SCORE2WAV_WIDE_WINDOWS)
+// Counts the letters of a plain run at offset (each one note).
+inline void countRunLetters(ChordCount& chord, std::uint64_t letters, std::int64_t offset) {
+  if (letters == 0) return;
+  if (chord.letters == 0) chord.firstLetter = offset + __builtin_ctzll(letters);
+  chord.lastLetter = offset + (63 - __builtin_clzll(letters));
+  std::int64_t count = textScan::bitCount<32>(static_cast<unsigned>(letters)) +
+                       textScan::bitCount<32>(static_cast<unsigned>(letters >> 32));
+  chord.letters += count;
+  chord.notes += count;
+}
+
 // Counts wide windows from the cursor on while each is plain note text from
 // its first byte, as countPlainWindows does; returns true if it took any.
 SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool countPlainWide(ScoreCursor& cursor, ScoreStats& stats,
@@ -116,6 +127,15 @@ SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool countPlainWide(ScoreCursor& cursor, Score
   bool took = false;
   while (cursor.end - cursor.next >= wideWindow && beginsPlain(cursor.bytes[cursor.next], true)) {
     std::int64_t offset = cursorOffset(cursor);
+    if (cursor.end - cursor.next >= 2 * wideWindow) {  // a long chord's text: no bar for a while
+      PlainRun run = plainRun(cursor.bytes + cursor.next);
+      if (run.length > 0) {
+        countRunLetters(chord, run.letter, offset);
+        cursor.next += run.length;
+        took = true;
+        continue;
+      }
+    }
     Masks m = classifyWide(cursor.bytes + cursor.next);
     unsigned letters = 0;
     unsigned length = plainTokens<wideWindow>(m, m.blank | m.bar, letters);

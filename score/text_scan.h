@@ -268,6 +268,86 @@ SCORE2WAV_WIDE inline Masks classifyWide(const unsigned char* bytes) {
   m.outside = ((zero << 2) & (dee << 1) & flat) | ((three << 2) & (tee << 1) & sharp);
   return m;
 }
+
+// The masks of 32 bytes that plainRun needs, bit i for byte i.
+struct RunMasks {
+  unsigned plain = 0;  // octave, letter, accidental or blank (no bar, no CR)
+  unsigned octave = 0;
+  unsigned letter = 0;
+  unsigned flat = 0;
+  unsigned sharp = 0;
+  unsigned zero = 0;  // the lowest octave, and the highest
+  unsigned three = 0;
+  unsigned dee = 0;  // the lowest letter, and the highest
+  unsigned tee = 0;
+};
+
+SCORE2WAV_WIDE inline RunMasks runMasks(const unsigned char* bytes) {
+  RunMasks r;
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+  const __m256i lower = _mm256_or_si256(v, wideSplat(0x20));
+  const __m256i dee = wideIs(lower, scoreFormat::lowestLetter);
+  const __m256i tee = wideIs(lower, scoreFormat::highestLetter);
+  __m256i letter = _mm256_or_si256(dee, tee);
+  for (int i = 1; i + 1 < scoreFormat::letterCount; ++i) {
+    letter = _mm256_or_si256(
+        letter, wideIs(lower, static_cast<unsigned char>(scoreFormat::noteLetters[i])));
+  }
+  const __m256i flat = wideIs(lower, scoreFormat::flat);
+  const __m256i sharp = wideIs(v, scoreFormat::sharp);
+  const __m256i octave =
+      wideIs(_mm256_and_si256(v, wideSplat(octaveMask)), scoreFormat::firstOctave);
+  const __m256i blank =
+      _mm256_or_si256(_mm256_or_si256(wideIs(v, ' '), wideIs(v, '\t')), wideIs(v, '\n'));
+  r.plain = wideBits(_mm256_or_si256(_mm256_or_si256(_mm256_or_si256(octave, letter), blank),
+                                     _mm256_or_si256(flat, sharp)));
+  r.octave = wideBits(octave);
+  r.letter = wideBits(letter);
+  r.flat = wideBits(flat);
+  r.sharp = wideBits(sharp);
+  r.zero = wideBits(wideIs(v, scoreFormat::firstOctave));
+  r.three = wideBits(wideIs(v, lastOctave));
+  r.dee = wideBits(dee);
+  r.tee = wideBits(tee);
+  return r;
+}
+
+// Plain note text that fills two wide windows, without a bar or a CR.
+struct PlainRun {
+  unsigned length = 0;       // bytes of whole tokens and blanks, up to the last octave
+  std::uint64_t letter = 0;  // its letters: each one note
+};
+
+// Returns the plain run that the 64 bytes at bytes hold, as plainTokens
+// would find it over so wide a window with blanks as the only separators;
+// length 0 if the bytes hold anything but note text and blanks (a bar, a
+// CR, any other byte) or no octave, or the tokens before their last octave
+// are not whole, or one of them lies outside the pitch table.
+SCORE2WAV_WIDE inline PlainRun plainRun(const unsigned char* bytes) {
+  PlainRun run;
+  const RunMasks low = runMasks(bytes);
+  const RunMasks high = runMasks(bytes + wideWindow);
+  auto join = [](unsigned a, unsigned b) { return a | (std::uint64_t{b} << 32); };
+  if ((low.plain & high.plain) != ~0u) return run;
+  std::uint64_t octave = join(low.octave, high.octave);
+  if (octave == 0) return run;
+  unsigned cut = 63u - static_cast<unsigned>(__builtin_clzll(octave));  // its token may go on
+  std::uint64_t span = (std::uint64_t{1} << cut) - 1u;
+  std::uint64_t letter = join(low.letter, high.letter) & span;
+  std::uint64_t flat = join(low.flat, high.flat);
+  std::uint64_t sharp = join(low.sharp, high.sharp);
+  std::uint64_t outside =
+      ((join(low.zero, high.zero) << 2) & (join(low.dee, high.dee) << 1) & flat) |
+      ((join(low.three, high.three) << 2) & (join(low.tee, high.tee) << 1) & sharp);
+  // Every octave before the cut has its letter right after it, every letter
+  // its octave right before it, every accidental its letter.
+  bool whole = ((octave & span) << 1) == letter && ((flat | sharp) & span & ~(letter << 1)) == 0 &&
+               (outside & span) == 0;
+  if (!whole) return run;
+  run.length = cut;
+  run.letter = letter;
+  return run;
+}
 #endif
 
 // True if a pass that asks for wide windows (asked) can take them here.
