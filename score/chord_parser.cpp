@@ -280,6 +280,37 @@ SCORE2WAV_WIDE SCORE2WAV_NOINLINE void takePlainWide(ChordParser& parser, EchoBl
 }
 #endif
 
+#if defined(SCORE2WAV_WIDE_WINDOWS)
+// Takes skipped text from the cursor on, a wide window at a time, up to
+// the first octave, blank, bar or CR, as takeStretch takes it a narrow
+// window at a time (echoed folded, its letters counted, the run of skipped
+// text grown); returns true if it took any.
+SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool takeSkippedWide(ChordParser& parser, EchoBlock& block,
+                                                       EchoSink echo, ScoreCursor& cursor) {
+  using namespace textScan;
+  bool took = false;
+  while (cursor.end - cursor.next >= wideWindow) {
+    const __m256i v =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cursor.bytes + cursor.next));
+    unsigned letters = 0;
+    unsigned stop = wideStops<true>(v, letters);
+    unsigned length = stop != 0 ? lowestBit(stop) : wideWindow;
+    if (length == 0) break;
+    if (block.used + 2 * wideWindow > EchoBlock::capacity) passOn(block, echo);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(block.bytes + block.used), foldWide(v));
+    block.used += length;
+    parser.letters += bitCount<wideWindow>(letters & below(length));
+    std::int64_t offset = cursorOffset(cursor);
+    chordParsing::skipChars(parser, offset, length,
+                            TextPosition{cursor.line, offset - cursor.lineStart + 1});
+    cursor.next += length;
+    took = true;
+    if (length < wideWindow) break;
+  }
+  return took;
+}
+#endif
+
 // Takes a stretch of the window at the cursor in one step, while nothing
 // waits (or an octave and a letter wait that the window shows to be a
 // note): skipped bytes (echoed folded, their letters counted, the run of
@@ -288,6 +319,13 @@ SCORE2WAV_WIDE SCORE2WAV_NOINLINE void takePlainWide(ChordParser& parser, EchoBl
 bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCursor& cursor,
                  bool wide) {
   using namespace textScan;
+#if defined(SCORE2WAV_WIDE_WINDOWS)
+  unsigned char first = cursor.bytes[cursor.next];
+  if (wide && parser.state == noteGrammar::idle && !beginsPlain(first, true) && first != '\r' &&
+      cursor.end - cursor.next >= wideWindow) {
+    return takeSkippedWide(parser, block, echo, cursor);
+  }
+#endif
   std::int64_t offset = cursorOffset(cursor);
   Masks m;
   Gate gate =

@@ -119,6 +119,27 @@ inline void countRunLetters(ChordCount& chord, std::uint64_t letters, std::int64
   chord.notes += count;
 }
 
+// Counts skipped text from the cursor on, a wide window at a time, up to
+// the first octave or bar (its letters counted, all else passed), as
+// countStretch does a narrow window at a time; returns true if it took any.
+SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool countSkippedWide(ScoreCursor& cursor, ChordCount& chord) {
+  using namespace textScan;
+  bool took = false;
+  while (cursor.end - cursor.next >= wideWindow) {
+    const __m256i v =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cursor.bytes + cursor.next));
+    unsigned letters = 0;
+    unsigned stop = wideStops<false>(v, letters);
+    unsigned length = stop != 0 ? lowestBit(stop) : wideWindow;
+    if (length == 0) break;
+    countLetters<wideWindow>(chord, letters & below(length), cursorOffset(cursor));
+    cursor.next += length;  // lines are not counted here: the pre-scan keeps no positions
+    took = true;
+    if (length < wideWindow) break;
+  }
+  return took;
+}
+
 // Counts wide windows from the cursor on while each is plain note text from
 // its first byte, as countPlainWindows does; returns true if it took any.
 SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool countPlainWide(ScoreCursor& cursor, ScoreStats& stats,
@@ -183,6 +204,13 @@ inline bool countStretch(ScoreCursor& cursor, ScoreStats& stats, ChordCount& cho
   unsigned char first = cursor.bytes[cursor.next];
   bool live =
       noteGrammar::table.classOf[first] < noteGrammar::flatClass || first == scoreFormat::bar;
+#if defined(SCORE2WAV_WIDE_WINDOWS)
+  if (wide && chord.state == noteGrammar::idle && first != scoreFormat::bar &&
+      noteGrammar::table.classOf[first] >= noteGrammar::letterClass &&
+      cursor.end - cursor.next >= wideWindow) {
+    return countSkippedWide(cursor, chord);
+  }
+#endif
   if (chord.state == noteGrammar::idle && !live) {
     std::size_t inert = inertLength(cursor.bytes + cursor.next, cursor.bytes + cursor.end);
     cursor.next += inert;  // lines are not counted here: the pre-scan keeps no positions

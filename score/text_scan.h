@@ -269,6 +269,29 @@ SCORE2WAV_WIDE inline Masks classifyWide(const unsigned char* bytes) {
   return m;
 }
 
+// Returns the bytes of the wide window v at which skipped text stops (an
+// octave or a bar, and a blank or a CR too if blanksStop), and stores its
+// letters in letters.
+template <bool blanksStop>
+SCORE2WAV_WIDE inline unsigned wideStops(__m256i v, unsigned& letters) {
+  const __m256i lower = _mm256_or_si256(v, wideSplat(0x20));
+  __m256i letter = wideIs(lower, scoreFormat::lowestLetter);
+  for (int i = 1; i < scoreFormat::letterCount; ++i) {
+    letter = _mm256_or_si256(
+        letter, wideIs(lower, static_cast<unsigned char>(scoreFormat::noteLetters[i])));
+  }
+  letters = wideBits(letter);
+  __m256i stop =
+      _mm256_or_si256(wideIs(_mm256_and_si256(v, wideSplat(octaveMask)), scoreFormat::firstOctave),
+                      wideIs(v, scoreFormat::bar));
+  if (blanksStop) {
+    stop = _mm256_or_si256(
+        _mm256_or_si256(stop, wideIs(v, ' ')),
+        _mm256_or_si256(_mm256_or_si256(wideIs(v, '\t'), wideIs(v, '\n')), wideIs(v, '\r')));
+  }
+  return wideBits(stop);
+}
+
 // The masks of 32 bytes that plainRun needs, bit i for byte i.
 struct RunMasks {
   unsigned plain = 0;  // octave, letter, accidental or blank (no bar, no CR)

@@ -207,7 +207,8 @@ std::string mixedChordText(std::mt19937& random, std::size_t pieces, unsigned ba
                                 "B",
                                 "\n\n",
                                 "    ",
-                                "Tempo"};
+                                "Tempo",
+                                "DoReMiFaSoLaTi-DoReMiFaSoLaTi-DoReMiFaSoLaTi-"};
   std::string text(random() % 16, ' ');  // any alignment of the windows
   for (std::size_t i = 0; i < pieces; ++i) {
     if (random() % breakEvery == 0) {
