@@ -215,7 +215,7 @@ SCORE2WAV_WIDE inline char* gatherBytes(__m256i v, unsigned keep, char* out) {
     unsigned mask = (keep >> (8 * i)) & 0xFFu;
     __m128i eight = i % 2 == 0 ? halves[i / 2] : _mm_srli_si128(halves[i / 2], 8);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), gatherEight(eight, mask));
-    out += textScan::bitCounts.of[mask];
+    out += __builtin_popcount(mask);
   }
   return out;
 }
@@ -230,7 +230,7 @@ SCORE2WAV_WIDE inline std::int16_t* gatherNotes(__m256i v, unsigned keep, std::i
     __m128i eight = i % 2 == 0 ? halves[i / 2] : _mm_srli_si128(halves[i / 2], 8);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(notes),
                      _mm_cvtepu8_epi16(gatherEight(eight, mask)));
-    notes += textScan::bitCounts.of[mask];
+    notes += __builtin_popcount(mask);
   }
   return notes;
 }

@@ -109,12 +109,12 @@ void countTokens(ScoreStats& stats, ChordCount& chord, const textScan::Masks& m,
 
 #if defined(SCORE2WAV_WIDE_WINDOWS)
 // Counts the letters of a plain run at offset (each one note).
-inline void countRunLetters(ChordCount& chord, std::uint64_t letters, std::int64_t offset) {
+SCORE2WAV_WIDE inline void countRunLetters(ChordCount& chord, std::uint64_t letters,
+                                           std::int64_t offset) {
   if (letters == 0) return;
   if (chord.letters == 0) chord.firstLetter = offset + __builtin_ctzll(letters);
   chord.lastLetter = offset + (63 - __builtin_clzll(letters));
-  std::int64_t count = textScan::bitCount<32>(static_cast<unsigned>(letters)) +
-                       textScan::bitCount<32>(static_cast<unsigned>(letters >> 32));
+  std::int64_t count = __builtin_popcountll(letters);
   chord.letters += count;
   chord.notes += count;
 }

@@ -12,12 +12,13 @@
 #include <emmintrin.h>
 #endif
 
-// Windows of 32 bytes where the processor has AVX2, which the program asks
-// when it runs; the scalar twins' build has none.
+// Windows of 32 bytes where the processor has AVX2 (and POPCNT, which
+// every such processor has), asked when the program runs; the scalar
+// twins' build has none.
 #if defined(__SSE2__) && defined(__x86_64__) && defined(__GNUC__) && !defined(SCORE2WAV_NO_CLONES)
 #include <immintrin.h>
 #define SCORE2WAV_WIDE_WINDOWS 1
-#define SCORE2WAV_WIDE __attribute__((target("avx2")))
+#define SCORE2WAV_WIDE __attribute__((target("avx2,popcnt")))
 #endif
 
 #include "score/note_grammar.h"
@@ -67,9 +68,14 @@ struct BitCounts {
   }
 };
 inline constexpr BitCounts bitCounts;
+// (A wide window's are counted by the processor: only code built for it
+// counts them.)
 template <std::size_t W = window>
 inline unsigned bitCount(unsigned bits) {
-  static_assert(W == 16 || W == 32, "a window's masks are counted a byte at a time");
+  static_assert(W == 16 || W == 32, "a window's masks are 16 or 32 bits");
+#if defined(SCORE2WAV_WIDE_WINDOWS)
+  if (W > 16) return static_cast<unsigned>(__builtin_popcount(bits));
+#endif
   unsigned count = bitCounts.of[bits & 0xFFu] + bitCounts.of[(bits >> 8) & 0xFFu];
   if (W > 16) count += bitCounts.of[(bits >> 16) & 0xFFu] + bitCounts.of[bits >> 24];
   return count;
@@ -217,8 +223,9 @@ inline unsigned plainTokens(const Masks& m, unsigned separators, unsigned& lette
 #if defined(SCORE2WAV_WIDE_WINDOWS)
 // True if the processor running the program has AVX2, for wide windows.
 inline bool wideWindowsAvailable() {
-  static const bool avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
-  return avx2;
+  static const bool wide = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0 &&
+                                                      __builtin_cpu_supports("popcnt") != 0);
+  return wide;
 }
 
 // Each byte value 32 times over, 32-byte aligned, kept where the compiler
