@@ -277,8 +277,11 @@ SCORE2WAV_WIDE inline Masks classifyWide(const unsigned char* bytes) {
 }
 
 // Returns the bytes of the wide window v at which skipped text stops (an
-// octave or a bar, and a blank or a CR too if blanksStop), and stores its
-// letters in letters.
+// octave that may begin a note, a bar, and a blank or a CR too if
+// blanksStop), and stores its letters in letters. An octave right before a
+// byte that can neither go on with it nor begin anything (not a letter,
+// octave, blank, bar or CR) begins no note: the note grammar skips both,
+// as skipped text.
 template <bool blanksStop>
 SCORE2WAV_WIDE inline unsigned wideStops(__m256i v, unsigned& letters) {
   const __m256i lower = _mm256_or_si256(v, wideSplat(0x20));
@@ -287,16 +290,18 @@ SCORE2WAV_WIDE inline unsigned wideStops(__m256i v, unsigned& letters) {
     letter = _mm256_or_si256(
         letter, wideIs(lower, static_cast<unsigned char>(scoreFormat::noteLetters[i])));
   }
+  const __m256i octave =
+      wideIs(_mm256_and_si256(v, wideSplat(octaveMask)), scoreFormat::firstOctave);
+  const __m256i bar = wideIs(v, scoreFormat::bar);
+  const __m256i blank = _mm256_or_si256(_mm256_or_si256(wideIs(v, ' '), wideIs(v, '\t')),
+                                        _mm256_or_si256(wideIs(v, '\n'), wideIs(v, '\r')));
   letters = wideBits(letter);
-  __m256i stop =
-      _mm256_or_si256(wideIs(_mm256_and_si256(v, wideSplat(octaveMask)), scoreFormat::firstOctave),
-                      wideIs(v, scoreFormat::bar));
-  if (blanksStop) {
-    stop = _mm256_or_si256(
-        _mm256_or_si256(stop, wideIs(v, ' ')),
-        _mm256_or_si256(_mm256_or_si256(wideIs(v, '\t'), wideIs(v, '\n')), wideIs(v, '\r')));
-  }
-  return wideBits(stop);
+  unsigned octaves = wideBits(octave);
+  unsigned bars = wideBits(bar);
+  unsigned blanks = wideBits(blank);  // CRs too
+  unsigned goesOn = letters | octaves | bars | blanks;
+  unsigned dead = octaves & ~(goesOn >> 1) & below(wideWindow - 1);
+  return (octaves & ~dead) | bars | (blanksStop ? blanks : 0u);
 }
 
 // The masks of 32 bytes that plainRun needs, bit i for byte i.
