@@ -235,48 +235,53 @@ SCORE2WAV_WIDE inline std::int16_t* gatherNotes(__m256i v, unsigned keep, std::i
   return notes;
 }
 
-// Takes the plain note text of length bytes at the cursor, in a wide
-// window of bytes v with masks m, as keepTokens does: its echo is its
-// bytes but the blanks, folded, and its notes the pitches at its letters,
-// each gathered a vector at a time.
-SCORE2WAV_WIDE inline void keepWideTokens(ChordParser& parser, EchoBlock& block,
-                                          ScoreCursor& cursor, const textScan::Masks& m, __m256i v,
-                                          unsigned length, unsigned letters) {
-  using namespace textScan;
-  unsigned span = below(length);
-  char* out = block.bytes + block.used;
-  block.used =
-      static_cast<std::size_t>(gatherBytes(foldWide(v), ~m.blank & span, out) - block.bytes);
-  gatherNotes(widePitches(v), m.letter & span, parser.chord->notes + parser.notesKept);
-  unsigned lineFeeds = m.lineFeed & span;
-  if (lineFeeds != 0) {
-    cursor.line += bitCount<wideWindow>(lineFeeds);
-    cursor.lineStart = cursorOffset(cursor) + highestBit(lineFeeds) + 1;
-  }
-  parser.notesKept += letters;
-  parser.letters += letters;
-  parser.chord->noteCount = parser.notesKept;
-  cursor.next += length;
-}
-
 // Takes wide windows from the cursor on while each is plain note text from
-// its first byte whose notes fit, as takeStretch takes narrow ones.
+// its first byte whose notes fit, as takeStretch takes narrow ones: a
+// window's echo is its bytes but the blanks, folded, and its notes the
+// pitches at its letters, each gathered a vector at a time. The cursor and
+// counts stay in locals while it runs: the echo and the notes are stored
+// through pointers that may alias anything, so fields in memory would be
+// read again after every store, and the next window's place waits on them.
 SCORE2WAV_WIDE SCORE2WAV_NOINLINE void takePlainWide(ChordParser& parser, EchoBlock& block,
                                                      EchoSink echo, ScoreCursor& cursor) {
   using namespace textScan;
-  while (cursor.end - cursor.next >= wideWindow && beginsPlain(cursor.bytes[cursor.next], false)) {
-    const unsigned char* bytes = cursor.bytes + cursor.next;
+  ScoreCursor at = cursor;
+  std::size_t used = block.used;
+  std::int64_t kept = parser.notesKept;
+  std::int16_t* const notes = parser.chord->notes;
+  // Eight notes past the window's may be written: the last few windows of
+  // the chord's room are left to the narrow way.
+  const std::int64_t room = parser.chord->capacity - 8;
+  while (at.end - at.next >= wideWindow && beginsPlain(at.bytes[at.next], false)) {
+    const unsigned char* bytes = at.bytes + at.next;
     Masks m = classifyWide(bytes);
     unsigned letters = 0;
     unsigned length = plainTokens<wideWindow>(m, m.blank, letters);
-    // Eight notes past the window's may be written: the last few windows
-    // of the chord's room are left to the narrow way.
-    if (length == 0 || parser.notesKept + letters + 8 > parser.chord->capacity) return;
-    if (block.used + 2 * wideWindow > EchoBlock::capacity) passOn(block, echo);
+    if (length == 0 || kept + letters > room) break;
+    if (used + 2 * wideWindow > EchoBlock::capacity) {
+      block.used = used;
+      passOn(block, echo);
+      used = block.used;
+    }
     if (letters > 0) chordParsing::closeRun(parser);  // as the first note would (not blanks)
-    keepWideTokens(parser, block, cursor, m,
-                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes)), length, letters);
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+    unsigned span = below(length);
+    char* out = block.bytes + used;
+    used = static_cast<std::size_t>(gatherBytes(foldWide(v), ~m.blank & span, out) - block.bytes);
+    gatherNotes(widePitches(v), m.letter & span, notes + kept);
+    kept += letters;
+    unsigned lineFeeds = m.lineFeed & span;
+    if (lineFeeds != 0) {
+      at.line += bitCount<wideWindow>(lineFeeds);
+      at.lineStart = cursorOffset(at) + highestBit(lineFeeds) + 1;
+    }
+    at.next += length;
   }
+  parser.letters += kept - parser.notesKept;
+  parser.notesKept = kept;
+  parser.chord->noteCount = kept;
+  block.used = used;
+  cursor = at;
 }
 #endif
 

@@ -145,26 +145,26 @@ SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool countSkippedWide(ScoreCursor& cursor, Cho
 SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool countPlainWide(ScoreCursor& cursor, ScoreStats& stats,
                                                       ChordCount& chord) {
   using namespace textScan;
-  bool took = false;
-  while (cursor.end - cursor.next >= wideWindow && beginsPlain(cursor.bytes[cursor.next], true)) {
-    std::int64_t offset = cursorOffset(cursor);
-    if (cursor.end - cursor.next >= 2 * wideWindow) {  // a long chord's text: no bar for a while
-      PlainRun run = plainRun(cursor.bytes + cursor.next);
+  std::size_t next = cursor.next;  // in a register: the counts' stores may alias the cursor
+  while (cursor.end - next >= wideWindow && beginsPlain(cursor.bytes[next], true)) {
+    std::int64_t offset = cursor.base + static_cast<std::int64_t>(next);
+    if (cursor.end - next >= 2 * wideWindow) {  // a long chord's text: no bar for a while
+      PlainRun run = plainRun(cursor.bytes + next);
       if (run.length > 0) {
         countRunLetters(chord, run.letter, offset);
-        cursor.next += run.length;
-        took = true;
+        next += run.length;
         continue;
       }
     }
-    Masks m = classifyWide(cursor.bytes + cursor.next);
+    Masks m = classifyWide(cursor.bytes + next);
     unsigned letters = 0;
     unsigned length = plainTokens<wideWindow>(m, m.blank | m.bar, letters);
     if (length == 0) break;
     countTokens<wideWindow>(stats, chord, m, length, offset);
-    cursor.next += length;
-    took = true;
+    next += length;
   }
+  bool took = next != cursor.next;
+  cursor.next = next;
   return took;
 }
 #endif
