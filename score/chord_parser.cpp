@@ -293,26 +293,37 @@ SCORE2WAV_WIDE SCORE2WAV_NOINLINE void takePlainWide(ChordParser& parser, EchoBl
 SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool takeSkippedWide(ChordParser& parser, EchoBlock& block,
                                                        EchoSink echo, ScoreCursor& cursor) {
   using namespace textScan;
-  bool took = false;
-  while (cursor.end - cursor.next >= wideWindow) {
-    const __m256i v =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cursor.bytes + cursor.next));
+  // In locals while it runs, as in takePlainWide; the stretch is one piece
+  // of skipped text, added to the run at the end.
+  const unsigned char* const bytes = cursor.bytes;
+  std::size_t next = cursor.next;
+  std::size_t used = block.used;
+  std::int64_t letterCount = 0;
+  while (cursor.end - next >= wideWindow) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + next));
     unsigned letters = 0;
     unsigned stop = wideStops<true>(v, letters);
     unsigned length = stop != 0 ? lowestBit(stop) : wideWindow;
     if (length == 0) break;
-    if (block.used + 2 * wideWindow > EchoBlock::capacity) passOn(block, echo);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(block.bytes + block.used), foldWide(v));
-    block.used += length;
-    parser.letters += bitCount<wideWindow>(letters & below(length));
-    std::int64_t offset = cursorOffset(cursor);
-    chordParsing::skipChars(parser, offset, length,
-                            TextPosition{cursor.line, offset - cursor.lineStart + 1});
-    cursor.next += length;
-    took = true;
+    if (used + 2 * wideWindow > EchoBlock::capacity) {
+      block.used = used;
+      passOn(block, echo);
+      used = block.used;
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(block.bytes + used), foldWide(v));
+    used += length;
+    letterCount += bitCount<wideWindow>(letters & below(length));
+    next += length;
     if (length < wideWindow) break;
   }
-  return took;
+  block.used = used;
+  if (next == cursor.next) return false;
+  std::int64_t offset = cursorOffset(cursor);  // no LF within: the line stays
+  chordParsing::skipChars(parser, offset, static_cast<std::int64_t>(next - cursor.next),
+                          TextPosition{cursor.line, offset - cursor.lineStart + 1});
+  parser.letters += letterCount;
+  cursor.next = next;
+  return true;
 }
 #endif
 

@@ -124,19 +124,20 @@ SCORE2WAV_WIDE inline void countRunLetters(ChordCount& chord, std::uint64_t lett
 // countStretch does a narrow window at a time; returns true if it took any.
 SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool countSkippedWide(ScoreCursor& cursor, ChordCount& chord) {
   using namespace textScan;
-  bool took = false;
-  while (cursor.end - cursor.next >= wideWindow) {
-    const __m256i v =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cursor.bytes + cursor.next));
+  std::size_t next = cursor.next;  // in a register: the counts' stores may alias the cursor
+  while (cursor.end - next >= wideWindow) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cursor.bytes + next));
     unsigned letters = 0;
     unsigned stop = wideStops<false>(v, letters);
     unsigned length = stop != 0 ? lowestBit(stop) : wideWindow;
     if (length == 0) break;
-    countLetters<wideWindow>(chord, letters & below(length), cursorOffset(cursor));
-    cursor.next += length;  // lines are not counted here: the pre-scan keeps no positions
-    took = true;
+    countLetters<wideWindow>(chord, letters & below(length),
+                             cursor.base + static_cast<std::int64_t>(next));
+    next += length;  // lines are not counted here: the pre-scan keeps no positions
     if (length < wideWindow) break;
   }
+  bool took = next != cursor.next;
+  cursor.next = next;
   return took;
 }
 
