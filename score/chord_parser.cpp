@@ -286,43 +286,70 @@ SCORE2WAV_WIDE SCORE2WAV_NOINLINE void takePlainWide(ChordParser& parser, EchoBl
 #endif
 
 #if defined(SCORE2WAV_WIDE_WINDOWS)
-// Takes skipped text from the cursor on, a wide window at a time, up to
-// the first octave, blank, bar or CR, as takeStretch takes it a narrow
-// window at a time (echoed folded, its letters counted, the run of skipped
-// text grown); returns true if it took any.
+// Takes skipped text and blanks from the cursor on, a wide window at a
+// time, up to the first octave that may begin a note, bar or CR, as the
+// step table takes them (echoed folded without blanks, letters and lines
+// counted, the run of skipped text grown over the bytes skipped); returns
+// true if it took any. Plain text that might have begun at a blank begins
+// at its octave all the same. Its place stays in locals, as in
+// takePlainWide, and the run grows once, at the end.
 SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool takeSkippedWide(ChordParser& parser, EchoBlock& block,
                                                        EchoSink echo, ScoreCursor& cursor) {
   using namespace textScan;
-  // In locals while it runs, as in takePlainWide; the stretch is one piece
-  // of skipped text, added to the run at the end.
-  const unsigned char* const bytes = cursor.bytes;
-  std::size_t next = cursor.next;
+  ScoreCursor at = cursor;
   std::size_t used = block.used;
   std::int64_t letterCount = 0;
-  while (cursor.end - next >= wideWindow) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + next));
-    unsigned letters = 0;
-    unsigned stop = wideStops<true>(v, letters);
+  std::int64_t firstSkipped = -1;  // file offsets of the first byte skipped, and past the last
+  std::int64_t skippedEnd = 0;
+  TextPosition firstPosition;
+  while (at.end - at.next >= wideWindow) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at.bytes + at.next));
+    const std::int64_t offset = cursorOffset(at);
+    WideStops w = wideStops(v);
+    unsigned stop = w.stops | w.carriages;
     unsigned length = stop != 0 ? lowestBit(stop) : wideWindow;
     if (length == 0) break;
+    unsigned span = below(length);
+    unsigned skipped = ~w.blanks & span;
     if (used + 2 * wideWindow > EchoBlock::capacity) {
       block.used = used;
       passOn(block, echo);
       used = block.used;
     }
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(block.bytes + used), foldWide(v));
-    used += length;
-    letterCount += bitCount<wideWindow>(letters & below(length));
-    next += length;
+    char* out = block.bytes + used;
+    if ((w.blanks & span) == 0) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), foldWide(v));
+      used += length;
+    } else {
+      used = static_cast<std::size_t>(gatherBytes(foldWide(v), skipped, out) - block.bytes);
+    }
+    if (skipped != 0) {
+      if (firstSkipped < 0) {
+        unsigned first = lowestBit(skipped);
+        unsigned feeds = w.lineFeeds & below(first);
+        std::int64_t lineStart = feeds != 0 ? offset + highestBit(feeds) + 1 : at.lineStart;
+        firstSkipped = offset + first;
+        firstPosition =
+            TextPosition{at.line + bitCount<wideWindow>(feeds), firstSkipped - lineStart + 1};
+      }
+      skippedEnd = offset + highestBit(skipped) + 1;
+    }
+    letterCount += bitCount<wideWindow>(w.letters & span);
+    unsigned feeds = w.lineFeeds & span;
+    if (feeds != 0) {
+      at.line += bitCount<wideWindow>(feeds);
+      at.lineStart = offset + highestBit(feeds) + 1;
+    }
+    at.next += length;
     if (length < wideWindow) break;
   }
   block.used = used;
-  if (next == cursor.next) return false;
-  std::int64_t offset = cursorOffset(cursor);  // no LF within: the line stays
-  chordParsing::skipChars(parser, offset, static_cast<std::int64_t>(next - cursor.next),
-                          TextPosition{cursor.line, offset - cursor.lineStart + 1});
+  if (at.next == cursor.next) return false;
+  if (firstSkipped >= 0) {
+    chordParsing::skipChars(parser, firstSkipped, skippedEnd - firstSkipped, firstPosition);
+  }
   parser.letters += letterCount;
-  cursor.next = next;
+  cursor = at;
   return true;
 }
 #endif
@@ -336,9 +363,12 @@ bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCurs
                  bool wide) {
   using namespace textScan;
 #if defined(SCORE2WAV_WIDE_WINDOWS)
+  // Skipped text and blanks, from a byte that is no octave, bar or CR, go
+  // the wide way.
   unsigned char first = cursor.bytes[cursor.next];
-  if (wide && parser.state == noteGrammar::idle && !beginsPlain(first, true) && first != '\r' &&
-      cursor.end - cursor.next >= wideWindow) {
+  if (wide && parser.state == noteGrammar::idle &&
+      noteGrammar::table.classOf[first] >= noteGrammar::letterClass && first != scoreFormat::bar &&
+      first != '\r' && cursor.end - cursor.next >= wideWindow) {
     return takeSkippedWide(parser, block, echo, cursor);
   }
 #endif

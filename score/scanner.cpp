@@ -127,11 +127,10 @@ SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool countSkippedWide(ScoreCursor& cursor, Cho
   std::size_t next = cursor.next;  // in a register: the counts' stores may alias the cursor
   while (cursor.end - next >= wideWindow) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cursor.bytes + next));
-    unsigned letters = 0;
-    unsigned stop = wideStops<false>(v, letters);
-    unsigned length = stop != 0 ? lowestBit(stop) : wideWindow;
+    WideStops w = wideStops(v);
+    unsigned length = w.stops != 0 ? lowestBit(w.stops) : wideWindow;
     if (length == 0) break;
-    countLetters<wideWindow>(chord, letters & below(length),
+    countLetters<wideWindow>(chord, w.letters & below(length),
                              cursor.base + static_cast<std::int64_t>(next));
     next += length;  // lines are not counted here: the pre-scan keeps no positions
     if (length < wideWindow) break;

@@ -276,14 +276,21 @@ SCORE2WAV_WIDE inline Masks classifyWide(const unsigned char* bytes) {
   return m;
 }
 
-// Returns the bytes of the wide window v at which skipped text stops (an
-// octave that may begin a note, a bar, and a blank or a CR too if
-// blanksStop), and stores its letters in letters. An octave right before a
-// byte that can neither go on with it nor begin anything (not a letter,
+// What a wide window of skipped text holds, bit i for byte i.
+struct WideStops {
+  unsigned stops = 0;  // octaves that may begin a note, and bars
+  unsigned blanks = 0;
+  unsigned lineFeeds = 0;
+  unsigned carriages = 0;  // CRs
+  unsigned letters = 0;
+};
+
+// Returns what the wide window v holds for a skip. An octave right before
+// a byte that can neither go on with it nor begin anything (not a letter,
 // octave, blank, bar or CR) begins no note: the note grammar skips both,
-// as skipped text.
-template <bool blanksStop>
-SCORE2WAV_WIDE inline unsigned wideStops(__m256i v, unsigned& letters) {
+// as skipped text, so it is no stop.
+SCORE2WAV_WIDE inline WideStops wideStops(__m256i v) {
+  WideStops w;
   const __m256i lower = _mm256_or_si256(v, wideSplat(0x20));
   __m256i letter = wideIs(lower, scoreFormat::lowestLetter);
   for (int i = 1; i < scoreFormat::letterCount; ++i) {
@@ -292,16 +299,17 @@ SCORE2WAV_WIDE inline unsigned wideStops(__m256i v, unsigned& letters) {
   }
   const __m256i octave =
       wideIs(_mm256_and_si256(v, wideSplat(octaveMask)), scoreFormat::firstOctave);
-  const __m256i bar = wideIs(v, scoreFormat::bar);
-  const __m256i blank = _mm256_or_si256(_mm256_or_si256(wideIs(v, ' '), wideIs(v, '\t')),
-                                        _mm256_or_si256(wideIs(v, '\n'), wideIs(v, '\r')));
-  letters = wideBits(letter);
+  const __m256i lineFeed = wideIs(v, '\n');
+  w.letters = wideBits(letter);
+  w.lineFeeds = wideBits(lineFeed);
+  w.blanks = wideBits(_mm256_or_si256(_mm256_or_si256(wideIs(v, ' '), wideIs(v, '\t')), lineFeed));
+  w.carriages = wideBits(wideIs(v, '\r'));
   unsigned octaves = wideBits(octave);
-  unsigned bars = wideBits(bar);
-  unsigned blanks = wideBits(blank);  // CRs too
-  unsigned goesOn = letters | octaves | bars | blanks;
+  unsigned bars = wideBits(wideIs(v, scoreFormat::bar));
+  unsigned goesOn = w.letters | octaves | bars | w.blanks | w.carriages;
   unsigned dead = octaves & ~(goesOn >> 1) & below(wideWindow - 1);
-  return (octaves & ~dead) | bars | (blanksStop ? blanks : 0u);
+  w.stops = (octaves & ~dead) | bars;
+  return w;
 }
 
 // The masks of 32 bytes that plainRun needs, bit i for byte i.

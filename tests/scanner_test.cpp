@@ -208,7 +208,8 @@ std::string mixedChordText(std::mt19937& random, std::size_t pieces, unsigned ba
                                 "\n\n",
                                 "    ",
                                 "Tempo",
-                                "DoReMiFaSoLaTi-DoReMiFaSoLaTi-DoReMiFaSoLaTi-"};
+                                "DoReMiFaSoLaTi-DoReMiFaSoLaTi-DoReMiFaSoLaTi-",
+                                "Allegro con brio, ma non troppo;\n dolce e\tcantabile. "};
   std::string text(random() % 16, ' ');  // any alignment of the windows
   for (std::size_t i = 0; i < pieces; ++i) {
     if (random() % breakEvery == 0) {
