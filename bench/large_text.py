@@ -12,6 +12,11 @@ size, from GNU time). The floor is reading the file twice (`cat FILE >
 256 KiB blocks (`dd`), as the program writes them.
 
     python3 bench/large_text.py --program build/score2wav [--runs 5] [--only "100 MB"]
+        [--baseline other/score2wav]
+
+With --baseline, another build runs on the same files, its runs taking
+turns with the program's, and gets a row of its own: the machine's speed
+drifts, and builds compared in one hour, run by run, drift alike.
 
 The files go to a temporary folder beside the program (2.2 GB of disk).
 """
@@ -90,28 +95,35 @@ def main():
     parser.add_argument("--program", default="build/score2wav")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--only", default="", help="measures only the scores whose name holds this text")
+    parser.add_argument("--baseline", help="another build, measured in turns with the program")
     options = parser.parse_args()
-    program = os.path.abspath(options.program)
-    with tempfile.TemporaryDirectory(dir=os.path.dirname(program)) as folder:
+    programs = [os.path.abspath(options.program)]
+    if options.baseline:
+        programs.append(os.path.abspath(options.baseline))
+    with tempfile.TemporaryDirectory(dir=os.path.dirname(programs[0])) as folder:
         for name, path in make_files(folder, options.only).items():
             into_pipe = name.endswith("to a pipe")
-            run_program(program, path, into_pipe, folder)  # the file is now in the page cache
+            run_program(programs[0], path, into_pipe, folder)  # the file is now in the page cache
             output = path[:-4] + ".wav"
             writes = name.startswith("10 M chords")
             wav_bytes = os.path.getsize(output) if writes and os.path.exists(output) else 0
-            program_runs, floor_runs = [], []
+            runs = {program: [] for program in programs}
+            floor_runs = []
             for _ in range(options.runs):
-                program_runs.append(run_program(program, path, into_pipe, folder))
+                for program in programs:
+                    runs[program].append(run_program(program, path, into_pipe, folder))
                 floor_runs.append(floor(path, folder, wav_bytes))
-            peak = peak_memory_kib([program, path])
-            cpu = statistics.median(c for _, c in program_runs)
-            wall = statistics.median(w for w, _ in program_runs)
             floor_cpu = statistics.median(c for _, c in floor_runs)
             floor_wall = statistics.median(w for w, _ in floor_runs)
-            print("%-30s score2wav CPU %7.3f s wall %7.3f s   floor CPU %7.3f s wall %7.3f s   "
-                  "ratio CPU %5.1f wall %5.1f   peak memory %s" % (
-                      name, cpu, wall, floor_cpu, floor_wall, cpu / floor_cpu, wall / floor_wall,
-                      "%.1f MiB" % (peak / 1024) if peak is not None else "not measured (install GNU time)"))
+            for program in programs:
+                peak = peak_memory_kib([program, path])
+                cpu = statistics.median(c for _, c in runs[program])
+                wall = statistics.median(w for w, _ in runs[program])
+                print("%-30s %-9s CPU %7.3f s wall %7.3f s   floor CPU %7.3f s wall %7.3f s   "
+                      "ratio CPU %5.1f wall %5.1f   peak memory %s" % (
+                          name, "score2wav" if program == programs[0] else "baseline", cpu, wall,
+                          floor_cpu, floor_wall, cpu / floor_cpu, wall / floor_wall,
+                          "%.1f MiB" % (peak / 1024) if peak is not None else "not measured (install GNU time)"))
 
 
 if __name__ == "__main__":
