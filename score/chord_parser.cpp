@@ -235,6 +235,29 @@ SCORE2WAV_WIDE inline std::int16_t* gatherNotes(__m256i v, unsigned keep, std::i
   return notes;
 }
 
+// Appends to the echo block, at used, the bytes of the wide window v that
+// keep marks (all of its first length bytes if keep marks them all),
+// folded; returns the bytes of the block used then.
+SCORE2WAV_WIDE inline std::size_t echoWide(EchoBlock& block, std::size_t used, __m256i v,
+                                           unsigned keep, unsigned length) {
+  char* out = block.bytes + used;
+  if (keep == textScan::below(length)) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), foldWide(v));
+    return used + length;
+  }
+  return static_cast<std::size_t>(gatherBytes(foldWide(v), keep, out) - block.bytes);
+}
+
+// Returns the place of byte i of a wide window at the cursor, whose LFs
+// before it are lineFeeds.
+inline TextPosition placeInWindow(const ScoreCursor& cursor, unsigned i, unsigned lineFeeds) {
+  std::int64_t offset = cursorOffset(cursor);
+  std::int64_t lineStart =
+      lineFeeds != 0 ? offset + textScan::highestBit(lineFeeds) + 1 : cursor.lineStart;
+  return TextPosition{cursor.line + textScan::bitCount<textScan::wideWindow>(lineFeeds),
+                      offset + i - lineStart + 1};
+}
+
 // Takes wide windows from the cursor on while each is plain note text from
 // its first byte whose notes fit, as takeStretch takes narrow ones: a
 // window's echo is its bytes but the blanks, folded, and its notes the
@@ -266,8 +289,7 @@ SCORE2WAV_WIDE SCORE2WAV_NOINLINE void takePlainWide(ChordParser& parser, EchoBl
     if (letters > 0) chordParsing::closeRun(parser);  // as the first note would (not blanks)
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
     unsigned span = below(length);
-    char* out = block.bytes + used;
-    used = static_cast<std::size_t>(gatherBytes(foldWide(v), ~m.blank & span, out) - block.bytes);
+    used = echoWide(block, used, v, ~m.blank & span, length);
     gatherNotes(widePitches(v), m.letter & span, notes + kept);
     kept += letters;
     unsigned lineFeeds = m.lineFeed & span;
@@ -283,9 +305,7 @@ SCORE2WAV_WIDE SCORE2WAV_NOINLINE void takePlainWide(ChordParser& parser, EchoBl
   block.used = used;
   cursor = at;
 }
-#endif
 
-#if defined(SCORE2WAV_WIDE_WINDOWS)
 // Takes skipped text and blanks from the cursor on, a wide window at a
 // time, up to the first octave that may begin a note, bar or CR, as the
 // step table takes them (echoed folded without blanks, letters and lines
@@ -316,21 +336,12 @@ SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool takeSkippedWide(ChordParser& parser, Echo
       passOn(block, echo);
       used = block.used;
     }
-    char* out = block.bytes + used;
-    if ((w.blanks & span) == 0) {
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), foldWide(v));
-      used += length;
-    } else {
-      used = static_cast<std::size_t>(gatherBytes(foldWide(v), skipped, out) - block.bytes);
-    }
+    used = echoWide(block, used, v, skipped, length);
     if (skipped != 0) {
       if (firstSkipped < 0) {
         unsigned first = lowestBit(skipped);
-        unsigned feeds = w.lineFeeds & below(first);
-        std::int64_t lineStart = feeds != 0 ? offset + highestBit(feeds) + 1 : at.lineStart;
         firstSkipped = offset + first;
-        firstPosition =
-            TextPosition{at.line + bitCount<wideWindow>(feeds), firstSkipped - lineStart + 1};
+        firstPosition = placeInWindow(at, first, w.lineFeeds & below(first));
       }
       skippedEnd = offset + highestBit(skipped) + 1;
     }

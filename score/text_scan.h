@@ -1,7 +1,8 @@
-// Chord text sixteen bytes at a time, for both passes: the masks of a
-// window's bytes, and the stretches a pass may take in one step while no
-// character waits to begin a note. Such a stretch gives what the note
-// grammar's step table would, byte for byte; everything else is left to it.
+// Chord text sixteen bytes at a time, for both passes (32 or 64 where the
+// processor has AVX2): the masks of a window's bytes, and the stretches a
+// pass may take in one step while no character waits to begin a note. Such
+// a stretch gives what the note grammar's step table would, byte for byte;
+// everything else is left to it.
 #pragma once
 
 #include <cstddef>
@@ -221,7 +222,8 @@ inline unsigned plainTokens(const Masks& m, unsigned separators, unsigned& lette
 }
 
 #if defined(SCORE2WAV_WIDE_WINDOWS)
-// True if the processor running the program has AVX2, for wide windows.
+// True if the processor running the program has AVX2 and POPCNT, for wide
+// windows (asked once).
 inline bool wideWindowsAvailable() {
   static const bool wide = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0 &&
                                                       __builtin_cpu_supports("popcnt") != 0);
@@ -239,9 +241,12 @@ SCORE2WAV_WIDE inline __m256i wideSplat(unsigned char c) {
   return _mm256_load_si256(reinterpret_cast<const __m256i*>(wideSplats[c]));
 }
 
+// Returns 0xFF in each lane where bytes holds c, else 0.
 SCORE2WAV_WIDE inline __m256i wideIs(__m256i bytes, unsigned char c) {
   return _mm256_cmpeq_epi8(bytes, wideSplat(c));
 }
+
+// Returns the mask of the lanes of x whose top bit is set, bit i for lane i.
 SCORE2WAV_WIDE inline unsigned wideBits(__m256i x) {
   return static_cast<unsigned>(_mm256_movemask_epi8(x));
 }
@@ -325,6 +330,7 @@ struct RunMasks {
   unsigned tee = 0;
 };
 
+// Returns the masks plainRun needs of the 32 bytes at bytes.
 SCORE2WAV_WIDE inline RunMasks runMasks(const unsigned char* bytes) {
   RunMasks r;
   const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
