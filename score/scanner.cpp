@@ -120,8 +120,9 @@ SCORE2WAV_WIDE inline void countRunLetters(ChordCount& chord, std::uint64_t lett
 }
 
 // Counts skipped text from the cursor on, a wide window at a time, up to
-// the first octave or bar (its letters counted, all else passed), as
-// countStretch does a narrow window at a time; returns true if it took any.
+// the first octave that may begin a note or bar (its letters counted, all
+// else passed), as countStretch and the step table do; returns true if it
+// took any.
 SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool countSkippedWide(ScoreCursor& cursor, ChordCount& chord) {
   using namespace textScan;
   std::size_t next = cursor.next;  // in a register: the counts' stores may alias the cursor
