@@ -200,9 +200,11 @@ struct Gathers {
 };
 inline constexpr Gathers gathers;
 
-// Returns the eight bytes of half that the mask keeps (its bits 0..7), at
-// the front.
-SCORE2WAV_WIDE inline __m128i gatherEight(__m128i half, unsigned mask) {
+// Returns the bytes of the eighth i (0..3) of v that the mask keeps (its
+// bits 0..7), at the front.
+SCORE2WAV_WIDE inline __m128i gatherEighth(__m256i v, int i, unsigned mask) {
+  __m128i half = i < 2 ? _mm256_castsi256_si128(v) : _mm256_extracti128_si256(v, 1);
+  if (i % 2 == 1) half = _mm_srli_si128(half, 8);
   __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(gathers.of[mask]));
   return _mm_shuffle_epi8(half, order);
 }
@@ -210,29 +212,23 @@ SCORE2WAV_WIDE inline __m128i gatherEight(__m128i half, unsigned mask) {
 // Writes the bytes of v whose bits are set in keep to out, in order, and
 // returns the end of what they fill (eight bytes past it may be written).
 SCORE2WAV_WIDE inline char* gatherBytes(__m256i v, unsigned keep, char* out) {
-  const __m128i halves[2] = {_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)};
   for (int i = 0; i < 4; ++i) {
     unsigned mask = (keep >> (8 * i)) & 0xFFu;
-    __m128i eight = i % 2 == 0 ? halves[i / 2] : _mm_srli_si128(halves[i / 2], 8);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), gatherEight(eight, mask));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), gatherEighth(v, i, mask));
     out += __builtin_popcount(mask);
   }
   return out;
 }
 
 // Stores the bytes of v whose bits are set in keep at notes, in order, as
-// pitches, and returns the end of what they fill (eight notes past it may
-// be written).
-SCORE2WAV_WIDE inline std::int16_t* gatherNotes(__m256i v, unsigned keep, std::int16_t* notes) {
-  const __m128i halves[2] = {_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)};
+// pitches (eight notes past them may be written).
+SCORE2WAV_WIDE inline void gatherNotes(__m256i v, unsigned keep, std::int16_t* notes) {
   for (int i = 0; i < 4; ++i) {
     unsigned mask = (keep >> (8 * i)) & 0xFFu;
-    __m128i eight = i % 2 == 0 ? halves[i / 2] : _mm_srli_si128(halves[i / 2], 8);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(notes),
-                     _mm_cvtepu8_epi16(gatherEight(eight, mask)));
+                     _mm_cvtepu8_epi16(gatherEighth(v, i, mask)));
     notes += __builtin_popcount(mask);
   }
-  return notes;
 }
 
 // Appends to the echo block, at used, the bytes of the wide window v that

@@ -108,7 +108,8 @@ void countTokens(ScoreStats& stats, ChordCount& chord, const textScan::Masks& m,
 }
 
 #if defined(SCORE2WAV_WIDE_WINDOWS)
-// Counts the letters of a plain run at offset (each one note).
+// Counts the letters of a plain run at offset (each one note), as
+// countLetters counts a window's, in one step over its 64 bits.
 SCORE2WAV_WIDE inline void countRunLetters(ChordCount& chord, std::uint64_t letters,
                                            std::int64_t offset) {
   if (letters == 0) return;

@@ -90,6 +90,15 @@ static_assert((scoreFormat::octaveCount & (scoreFormat::octaveCount - 1)) == 0 &
               "the octave characters are found with one mask");
 constexpr unsigned char lastOctave = scoreFormat::firstOctave + scoreFormat::octaveCount - 1;
 
+// Returns the bits of the accidentals whose pitch lies just outside the
+// table, the lowest note flat and the highest sharp, from the bits of the
+// lowest octave, the lowest letter, flats, the highest octave, the highest
+// letter and sharps (masks of any width).
+template <typename Bits>
+inline Bits outsideOf(Bits zero, Bits dee, Bits flat, Bits three, Bits tee, Bits sharp) {
+  return ((zero << 2) & (dee << 1) & flat) | ((three << 2) & (tee << 1) & sharp);
+}
+
 // Returns the masks of the window at bytes (window bytes must be readable).
 inline Masks classify(const unsigned char* bytes) {
   Masks m;
@@ -155,8 +164,7 @@ inline Masks classify(const unsigned char* bytes) {
     if (c == scoreFormat::highestLetter) tee |= bit;
   }
   m.accidental = flat | sharp;
-  // The pitches just outside the table: the lowest note flat, the highest sharp.
-  m.outside = ((zero << 2) & (dee << 1) & flat) | ((three << 2) & (tee << 1) & sharp);
+  m.outside = outsideOf(zero, dee, flat, three, tee, sharp);
 #endif
   return m;
 }
@@ -251,33 +259,53 @@ SCORE2WAV_WIDE inline unsigned wideBits(__m256i x) {
   return static_cast<unsigned>(_mm256_movemask_epi8(x));
 }
 
-// Returns the masks of the wide window at bytes (wideWindow bytes must be
-// readable), as classify would give them for 32 bytes.
-SCORE2WAV_WIDE inline Masks classifyWide(const unsigned char* bytes) {
-  Masks m;
-  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
-  const __m256i lower = _mm256_or_si256(v, wideSplat(0x20));
+// Returns the wide window v with its letters in lower case (and other
+// bytes changed, none into a letter).
+SCORE2WAV_WIDE inline __m256i wideLower(__m256i v) { return _mm256_or_si256(v, wideSplat(0x20)); }
+
+// Returns 0xFF in the lanes of lower (a window in lower case) that hold a
+// degree letter.
+SCORE2WAV_WIDE inline __m256i wideLetters(__m256i lower) {
   __m256i letter = wideIs(lower, scoreFormat::lowestLetter);
   for (int i = 1; i < scoreFormat::letterCount; ++i) {
     letter = _mm256_or_si256(
         letter, wideIs(lower, static_cast<unsigned char>(scoreFormat::noteLetters[i])));
   }
+  return letter;
+}
+
+// Returns 0xFF in the lanes of v that hold an octave character.
+SCORE2WAV_WIDE inline __m256i wideOctaves(__m256i v) {
+  return wideIs(_mm256_and_si256(v, wideSplat(octaveMask)), scoreFormat::firstOctave);
+}
+
+// Returns 0xFF in the lanes of v that hold a space or a tab, or an LF
+// (whose lanes are lineFeed).
+SCORE2WAV_WIDE inline __m256i wideBlanks(__m256i v, __m256i lineFeed) {
+  return _mm256_or_si256(_mm256_or_si256(wideIs(v, ' '), wideIs(v, '\t')), lineFeed);
+}
+
+// Returns the masks of the wide window at bytes (wideWindow bytes must be
+// readable), as classify would give them for 32 bytes.
+SCORE2WAV_WIDE inline Masks classifyWide(const unsigned char* bytes) {
+  Masks m;
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+  const __m256i lower = wideLower(v);
   const __m256i lineFeed = wideIs(v, '\n');
   unsigned flat = wideBits(wideIs(lower, scoreFormat::flat));
   unsigned sharp = wideBits(wideIs(v, scoreFormat::sharp));
-  m.octave = wideBits(wideIs(_mm256_and_si256(v, wideSplat(octaveMask)), scoreFormat::firstOctave));
-  m.letter = wideBits(letter);
+  m.octave = wideBits(wideOctaves(v));
+  m.letter = wideBits(wideLetters(lower));
   m.accidental = flat | sharp;
   m.lineFeed = wideBits(lineFeed);
-  m.blank = wideBits(_mm256_or_si256(_mm256_or_si256(wideIs(v, ' '), wideIs(v, '\t')), lineFeed));
+  m.blank = wideBits(wideBlanks(v, lineFeed));
   m.bar = wideBits(wideIs(v, scoreFormat::bar));
   m.carriage = wideBits(wideIs(v, '\r'));
-  // The pitches just outside the table, across the window's two halves.
-  unsigned zero = wideBits(wideIs(v, scoreFormat::firstOctave));
-  unsigned three = wideBits(wideIs(v, lastOctave));
-  unsigned dee = wideBits(wideIs(lower, scoreFormat::lowestLetter));
-  unsigned tee = wideBits(wideIs(lower, scoreFormat::highestLetter));
-  m.outside = ((zero << 2) & (dee << 1) & flat) | ((three << 2) & (tee << 1) & sharp);
+  // Across the window's two halves, from its masks.
+  m.outside = outsideOf(wideBits(wideIs(v, scoreFormat::firstOctave)),
+                        wideBits(wideIs(lower, scoreFormat::lowestLetter)), flat,
+                        wideBits(wideIs(v, lastOctave)),
+                        wideBits(wideIs(lower, scoreFormat::highestLetter)), sharp);
   return m;
 }
 
@@ -296,20 +324,12 @@ struct WideStops {
 // as skipped text, so it is no stop.
 SCORE2WAV_WIDE inline WideStops wideStops(__m256i v) {
   WideStops w;
-  const __m256i lower = _mm256_or_si256(v, wideSplat(0x20));
-  __m256i letter = wideIs(lower, scoreFormat::lowestLetter);
-  for (int i = 1; i < scoreFormat::letterCount; ++i) {
-    letter = _mm256_or_si256(
-        letter, wideIs(lower, static_cast<unsigned char>(scoreFormat::noteLetters[i])));
-  }
-  const __m256i octave =
-      wideIs(_mm256_and_si256(v, wideSplat(octaveMask)), scoreFormat::firstOctave);
   const __m256i lineFeed = wideIs(v, '\n');
-  w.letters = wideBits(letter);
+  w.letters = wideBits(wideLetters(wideLower(v)));
   w.lineFeeds = wideBits(lineFeed);
-  w.blanks = wideBits(_mm256_or_si256(_mm256_or_si256(wideIs(v, ' '), wideIs(v, '\t')), lineFeed));
+  w.blanks = wideBits(wideBlanks(v, lineFeed));
   w.carriages = wideBits(wideIs(v, '\r'));
-  unsigned octaves = wideBits(octave);
+  unsigned octaves = wideBits(wideOctaves(v));
   unsigned bars = wideBits(wideIs(v, scoreFormat::bar));
   unsigned goesOn = w.letters | octaves | bars | w.blanks | w.carriages;
   unsigned dead = octaves & ~(goesOn >> 1) & below(wideWindow - 1);
@@ -334,20 +354,12 @@ struct RunMasks {
 SCORE2WAV_WIDE inline RunMasks runMasks(const unsigned char* bytes) {
   RunMasks r;
   const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
-  const __m256i lower = _mm256_or_si256(v, wideSplat(0x20));
-  const __m256i dee = wideIs(lower, scoreFormat::lowestLetter);
-  const __m256i tee = wideIs(lower, scoreFormat::highestLetter);
-  __m256i letter = _mm256_or_si256(dee, tee);
-  for (int i = 1; i + 1 < scoreFormat::letterCount; ++i) {
-    letter = _mm256_or_si256(
-        letter, wideIs(lower, static_cast<unsigned char>(scoreFormat::noteLetters[i])));
-  }
+  const __m256i lower = wideLower(v);
+  const __m256i letter = wideLetters(lower);
   const __m256i flat = wideIs(lower, scoreFormat::flat);
   const __m256i sharp = wideIs(v, scoreFormat::sharp);
-  const __m256i octave =
-      wideIs(_mm256_and_si256(v, wideSplat(octaveMask)), scoreFormat::firstOctave);
-  const __m256i blank =
-      _mm256_or_si256(_mm256_or_si256(wideIs(v, ' '), wideIs(v, '\t')), wideIs(v, '\n'));
+  const __m256i octave = wideOctaves(v);
+  const __m256i blank = wideBlanks(v, wideIs(v, '\n'));
   r.plain = wideBits(_mm256_or_si256(_mm256_or_si256(_mm256_or_si256(octave, letter), blank),
                                      _mm256_or_si256(flat, sharp)));
   r.octave = wideBits(octave);
@@ -356,8 +368,8 @@ SCORE2WAV_WIDE inline RunMasks runMasks(const unsigned char* bytes) {
   r.sharp = wideBits(sharp);
   r.zero = wideBits(wideIs(v, scoreFormat::firstOctave));
   r.three = wideBits(wideIs(v, lastOctave));
-  r.dee = wideBits(dee);
-  r.tee = wideBits(tee);
+  r.dee = wideBits(wideIs(lower, scoreFormat::lowestLetter));
+  r.tee = wideBits(wideIs(lower, scoreFormat::highestLetter));
   return r;
 }
 
@@ -385,9 +397,8 @@ SCORE2WAV_WIDE inline PlainRun plainRun(const unsigned char* bytes) {
   std::uint64_t letter = join(low.letter, high.letter) & span;
   std::uint64_t flat = join(low.flat, high.flat);
   std::uint64_t sharp = join(low.sharp, high.sharp);
-  std::uint64_t outside =
-      ((join(low.zero, high.zero) << 2) & (join(low.dee, high.dee) << 1) & flat) |
-      ((join(low.three, high.three) << 2) & (join(low.tee, high.tee) << 1) & sharp);
+  std::uint64_t outside = outsideOf(join(low.zero, high.zero), join(low.dee, high.dee), flat,
+                                    join(low.three, high.three), join(low.tee, high.tee), sharp);
   // Every octave before the cut has its letter right after it, every letter
   // its octave right before it, every accidental its letter.
   bool whole = ((octave & span) << 1) == letter && ((flat | sharp) & span & ~(letter << 1)) == 0 &&

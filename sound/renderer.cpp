@@ -314,22 +314,23 @@ void renderFixed(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
   pass.done += count;
 }
 
-// Returns sample k of a counted chord by the double formula: at once when
-// all its terms are equal (every ramp is -1 at the chord's start, and a
-// chord may have one pitch), else note by note; always note by note if
-// literal.
-unsigned char uncountedSample(const double* const* rowOf, const ChordPass& pass, std::size_t k,
-                              bool literal) {
+// Stores at out[k] sample k of a counted chord by the double formula: at
+// once when all its terms are equal (every ramp is -1 at the chord's start,
+// and a chord may have one pitch), else note by note; always note by note
+// if literal.
+void uncountedSample(const double* const* rowOf, const ChordPass& pass, std::size_t k, bool literal,
+                     unsigned char* out) {
   const Chord& chord = *pass.chord;
   double term = rowOf[pass.pitches.pitches[0]][k] * pass.gain;
   bool same = !literal;
   for (int i = 1; i < pass.pitches.count && same; ++i) {
     same = rowOf[pass.pitches.pitches[i]][k] * pass.gain == term;
   }
-  if (same) return sampleOf(repeatedSum(term, chord.noteCount));
-  double u = 0.0;
-  for (std::int64_t i = 0; i < chord.noteCount; ++i) u = rowOf[chord.notes[i]][k] * pass.gain + u;
-  return sampleOf(u);
+  if (same) {
+    out[k] = sampleOf(repeatedSum(term, chord.noteCount));
+  } else {
+    sumTile<1>(rowOf, chord.notes, chord.noteCount, pass.gain, k, out);
+  }
 }
 
 // Samples of a chord of many notes from the counts of its pitches (see
@@ -353,9 +354,11 @@ void sumCountedNotes(const double* const* rowOf, const ChordPass& pass, std::siz
       }
     }
     for (std::size_t k = 0; k < part; ++k) {
-      out[from + k] = allExact || countedUnsure(sums[k], edge)
-                          ? uncountedSample(rowOf, pass, from + k, allExact)
-                          : static_cast<unsigned char>(sums[k] >> countedShift);
+      if (allExact || countedUnsure(sums[k], edge)) {
+        uncountedSample(rowOf, pass, from + k, allExact, out);
+      } else {
+        out[from + k] = static_cast<unsigned char>(sums[k] >> countedShift);
+      }
     }
   }
 }
