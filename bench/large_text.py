@@ -3,7 +3,9 @@
 2 GB of NUL bytes without a bar, one 100 MB chord of "2d ", 10 MB of random
 bytes, 400,000 different four-note chords of one sample, each written twice
 (a 7.6 MB score that fills the chord cache), and 10 million chords "1d|" of
-1 ms (an 80 MB WAV), with the echo to a file and to a pipe.
+1 ms (an 80 MB WAV), with the echo to a file and to a pipe; and two UTF-16
+scores whose warnings send the reader far back: 2.56 million blanks before
+a note that no bar ends, and 40 chords of an "x" and a million blanks.
 
 For each, the median CPU time (user and system) and wall time of the
 program, of its floor, and the program's peak memory (maximum resident set
@@ -62,6 +64,14 @@ def make_files(folder, only):
         f.write(b"0.001\n" + b"1d|" * 10000000)
     files["10 M chords '1d|', to a file"] = path
     files["10 M chords '1d|', to a pipe"] = path
+    path = os.path.join(folder, "blanks16.txt")
+    with open(path, "wb") as f:
+        f.write(b"\xff\xfe" + ("0.1\n2d|" + " " * 2560000 + "d").encode("utf-16-le"))
+    files["UTF-16, 2.56 M blanks, a note"] = path
+    path = os.path.join(folder, "far16.txt")
+    with open(path, "wb") as f:
+        f.write(b"\xff\xfe" + ("0.001\n" + ("x" + " " * 1000000 + "|") * 40).encode("utf-16-le"))
+    files["UTF-16, 40 far-back warnings"] = path
     return {name: path for name, path in files.items() if only in name}
 
 

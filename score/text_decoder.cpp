@@ -122,12 +122,14 @@ PortResult decodeNext(TextDecoder& d) {
   }
   unsigned unit = unitAt(d, d.fileNext);
   d.fileNext += 2;
+  ++d.unitsDecoded;
   bool high = unit >= 0xD800 && unit < 0xDC00;
   bool low = unit >= 0xDC00 && unit < 0xE000;
   if (high && available >= 4) {
     unsigned next = unitAt(d, d.fileNext);
     if (next >= 0xDC00 && next < 0xE000) {
       d.fileNext += 2;
+      ++d.unitsDecoded;
       encodeUtf8(d, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
       return portOk;
     }
@@ -169,26 +171,111 @@ PortResult readUtf16(TextDecoder& d, unsigned char* buffer, std::size_t capacity
   return portOk;
 }
 
-// Moves to the text offset target: from the nearest place at or before it
-// that is known, decoding on from there.
+// Returns the UTF-8 length of what a UTF-16 unit that is no half of a pair
+// decodes to: 1 for a lone surrogate, which becomes undecodableByte.
+std::int64_t unitTextLength(unsigned unit) {
+  if (unit >= 0xD800 && unit < 0xE000) return 1;
+  return unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+}
+
+// Makes fileBytes hold the file's units just before the file offset end:
+// about wanted bytes of them (at most a buffer, fewer where the text
+// starts), so that a short step back reads little.
+PortResult loadBefore(TextDecoder& d, std::int64_t end, std::int64_t wanted) {
+  std::int64_t size = wanted < static_cast<std::int64_t>(TextDecoder::fileCapacity)
+                          ? wanted
+                          : static_cast<std::int64_t>(TextDecoder::fileCapacity);
+  std::int64_t start = end - size < d.skip ? d.skip : end - size;
+  start += (start - d.skip) & 1;  // units begin an even distance after the mark
+  PortResult result = d.file.seek(d.file.context, start);
+  if (result != portOk) return result;
+  std::size_t wantedBytes = static_cast<std::size_t>(end - start);
+  std::size_t got = 0;
+  while (got < wantedBytes) {
+    std::size_t part = 0;
+    result = d.file.read(d.file.context, d.fileBytes + got, wantedBytes - got, part);
+    if (result != portOk) return result;
+    if (part == 0) return EIO;  // the file shrank under the reader
+    got += part;
+  }
+  d.fileBufferStart = start;
+  d.fileNext = 0;
+  d.fileLength = got;
+  return portOk;
+}
+
+// Walks back from the character that starts at place from to the one that
+// holds the text offset target, decoding units backward, and returns its
+// place in found. UTF-16 decodes as well backward as forward: a low
+// surrogate after a high one is a pair, every other unit a character.
+PortResult walkBack(TextDecoder& d, TextDecoder::Place from, std::int64_t target,
+                    TextDecoder::Place& found) {
+  std::int64_t text = from.text;
+  std::int64_t file = from.file;
+  if (((file - d.skip) & 1) != 0) {  // the odd last byte, one undecodable character
+    --file;
+    --text;
+    ++d.unitsDecoded;
+  }
+  d.fileBufferStart = file;
+  d.fileLength = 0;
+  while (text > target) {
+    if (file - d.fileBufferStart < 4 && d.fileBufferStart > d.skip) {
+      PortResult result = loadBefore(d, file, 2 * (text - target) + 4);
+      if (result != portOk) return result;
+    }
+    std::size_t at = static_cast<std::size_t>(file - d.fileBufferStart);
+    unsigned unit = unitAt(d, at - 2);
+    bool low = unit >= 0xDC00 && unit < 0xE000;
+    unsigned before = at >= 4 ? unitAt(d, at - 4) : 0;
+    if (low && before >= 0xD800 && before < 0xDC00) {
+      file -= 4;
+      text -= 4;
+      d.unitsDecoded += 2;
+    } else {
+      file -= 2;
+      text -= unitTextLength(unit);
+      d.unitsDecoded += 1;
+    }
+  }
+  found = TextDecoder::Place{text, file};
+  return portOk;
+}
+
+// Starts decoding afresh at the character that begins at place.
+PortResult restartAt(TextDecoder& d, TextDecoder::Place place) {
+  PortResult result = d.file.seek(d.file.context, place.file);
+  if (result != portOk) return result;
+  d.fileNext = 0;
+  d.fileLength = 0;
+  d.fileBufferStart = place.file;
+  d.fileEnded = false;
+  d.charText = place.text;
+  d.charFile = place.file;
+  d.pendingLength = 0;
+  return portOk;
+}
+
+// Moves to the text offset target from the nearest known place: forward
+// from the nearest at or before it, or backward from the nearest after it,
+// so that a seek costs about the distance gone, whatever came before.
 PortResult seekUtf16(TextDecoder& d, std::int64_t target) {
   if (target < 0) return EINVAL;
   rememberPlace(d);
-  TextDecoder::Place best{0, d.skip};
+  TextDecoder::Place below{0, d.skip};
+  TextDecoder::Place above{-1, 0};
   for (int i = 0; i < d.placesUsed; ++i) {
     const TextDecoder::Place& place = d.places[i];
-    if (place.text <= target && place.text > best.text) best = place;
+    if (place.text <= target && place.text > below.text) below = place;
+    if (place.text > target && (above.text < 0 || place.text < above.text)) above = place;
   }
-  if (best.text != d.charText) {
-    PortResult result = d.file.seek(d.file.context, best.file);
+  if (above.text >= 0 && above.text - target < target - below.text) {
+    PortResult result = walkBack(d, above, target, below);
+    if (result == portOk) result = restartAt(d, below);
     if (result != portOk) return result;
-    d.fileNext = 0;
-    d.fileLength = 0;
-    d.fileBufferStart = best.file;
-    d.fileEnded = false;
-    d.charText = best.text;
-    d.charFile = best.file;
-    d.pendingLength = 0;
+  } else if (below.text != d.charText) {
+    PortResult result = restartAt(d, below);
+    if (result != portOk) return result;
   }
   while (target >= d.charText + static_cast<std::int64_t>(d.pendingLength)) {
     std::int64_t before = d.charText + static_cast<std::int64_t>(d.pendingLength);

@@ -49,7 +49,9 @@ struct TextDecoder {
   std::int64_t charFile = 0;  // file offset of its first unit
   // Places recently read from, so that going back to quote a warning or to
   // start the second pass decodes little again. Fixed in number: memory
-  // stays the same whatever the score's length.
+  // stays the same whatever the score's length. A seek starts from the
+  // nearest of them, decoding forward from one before it or backward from
+  // one after it, so it costs about the distance to that place.
   struct Place {
     std::int64_t text = 0;
     std::int64_t file = 0;
@@ -58,6 +60,7 @@ struct TextDecoder {
   Place places[placeCount];
   int placesUsed = 0;
   int nextPlace = 0;
+  std::int64_t unitsDecoded = 0;  // UTF-16 units decoded, either way: a seek's cost
 };
 
 // Returns a source that reads the text of the score in file through decoder,

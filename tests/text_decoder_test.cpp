@@ -69,23 +69,27 @@ TEST(TextDecoder, EveryUnitThatIsNoCharacterBecomesOneByte) {
             "a\xFF\xFF\xFF");
 }
 
-TEST(TextDecoder, SeeksToAnyOffsetOfTheTextEvenWithinACharacter) {
-  // A long text of characters of every UTF-8 length, so that going back
-  // passes many reads' places.
+// A long UTF-16LE text of characters of every UTF-8 length, lone
+// surrogates of both halves among them, and an odd last byte.
+std::string mixedUtf16(int characters, std::mt19937& random) {
   std::u16string units;
-  std::mt19937 random(7);
-  for (int i = 0; i < 40000; ++i) {
-    static const char16_t pick[] = {u'd', u'\u00E9', u'\u266F', 0xD834, u'\n'};
-    char16_t unit = pick[random() % 5];
+  for (int i = 0; i < characters; ++i) {
+    static const char16_t pick[] = {u'd', u'\u00E9', u'\u266F', 0xD834, u'\n', 0xDC00, u' '};
+    char16_t unit = pick[random() % 7];
     units.push_back(unit);
-    if (unit == 0xD834) units.push_back(0xDD1E);
+    if (unit == 0xD834 && random() % 8 != 0) units.push_back(0xDD1E);
   }
   std::string bytes("\xFF\xFE", 2);
   for (char16_t unit : units) {
     bytes.push_back(static_cast<char>(unit & 0xFF));
     bytes.push_back(static_cast<char>(unit >> 8));
   }
-  Decoded decoded(bytes, 4096);
+  return bytes + "A";
+}
+
+TEST(TextDecoder, SeeksToAnyOffsetOfTheTextEvenWithinACharacter) {
+  std::mt19937 random(7);
+  Decoded decoded(mixedUtf16(40000, random), 4096);
   std::string text = readText(decoded.source, 64);
   for (int i = 0; i < 300; ++i) {
     std::size_t at = random() % (text.size() + 1);
@@ -98,6 +102,30 @@ TEST(TextDecoder, SeeksToAnyOffsetOfTheTextEvenWithinACharacter) {
   }
   EXPECT_NE(decoded.source.seek(decoded.source.context, static_cast<std::int64_t>(text.size()) + 1),
             portOk);
+}
+
+// Walking back through the whole text a step at a time, each step read and
+// followed by a return to the end (as a warning's place is looked for),
+// decodes each unit a few times, not once per step.
+TEST(TextDecoder, GoingBackCostsTheDistanceGoneBack) {
+  std::mt19937 random(11);
+  std::string bytes = mixedUtf16(200000, random);
+  Decoded decoded(bytes, 1 << 16);
+  std::string text = readText(decoded.source, 64);
+  const auto end = static_cast<std::int64_t>(text.size());
+  std::int64_t afterReading = decoded.decoder->unitsDecoded;
+  ByteSource source = decoded.source;
+  for (std::int64_t start = end - 37; start > 0; start -= 256) {
+    ASSERT_EQ(source.seek(source.context, start), portOk);
+    unsigned char buffer[37];
+    std::size_t count = 0;
+    ASSERT_EQ(source.read(source.context, buffer, sizeof buffer, count), portOk);
+    ASSERT_EQ(std::string(reinterpret_cast<char*>(buffer), count),
+              text.substr(static_cast<std::size_t>(start), sizeof buffer));
+    ASSERT_EQ(source.seek(source.context, end), portOk);
+  }
+  std::int64_t units = static_cast<std::int64_t>(bytes.size() - 2) / 2;
+  EXPECT_LT(decoded.decoder->unitsDecoded - afterReading, 2 * units);
 }
 
 }  // namespace
