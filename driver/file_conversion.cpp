@@ -15,8 +15,9 @@ Outcome convertScoreFile(const std::string& scorePath, ConsoleConversion& consol
   }
   if (succeeded(outcome)) outcome = checkScoreUnchanged(score);
   if (succeeded(outcome)) outcome = commitOutput(output);
-  for (const Unremoved& file : output.unremoved) {
-    warnUnremoved(console.console, file.path, file.systemError);
+  if (output.unremovedCount > 0) {
+    const Unremoved& first = output.firstUnremoved;
+    warnUnremoved(console.console, first.path, first.systemError, output.unremovedCount);
   }
   return outcome;
 }

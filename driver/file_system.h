@@ -59,11 +59,15 @@ struct OutputFile {
   std::string path;               // the output path
   std::string temporaryPath;      // the file's temporary name, "" while it has none
   bool replaces = false;          // an output exists and will be replaced
+  bool replacesLink = false;      // that output is a symbolic link: the new file is a new one
   unsigned int mode = 0;          // the new file's permission bits, given when complete
   long long owner = -1;           // that output's owner and group (-1 where unknown)
   long long group = -1;
   std::string acl;  // that output's access control list, as stored ("" for none)
-  std::vector<Unremoved> unremoved;
+  // Files the run could not remove: the first, for its name and reason, and
+  // how many in all (a shared folder may hold any number of others').
+  Unremoved firstUnremoved;
+  long long unremovedCount = 0;
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;

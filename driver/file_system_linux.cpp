@@ -182,6 +182,11 @@ bool isTemporaryName(const char* name) {
   return std::strcmp(name + prefixLength + temporaryDigits, temporarySuffix) == 0;
 }
 
+// Counts a file the run could not remove, keeping only the first's name.
+void noteUnremoved(OutputFile& output, const std::string& path, int systemError) {
+  if (output.unremovedCount++ == 0) output.firstUnremoved = Unremoved{path, systemError};
+}
+
 // Removes the temporary file name in the folder dir if no live run holds it:
 // every run locks its own, so a lock that can be taken belongs to a dead run.
 void removeIfDead(int dir, const char* name, const std::string& folder, OutputFile& output) {
@@ -192,7 +197,7 @@ void removeIfDead(int dir, const char* name, const std::string& folder, OutputFi
   if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
       ::fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
       named.st_ino == opened.st_ino && ::unlinkat(dir, name, 0) != 0 && errno != ENOENT) {
-    output.unremoved.push_back(Unremoved{folder + name, errno});
+    noteUnremoved(output, folder + name, errno);
   }
   ::close(fd);
 }
@@ -264,15 +269,41 @@ std::string accessControlList(int fd) {
   return size > 0 ? list.substr(0, static_cast<std::size_t>(size)) : std::string();
 }
 
+// Returns the permission bits a new file gets in a folder without a default
+// access control list: 0666 less the umask.
+unsigned int newFileMode() {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+// Notes that a symbolic link stands at the output's place: it is replaced
+// by a new file that takes nothing from what it leads to, which is never
+// opened for writing. A link to the score itself is still refused.
+Outcome replaceLink(const std::string& outputPath, const ScoreFile& score, OutputFile& output) {
+  struct stat target {};
+  struct stat scoreInfo {};
+  if (::stat(outputPath.c_str(), &target) == 0 && ::fstat(fdOf(score.handle), &scoreInfo) == 0 &&
+      target.st_dev == scoreInfo.st_dev && target.st_ino == scoreInfo.st_ino) {
+    return failed(Failure::openWrite, Cause::scoreIsOutput);
+  }
+  output.replaces = true;
+  output.replacesLink = true;
+  output.mode = newFileMode();
+  return Outcome{};
+}
+
 // Fails unless outputPath may be replaced; notes what the new file keeps of
 // an existing output.
 Outcome checkOutputPath(const std::string& outputPath, const ScoreFile& score, OutputFile& output) {
   // Examined through the descriptor it is opened as, so that what is judged
   // is what was opened, whatever the path is switched to meanwhile. A final
-  // link is opened only when it is one: what it leads to is what the user
-  // named, and is judged the same way.
+  // symbolic link is never followed to be opened.
   int fd = ::open(outputPath.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0 && errno == ELOOP) fd = ::open(outputPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat named {};
+  if (fd < 0 && errno == ELOOP && ::lstat(outputPath.c_str(), &named) == 0 && S_ISLNK(named.st_mode)) {
+    return replaceLink(outputPath, score, output);
+  }
   if (fd < 0 && errno == ENOENT) return Outcome{};
   if (fd < 0 && errno == EISDIR) return failed(Failure::openWrite, Cause::system, EISDIR);
   if (fd < 0 && errno == ENXIO) return failed(Failure::openWrite, Cause::notRegular);  // a FIFO
@@ -296,7 +327,9 @@ Outcome checkOutputPath(const std::string& outputPath, const ScoreFile& score, O
   // rename, and even when the process could write it anyway (as root).
   if ((existing.st_mode & 0222) == 0) return failed(Failure::openWrite, Cause::system, EACCES);
   output.replaces = true;
-  output.mode = existing.st_mode & 07777;
+  // The permission bits only: a sound file never gains or keeps the
+  // set-user-ID, set-group-ID or sticky bit.
+  output.mode = existing.st_mode & 0777;
   output.owner = existing.st_uid;
   output.group = existing.st_gid;
   output.acl = acl;
@@ -307,6 +340,8 @@ Outcome checkOutputPath(const std::string& outputPath, const ScoreFile& score, O
 // group, mode and access control list, as far as the process may (a user
 // may hand a file only to a group of theirs), or a new file's mode.
 void givePermissions(int fd, const OutputFile& output) {
+  // An unnamed file in a link's place already has a new file's permissions.
+  if (output.replacesLink && output.temporaryPath.empty()) return;
   if (output.owner >= 0 &&
       ::fchown(fd, static_cast<uid_t>(output.owner), static_cast<gid_t>(output.group)) != 0 &&
       ::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(output.group)) != 0) {
@@ -315,7 +350,8 @@ void givePermissions(int fd, const OutputFile& output) {
   // A replaced output without an access control list has none after the
   // run either: the one the folder's default list gave the new file goes,
   // so that the mode is all there is, as before.
-  if (output.replaces && output.acl.empty() && ::fremovexattr(fd, "system.posix_acl_access") != 0) {
+  if (output.replaces && !output.replacesLink && output.acl.empty() &&
+      ::fremovexattr(fd, "system.posix_acl_access") != 0) {
     // None to remove, or a file system without them.
   }
   // After the change of owner, which may clear the set-user-ID bit; with an
@@ -333,7 +369,7 @@ void givePermissions(int fd, const OutputFile& output) {
 // is noted for the report.
 void removeReplaced(OutputFile& output) {
   if (::unlink(output.temporaryPath.c_str()) != 0 && errno != ENOENT) {
-    output.unremoved.push_back(Unremoved{output.temporaryPath, errno});
+    noteUnremoved(output, output.temporaryPath, errno);
   }
   temporaryPending = 0;
   output.temporaryPath.clear();
@@ -507,18 +543,14 @@ Outcome createOutput(const std::string& outputPath, const ScoreFile& score, Outp
   if (dir >= 0 && ::flock(dir, LOCK_EX | LOCK_NB) == 0) removeDeadTemporaries(dir, folder, output);
   // An unnamed file cannot be opened by anyone else: it takes a new file's
   // permissions from the folder as it is made; a replacement's come later.
-  mode_t mode = output.replaces ? 0600 : 0666;
+  mode_t mode = output.replaces && !output.replacesLink ? 0600 : 0666;
   int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
   // A kernel or file system without unnamed files says EISDIR or EOPNOTSUPP.
   if (fd < 0 && errno != EISDIR && errno != EOPNOTSUPP && errno != EINVAL) {
     outcome = failed(Failure::openWrite, Cause::system, errno);
   } else if (fd < 0) {
     outcome = createNamedTemporary(output, fd);
-    if (!output.replaces) {
-      mode_t mask = ::umask(0);
-      ::umask(mask);
-      output.mode = 0666 & ~mask;
-    }
+    if (!output.replaces) output.mode = newFileMode();
   }
   if (fd >= 0) {
     output.handle = fd;

@@ -379,9 +379,15 @@ void printSummary(const ConsoleConversion& conversion, const std::string& output
   endLine(err);
 }
 
-void warnUnremoved(const Console& console, const std::string& path, int systemError) {
+void warnUnremoved(const Console& console, const std::string& path, int systemError,
+                   long long count) {
   flushText(*console.out);
   putSystemReason(*console.err, "remove", path, systemError);
+  if (count > 1) {
+    putText(*console.err, " (and ");
+    putNumber(*console.err, count - 1);
+    putText(*console.err, count == 2 ? " other file)" : " other files)");
+  }
   endLine(*console.err);
 }
 

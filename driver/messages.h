@@ -57,8 +57,10 @@ void putWarningText(TextOutput& out, const WarningRecord& warning);
 // PATH: N chords, M:SS of sound."
 void printSummary(const ConsoleConversion& conversion, const std::string& outputPath);
 
-// Reports a file the run could not remove: "cannot remove "PATH": TEXT".
-void warnUnremoved(const Console& console, const std::string& path, int systemError);
+// Reports, in one line, the files the run could not remove: "cannot remove
+// "PATH": TEXT", with " (and N other files)" where there were more.
+void warnUnremoved(const Console& console, const std::string& path, int systemError,
+                   long long count);
 
 // The texts of --help and --version.
 void printHelp(TextOutput& out);

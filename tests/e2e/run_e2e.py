@@ -826,6 +826,64 @@ def test_permissions_kept(program, work):
     check(os.stat(output).st_mode & 0o7777 == 0o640, "a new output follows the umask")
 
 
+def test_links_and_set_id_bits(program, work):
+    """A link at the output's place gives a plain new file of the runner's,
+    and its target is left as it was; a replaced file keeps its permission
+    bits but never a set-id bit."""
+    write(os.path.join(work, "song.txt"), b"0.001\n1d|")
+    target = os.path.join(work, "theirs")
+    write(target, b"their file")
+    if os.getuid() == 0:
+        os.chown(target, 65534, 65534)
+    os.chmod(target, 0o4666)  # after the change of owner, which clears it
+    output = os.path.join(work, "song.wav")
+    os.symlink("theirs", output)
+    status, _, err = run_with_umask(program, ["song.txt"], work, 0o022)
+    info = os.lstat(output)
+    check(status == 0 and err == b"" and not os.path.islink(output), "link replaced: %r %r" % (status, err))
+    check((info.st_mode & 0o7777, info.st_uid) == (0o644, os.getuid()),
+          "a link's place gets a new file's mode and owner: %o %d" % (info.st_mode, info.st_uid))
+    check(read(target) == b"their file" and os.stat(target).st_mode & 0o7777 == 0o4666,
+          "the link's target is untouched")
+    os.chmod(output, 0o6775)
+    status, _, _ = run_with_umask(program, ["song.txt"], work, 0)
+    check(status == 0 and os.stat(output).st_mode & 0o7777 == 0o775,
+          "a replaced file keeps its permission bits, no set-id bit: %o" % os.stat(output).st_mode)
+
+
+def run_with_umask(program, args, cwd, mask):
+    result = subprocess.run([program] + args, cwd=cwd, input=b"\n", capture_output=True,
+                            preexec_fn=lambda: os.umask(mask), timeout=60)
+    return result.returncode, result.stdout, result.stderr
+
+
+def test_sweep_of_foreign_files(program, work):
+    """Thousands of other users' files named like a dead run's in a sticky
+    folder: the run ends well and says so in one line, not one a file."""
+    if os.getuid() != 0:
+        raise Skipped("the foreign files need another user: run as root")
+    folder = os.path.join(work, "sticky")
+    os.mkdir(folder)
+    os.chmod(folder, 0o1777)
+    os.chmod(work, 0o755)
+    os.chmod(os.path.dirname(work), 0o755)
+    count = 10000
+    for i in range(count):
+        write(os.path.join(folder, ".score2wav-%016x.tmp" % i), b"")
+    write(os.path.join(folder, "song.txt"), b"0.001\n1d|")
+    os.chmod(os.path.join(folder, "song.txt"), 0o644)
+    result = subprocess.run([program, "song.txt"], cwd=folder, input=b"\n", capture_output=True,
+                            preexec_fn=as_nobody, timeout=120)
+    first = os.path.join(folder, ".score2wav-%016x.tmp" % 0)
+    check(result.returncode == 0 and os.path.exists(os.path.join(folder, "song.wav")),
+          "sticky folder: %r" % result.returncode)
+    lines = result.stderr.splitlines()
+    check(len(lines) == 1 and lines[0].startswith(b'score2wav: cannot remove "') and
+          lines[0].endswith(b'": Operation not permitted (and %d other files)' % (count - 1)),
+          "one line for all the files it could not remove: %r" % result.stderr[:300])
+    check(os.path.exists(first) and len(temporaries(folder)) == count, "the foreign files stay")
+
+
 def test_read_only_output(program, work):
     """A read-only output is refused, for an ordinary user and for root alike."""
     folder = os.path.join(work, "shared")
@@ -964,7 +1022,8 @@ def scenarios(options):
     else:
         plain += [test_file_size_limit, test_fifo_score, test_largest_wav, test_folder_refuses_new_files,
                   test_line_buffered_echo, test_closed_standard_streams, test_closed_pipes, test_echo_to_null_device,
-                  test_score_changed, test_permissions_kept, test_read_only_output, test_unreadable_score,
+                  test_score_changed, test_permissions_kept, test_links_and_set_id_bits,
+                  test_sweep_of_foreign_files, test_read_only_output, test_unreadable_score,
                   test_closing_prompt_on_a_terminal, test_terminals, test_folder_lock_held]
         shimmed = [test_killed_runs, test_killed_commits, test_acl_kept, test_signals_write_nothing_twice]
         if options.sanitized:
