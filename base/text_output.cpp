@@ -47,6 +47,30 @@ void putHexEscape(TextOutput& out, unsigned char c) {
   putChar(out, hex[c & 0xF]);
 }
 
+namespace {
+
+// True for a character a terminal shows as nothing or acts on: the C1
+// controls (the Linux console takes U+009B as CSI), Unicode's
+// default-ignorable characters (invisible: joiners, marks of direction,
+// the soft hyphen, fillers, variation selectors, tags), its bidirectional
+// controls (which reorder a line) and the line and paragraph separators.
+bool isInvisible(std::uint32_t code) {
+  static const std::uint32_t ranges[][2] = {
+      {0x0000, 0x009F},   {0x00AD, 0x00AD},   {0x034F, 0x034F},   {0x061C, 0x061C},
+      {0x115F, 0x1160},   {0x17B4, 0x17B5},   {0x180B, 0x180F},   {0x200B, 0x200F},
+      {0x2028, 0x202E},   {0x2060, 0x206F},   {0x3164, 0x3164},   {0xFE00, 0xFE0F},
+      {0xFEFF, 0xFEFF},   {0xFFA0, 0xFFA0},   {0xFFF0, 0xFFF8},   {0x1BCA0, 0x1BCA3},
+      {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
+  };
+  for (const auto& range : ranges) {
+    if (code < range[0]) return false;
+    if (code <= range[1]) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::size_t visibleUnit(const unsigned char* bytes, std::size_t length, bool terminal,
                         bool& escape) {
   unsigned char c = bytes[0];
@@ -67,9 +91,7 @@ std::size_t visibleUnit(const unsigned char* bytes, std::size_t length, bool ter
     escape = c <= 0x9F;  // a C1 control byte standing alone
     return 1;
   }
-  // C1 controls (the Linux console takes U+009B as CSI), and the
-  // bidirectional embeddings, overrides and isolates that reorder a line.
-  escape = code <= 0x9F || (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+  escape = isInvisible(code);
   return size;
 }
 

@@ -68,9 +68,11 @@ void putHexEscape(TextOutput& out, unsigned char c);
 // Returns the bytes of the character at bytes (length > 0) as a console
 // shows it, and whether they must be written as \xNN: a C0 control (but
 // tab) or DEL always; on a terminal (terminal true) also a C1 control, as
-// a byte 0x80..0x9F outside valid UTF-8 or as U+0080..U+009F, and the
-// bidirectional controls U+202A..U+202E and U+2066..U+2069, which the
-// terminal would act on. Valid UTF-8 letters pass as they are.
+// a byte 0x80..0x9F outside valid UTF-8 or as U+0080..U+009F, and every
+// character a terminal shows as nothing or that changes direction (the
+// default-ignorable and bidirectional controls, such as U+200B, U+200E,
+// U+FEFF, the tags U+E0000..U+E0FFF) and U+2028, U+2029. Other valid UTF-8
+// passes as it is.
 std::size_t visibleUnit(const unsigned char* bytes, std::size_t length, bool terminal,
                         bool& escape);
 

@@ -620,6 +620,21 @@ def test_terminals(program, work):
     _, out, err = run(program, ["c1.txt"], work)
     check(out == score[6:-1].lower() + b"\n" and b'skipped "' + score[8:-1] + b'"' in err,
           "and exact through a pipe: %r %r" % (out, err))
+    # Characters a terminal shows as nothing or that change direction, in
+    # the echo, a warning and the score's name.
+    invisible = "\u200e\u200f\u061c\u200b\u200d\u2060\u2028\u2029\ufeff\u00ad\u3164\U000e0041".encode()
+    escaped = b"".join(b"\\x%02X" % byte for byte in invisible)
+    name = "\u200ftune.txt".encode()
+    write(os.path.join(work.encode(), name), b"0.001\n1d" + invisible + b"|")
+    pid, controller = spawn_on_terminal(program, [name.decode()], work)
+    shown = read_terminal(controller, b"Press Enter to close.")
+    os.write(controller, b"\n")
+    check(exit_status(pid) == 0 and shown.startswith(b"1d" + escaped + b"\r\n") and
+          b'\\xE2\\x80\\x8Ftune.txt:2:3: warning: skipped "' + escaped + b'"' in shown,
+          "invisible characters are shown escaped on a terminal: %r" % shown)
+    os.close(controller)
+    _, out, _ = run(program, [name.decode()], work)
+    check(out == b"1d" + invisible + b"\n", "and exact through a pipe: %r" % out)
     write(os.path.join(work, "a\nb:1:1: x.txt"), b"0.001\n1x|")
     _, _, err = run(program, ["a\nb:1:1: x.txt"], work)
     check(err.startswith(b'a\\x0Ab:1:1: x.txt:2:1: warning: skipped "1x": ') and err.count(b"\n") == 2 and
