@@ -14,6 +14,7 @@
   const keepPause = 500; // and before keeping the text across reloads
   const untitled = "untitled.txt"; // the name of a score whose name is empty
   const longLink = 8000; // characters: some mail and chat programs cut longer links
+  const recentCount = 30; // kept tunes offered again
 
   const state = {
     edits: 0, // edits so far, to tell a conversion of older text
@@ -34,6 +35,7 @@
   const player = page.createPlayer(showStopped);
   const converter = page.createConverter(true);
   const keeper = page.createKeeper();
+  let linkConverter = null; // a worker of its own inflates links, made on first use
   const chordList = createChordList(element("echo-view"), element("echo"));
   const encoder = new TextEncoder();
 
@@ -73,20 +75,57 @@
     state.timer = setTimeout(convertNow, typingPause);
   }
 
-  // Keeps the text, its name and a loaded file's bytes for the next visit;
-  // says so beside the editor when the browser refuses.
+  // Keeps the text, its name and a loaded file's bytes as its tune, for
+  // the next visit; says so beside the editor when the browser refuses.
   async function keepNow() {
     clearTimeout(state.keepTimer);
     state.keepTimer = 0;
     const info = editor.info();
     const edits = state.edits;
     try {
-      await keeper.keep({text: editor.text(), name: info.name, origin: info.origin, bytes: info.bytes});
+      await keeper.keep(info.tune, {text: editor.text(), name: info.name, origin: info.origin, bytes: info.bytes});
       if (edits === state.edits) showKept("");
+      showRecent();
     } catch (error) {
       showKept(`This text is not kept in the browser (${error && error.name ? error.name : error}): ` +
-               "a reload would not bring it back. Save score keeps it as a file.", true);
+               "the copy kept before stays, and a reload would show that one. Save score keeps this one as a file.", true);
     }
+  }
+
+  // Fills the list of recent tunes, the last edited first.
+  async function showRecent() {
+    const tunes = await keeper.recent(recentCount);
+    const list = element("recent");
+    const chosen = list.value;
+    list.replaceChildren(...tunes.map((tune) => {
+      const option = document.createElement("option");
+      option.value = tune.id;
+      option.textContent = `${tune.name || untitled}, ${new Date(tune.edited).toLocaleString()}`;
+      return option;
+    }));
+    if (tunes.some((tune) => tune.id === chosen)) list.value = chosen;
+    element("open-recent").disabled = tunes.length === 0;
+  }
+
+  // Opens a kept tune, as one undoable load over the text there was.
+  async function openRecent() {
+    const tune = await keeper.open(element("recent").value);
+    if (tune === null) {
+      showNotice("That tune is no longer kept in this browser. The score stays as it was.");
+      showRecent();
+      return;
+    }
+    const bytes = tune.bytes instanceof Uint8Array ? tune.bytes : null;
+    editor.load(tune.text, {name: tune.name, origin: tune.origin || "user", bytes, tune: tune.id});
+  }
+
+  // Says so when another tab keeps the tune this one shows: the later edit
+  // wins, and the version it replaces stays among the recent tunes.
+  function changedElsewhere(id) {
+    showRecent();
+    if (editor === null || id !== editor.info().tune) return;
+    showKept("This tune was changed in another tab. An edit here replaces that version, which then stays " +
+             "among the recent tunes.", true);
   }
 
   function keepSoon() {
@@ -111,7 +150,8 @@
   }
 
   // Loads a score from bytes, as if the console program were given its
-  // file: one step of the undo history, which takes back its name too.
+  // file: one step of the undo history, which takes back its name too. It
+  // starts a tune of its own, so that no kept tune is written over.
   function load(bytes, name, origin) {
     // The editor shows the text the converter reads: a UTF-16 file's text,
     // a marked UTF-8 file's text without its mark.
@@ -121,7 +161,13 @@
       showNotice(`"${name}" was not loaded: ${why}. The score stays as it was.`);
       return;
     }
-    editor.load(new TextDecoder("utf-8", {ignoreBOM: true}).decode(scoreText), {name, origin, bytes});
+    const text = new TextDecoder("utf-8", {ignoreBOM: true}).decode(scoreText);
+    if (text.length === 0 && scoreText.length > 0) { // a browser's decoder gives up on huge texts so
+      showNotice(`"${name}" was not loaded: the browser could not decode its text (it is too large). ` +
+                 "The score stays as it was.");
+      return;
+    }
+    editor.load(text, {name, origin, bytes, tune: page.newTuneId()});
   }
 
   // Shows a word about the last thing the user did, in the message's place.
@@ -418,11 +464,16 @@
   // reload shows the kept text, edits and all, not the link afresh.
   async function openLink() {
     if (location.hash.length < 2) return;
+    if (linkConverter === null) linkConverter = page.createConverter(false);
     try {
-      const linked = await page.scoreOfLink(location.hash);
+      const linked = await page.scoreOfLink(location.hash, (packed, limit) => linkConverter.inflate(packed, limit));
       if (linked !== null) load(linked.bytes, linked.name || untitled, "link");
     } catch (error) {
-      showNotice("This link's score cannot be read: the link was probably cut short. The score stays as it was.");
+      const megabytes = page.linkLimit / (1024 * 1024);
+      showNotice(error.reason === "name" ? "This link's score was not opened: its name holds a NUL character. The score stays as it was."
+        : error.reason === "large" ? `This link's score was not opened: it holds more than ${megabytes} MiB of text, ` +
+          "more than a link may carry (open it as a file instead). The score stays as it was."
+        : "This link's score cannot be read: the link was probably cut short. The score stays as it was.");
     }
     try {
       history.replaceState(null, "", location.href.split("#")[0]);
@@ -530,6 +581,7 @@
       load(encoder.encode(example.text), example.name, "example");
     });
     element("open").addEventListener("click", () => element("file").click());
+    element("open-recent").addEventListener("click", openRecent);
     element("file").addEventListener("change", (event) => {
       if (event.target.files.length > 0) loadFile(event.target.files[0]);
       event.target.value = "";
@@ -574,9 +626,9 @@
     });
   }
 
-  // Resolves to the score to start with: the one kept from the last visit
-  // (in local storage, where earlier versions of the page kept it, if
-  // nothing is in IndexedDB), else the first example. Says so when the
+  // Resolves to the score to start with: this tab's tune after a reload,
+  // else the tune edited last (in local storage, where the first versions
+  // of the page kept it, if nothing is in IndexedDB), else the first example. Says so when the
   // last text shown could not be kept, so that this one is older.
   async function startingScore(example) {
     const {record, older} = await keeper.load();
@@ -593,9 +645,12 @@
       showKept(kept === null ? "The text of your last visit could not be kept in this browser."
         : "The text of your last visit could not be kept in this browser: this is an older one.", true);
     }
-    if (kept === null) return {text: example.text, info: {name: example.name, origin: "example", bytes: null}};
+    if (kept === null) {
+      return {text: example.text, info: {name: example.name, origin: "example", bytes: null, tune: page.newTuneId()}};
+    }
     const bytes = kept.bytes instanceof Uint8Array ? kept.bytes : null;
-    return {text: kept.text, info: {name: kept.name, origin: kept.origin || "user", bytes}};
+    const tune = typeof kept.id === "string" ? kept.id : page.newTuneId();
+    return {text: kept.text, info: {name: kept.name, origin: kept.origin || "user", bytes, tune}};
   }
 
   async function start() {
@@ -614,6 +669,8 @@
     document.title = scoreName() + " – score2wav";
     showNameNote();
     listen();
+    keeper.onElsewhere(changedElsewhere);
+    showRecent();
     convertNow();
     openLink();
   }

@@ -85,12 +85,19 @@
 
     return {
       // Converts score bytes; the answer is the worker's message, or null
-      // when a later conversion superseded it or the worker failed.
-      convert(bytes, name, width, height) {
+      // when a later conversion superseded it or the worker failed. Owned
+      // bytes (a whole buffer of their own) go to the worker as they are;
+      // others are copied, so that the caller keeps them.
+      convert(bytes, name, width, height, owned = false) {
         if (supersedes && waiting.size > 0) restart();
-        const copy = bytes.slice(); // the caller keeps its bytes
+        const copy = owned ? bytes : bytes.slice();
         return send({kind: "convert", bytes: copy.buffer, name: name, width: width, height: height},
                     [copy.buffer]);
+      },
+      // Inflates a link's score (base64url text) in the worker, up to limit
+      // bytes: resolves to {bytes} or {error}, or null if the worker failed.
+      inflate(packed, limit) {
+        return send({kind: "inflate", packed: packed, limit: limit}, []);
       },
       // Draws the last sound again at another size.
       picture(width, height) {
@@ -168,6 +175,9 @@
   const typedArray = Object.getPrototypeOf(Uint8Array.prototype);
   const typedArrayTag = Object.getOwnPropertyDescriptor(typedArray, Symbol.toStringTag).get;
   const typedArrayLength = Object.getOwnPropertyDescriptor(typedArray, "length").get;
+  const typedArrayBuffer = Object.getOwnPropertyDescriptor(typedArray, "buffer").get;
+  const typedArrayOffset = Object.getOwnPropertyDescriptor(typedArray, "byteOffset").get;
+  const typedArraySet = typedArray.set;
   const bufferLength = Object.getOwnPropertyDescriptor(ArrayBuffer.prototype, "byteLength").get;
   const isUint8Array = (value) => typedArrayTag.call(value) === "Uint8Array";
   // Returns an ArrayBuffer's size, or -1 for anything else.
@@ -192,10 +202,17 @@
     if (size > largestScore) {
       throw new RangeError(`score2wav.convert: a score of ${size} bytes is larger than the page can hold (${largestScore})`);
     }
-    const bytes = array ? scoreBytes : new Uint8Array(scoreBytes);
+    // A copy of the bytes the engine says the object holds, made through the
+    // built-in getters and constructor: a subclass's own buffer getter or
+    // Symbol.species cannot feed it other bytes or another size.
+    const view = array
+      ? new Uint8Array(typedArrayBuffer.call(scoreBytes), typedArrayOffset.call(scoreBytes), size)
+      : new Uint8Array(scoreBytes, 0, size);
+    const bytes = new Uint8Array(size);
+    typedArraySet.call(bytes, view);
     const name = scoreName;
     if (scripts === null) scripts = page.createConverter(false);
-    const answer = await scripts.convert(bytes, name, 0, 0);
+    const answer = await scripts.convert(bytes, name, 0, 0, true);
     if (answer === null || answer.data === null) throw new Error("score2wav.convert: the page's converter failed");
     return page.presentResult(answer.data);
   }

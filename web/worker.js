@@ -6,7 +6,9 @@
 //
 // Messages in:  {kind: "convert", id, bytes, name, width, height}
 //               {kind: "picture", id, width, height}   (the last sound again)
+//               {kind: "inflate", id, packed, limit}   (a link's score: base64url of deflate-raw)
 // Messages out: {kind: "result", id, data, format, layout, picture, roll, milliseconds, convertedAt}
+//               {kind: "inflated", id, bytes} or {kind: "inflated", id, error: "cut" | "large"}
 //               {kind: "picture", id, picture, roll}
 // (roll: {width, rows}, which pixel columns of each pitch's row hold a note)
 function score2wavWorker() {
@@ -227,8 +229,52 @@ function score2wavWorker() {
     return arrays.filter((array) => array !== null).map((array) => array.buffer);
   }
 
+  // Returns the bytes of base64url text (RFC 4648, without padding).
+  function fromBase64url(text) {
+    const binary = atob(text.replace(/-/g, "+").replace(/_/g, "/"));
+    const bytes = new Uint8Array(binary.length);
+    for (let i = 0; i < binary.length; ++i) bytes[i] = binary.charCodeAt(i);
+    return bytes;
+  }
+
+  // Resolves to {bytes} of a link's score, inflated a piece at a time and
+  // given up as {error: "large"} once it passes limit bytes; {error: "cut"}
+  // for text that is no whole compressed score.
+  async function inflate(packedText, limit) {
+    const pieces = [];
+    let total = 0;
+    try {
+      const packed = fromBase64url(packedText);
+      const reader = new Blob([packed]).stream().pipeThrough(new DecompressionStream("deflate-raw")).getReader();
+      for (;;) {
+        const {done, value} = await reader.read();
+        if (done) break;
+        total += value.length;
+        if (total > limit) {
+          reader.cancel().catch(() => {});
+          return {error: "large"};
+        }
+        pieces.push(value);
+      }
+    } catch (error) {
+      return {error: "cut"};
+    }
+    const bytes = new Uint8Array(total);
+    let at = 0;
+    for (const piece of pieces) {
+      bytes.set(piece, at);
+      at += piece.length;
+    }
+    return {bytes};
+  }
+
   self.onmessage = async (event) => {
     const request = event.data;
+    if (request.kind === "inflate") {
+      const answer = await inflate(request.packed, request.limit);
+      self.postMessage(Object.assign({kind: "inflated", id: request.id}, answer), answer.bytes ? [answer.bytes.buffer] : []);
+      return;
+    }
     const module = await loadCore();
     if (request.kind === "picture") {
       const drawn = last === null ? {picture: null, roll: null} : drawPicture(last, request.width, request.height);

@@ -53,24 +53,28 @@ export function serve(folder) {
   });
 }
 
-// Opens the page afresh (nothing kept from an earlier visit) and waits
-// until it has converted its first example.
-export async function openPage(browser, url) {
+// Opens the page afresh (nothing kept from an earlier visit, unless keep)
+// and waits until it has converted its first score.
+export async function openPage(browser, url, fresh = true) {
   const page = await browser.newPage();
   const problems = [];
   page.on("pageerror", (error) => problems.push(String(error)));
   await page.goto(url);
-  await forgetKept(page);
-  await page.reload();
+  if (fresh) {
+    await forgetKept(page);
+    await page.reload();
+  }
   await waitForConversion(page);
   page.problems = problems;
   return page;
 }
 
-// Forgets what the page kept from earlier visits (its IndexedDB and local storage).
+// Forgets what the page kept from earlier visits (its IndexedDB, local
+// and session storage).
 export async function forgetKept(page) {
   await page.evaluate(() => new Promise((done) => {
     localStorage.clear();
+    sessionStorage.clear();
     const request = indexedDB.deleteDatabase("score2wav");
     request.onsuccess = request.onerror = () => done();
   }));

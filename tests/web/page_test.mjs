@@ -12,6 +12,7 @@ import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
 import {pathToFileURL} from "node:url";
+import zlib from "node:zlib";
 import {convertInPage, forgetKept, launchChromium, launchFirefox, openPage, serve, waitForConversion} from "./browser.mjs";
 
 const options = {};
@@ -157,6 +158,75 @@ async function checkKeepRefused(browser, url, where) {
   check(/not kept.*QuotaExceededError/.test(said[0]) && /last visit could not be kept/.test(said[1]),
         `${where}: a text the browser refuses to keep is said so: ${JSON.stringify(said)}`);
   await page.close();
+}
+
+// The texts of every tune the page keeps.
+const keptTexts = (page) => page.evaluate(() => new Promise((done) => {
+  const request = indexedDB.open("score2wav");
+  request.onsuccess = () => {
+    const all = request.result.transaction("tunes").objectStore("tunes").getAll();
+    all.onsuccess = () => done(all.result.map((tune) => tune.text));
+  };
+}));
+
+// Types text at the end of the editor and waits for the page to keep it.
+async function typeAndKeep(page, text) {
+  await page.focus(".cm-content");
+  await pressWith(page, "Control", "End");
+  await page.keyboard.type(text);
+  await pause(1500);
+}
+
+// No link, tab or refused save costs a kept tune: a link inflating past
+// the cap and one whose name holds a NUL are refused with the editor as it
+// was; two tabs on one tune keep both versions and the older tab is told;
+// a refused save leaves the last kept copy. convert() copies the bytes the
+// engine sees, whatever a subclass's getters say.
+async function checkTunesAndLinks(browser, url, where) {
+  const context = await browser.createBrowserContext();
+  const first = await openPage(context, url);
+  await typeAndKeep(first, "1d|");
+  const mine = (await view(first)).text;
+  const packed = zlib.deflateRawSync(Buffer.alloc(65 * 1024 * 1024 + 3, "2d "), {level: 9}).toString("base64url");
+  const page = url.split("#")[0];
+  for (const [fragment, said] of [[`#name=big.txt&score=${packed}`, /more than 64 MiB/],
+                                  [`#name=a%00b.txt&score=${zlib.deflateRawSync("0.1\n2d|").toString("base64url")}`, /NUL/]]) {
+    await first.goto(page + fragment);
+    await first.waitForFunction(() => /not opened/.test(document.getElementById("message").textContent), {timeout: 60000})
+      .catch(() => {});
+    const message = await first.$eval("#message", (element) => element.textContent);
+    check(said.test(message) && (await view(first)).text === mine, `${where}: a link refused (${said}), the text kept: ${message}`);
+  }
+  const second = await openPage(context, url, false);
+  check((await view(second)).text === mine, `${where}: a new tab opens the tune edited last`);
+  await typeAndKeep(first, "2d|");
+  const told = await second.$eval("#kept", (element) => element.textContent);
+  await typeAndKeep(second, "3d|");
+  const texts = await keptTexts(second);
+  check(/another tab/.test(told) && texts.includes(mine + "2d|") && texts.includes(mine + "3d|"),
+        `${where}: two tabs on one tune keep both versions, and the older is told: ${told} ${JSON.stringify(texts)}`);
+  await second.evaluate(() => {
+    IDBObjectStore.prototype.put = () => { throw new DOMException("no room", "QuotaExceededError"); };
+  });
+  await typeAndKeep(second, "4d|");
+  const refused = await second.$eval("#kept", (element) => element.textContent);
+  check(/copy kept before stays/.test(refused) && (await keptTexts(first)).includes(mine + "3d|"),
+        `${where}: a refused save keeps the last kept copy: ${refused}`);
+  const converted = await first.evaluate(async () => {
+    const bytes = new TextEncoder().encode("0.001\n2d|");
+    class Liar extends Uint8Array {
+      get buffer() { return new ArrayBuffer(2); }
+    }
+    const other = new TextEncoder().encode("0.001\n1d1m|"); // a longer array, other bytes
+    class Species extends Uint8Array {
+      static get [Symbol.species]() { return function () { return other; }; }
+    }
+    const answers = [];
+    for (const array of [Liar.from(bytes), Species.from(bytes)]) answers.push((await window.score2wav.convert(array, "t.txt")).stdout);
+    return answers;
+  });
+  check(converted.every((stdout) => stdout === "2d\n"), `${where}: convert() reads the bytes themselves: ${JSON.stringify(converted)}`);
+  await context.close();
 }
 
 // Drops a score file on the page, as a user's drag and drop would.
@@ -585,6 +655,7 @@ async function run(browser, label, url, downloads) {
   await page.close();
   await checkPhone(browser, url, where);
   await checkKeepRefused(browser, url, where);
+  await checkTunesAndLinks(browser, url, where);
 }
 
 // Runs the checks in each browser and from each place, or in the one that

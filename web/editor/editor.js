@@ -11,9 +11,11 @@ import {defaultKeymap, history, historyKeymap, invertedEffects, isolateHistory, 
 import {forEachDiagnostic, lintGutter, setDiagnostics} from "@codemirror/lint";
 import {highlightSelectionMatches, search, searchKeymap} from "@codemirror/search";
 
-// What the text is, beside its characters: {name, origin, bytes}. origin
-// says where the name came from (example, file, link, user, untitled);
-// bytes are a loaded file's own, while its text stands unedited, else null.
+// What the text is, beside its characters: {name, origin, bytes, tune}.
+// origin says where the name came from (example, file, link, user,
+// untitled); bytes are a loaded file's own, while its text stands unedited,
+// else null; tune is the kept tune the text is saved as, so that an undo
+// of a load saves the text back where it came from.
 const setInfo = StateEffect.define();
 
 const scoreInfo = StateField.define({
@@ -25,7 +27,7 @@ const scoreInfo = StateField.define({
     for (const effect of tr.effects) if (effect.is(setInfo)) next = effect.value;
     if (next !== info || !tr.docChanged) return next;
     // Typing makes the text the user's: no file's bytes, and an example typed over is untitled.
-    if (info.origin === "example") return {name: "untitled.txt", origin: "untitled", bytes: null};
+    if (info.origin === "example") return {name: "untitled.txt", origin: "untitled", bytes: null, tune: info.tune};
     return info.bytes === null ? info : Object.assign({}, info, {bytes: null});
   },
 });
