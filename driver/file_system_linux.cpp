@@ -301,7 +301,8 @@ Outcome checkOutputPath(const std::string& outputPath, const ScoreFile& score, O
   // symbolic link is never followed to be opened.
   int fd = ::open(outputPath.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   struct stat named {};
-  if (fd < 0 && errno == ELOOP && ::lstat(outputPath.c_str(), &named) == 0 && S_ISLNK(named.st_mode)) {
+  if (fd < 0 && errno == ELOOP && ::lstat(outputPath.c_str(), &named) == 0 &&
+      S_ISLNK(named.st_mode)) {
     return replaceLink(outputPath, score, output);
   }
   if (fd < 0 && errno == ENOENT) return Outcome{};
