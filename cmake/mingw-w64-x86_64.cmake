@@ -19,8 +19,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 
 # Debian puts wine64 in /usr/lib/wine. Wine's own messages (err:, fixme:)
-# would mix with the program's standard error, so the tests run it without them.
+# would mix with the program's standard error, so the tests run it without
+# them; and Wine's prefix stays inside the build folder (unless WINEPREFIX
+# names one), not in the user's home.
 find_program(SCORE2WAV_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/bin)
 if(SCORE2WAV_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all ${SCORE2WAV_WINE})
+  if(DEFINED ENV{WINEPREFIX})
+    set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all ${SCORE2WAV_WINE})
+  else()
+    set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix
+        ${SCORE2WAV_WINE})
+  endif()
 endif()

@@ -113,6 +113,16 @@ void warnIfNoNote(Warnings& warnings, const ScoreStats& stats) {
   tell(warnings, warning);
 }
 
+// Says, after every other warning, that a score without a single chord
+// (empty, or only its first line) makes a silent WAV, and how a chord is
+// written; unless the warning about notes without a bar already said it.
+void warnIfNoChord(Warnings& warnings, const ScoreStats& stats) {
+  if (stats.chordCount > 0 || stats.trailingLetters > 0) return;
+  WarningRecord warning;
+  warning.kind = WarningKind::noChord;
+  tell(warnings, warning);
+}
+
 // Warns, before the first echo, about what the first line loses: a chord
 // length of 0 while chords follow, a negative one, and chords of its own;
 // and about a chord length so long it is likely a slip. Each quotes the
@@ -139,6 +149,7 @@ void warnAboutHeader(Warnings& warnings, const ScoreStats& stats, std::int64_t c
   }
   if (stats.barInHeader) {
     warning.kind = WarningKind::barOnFirstLine;
+    warning.chordSeconds = stats.noteDuration;  // what a missing first line's first digit became
     report(warnings, warning);
   }
 }
@@ -263,6 +274,7 @@ Outcome convertChords(ScoreReader& reader, const ScoreStats& stats, Chord& chord
   Outcome outcome = warnAboutTrailingNotes(warnings, reader, stats);
   reportHidden(warnings);
   if (succeeded(outcome)) warnIfNoNote(warnings, stats);
+  if (succeeded(outcome)) warnIfNoChord(warnings, stats);
   return outcome;
 }
 

@@ -37,12 +37,14 @@ enum class WarningKind {
   notesWithoutBar,    // note letters, and no bar at all to end a chord
   noPlayableNote,     // chord text, and not one note in it: the WAV is silent
   longChord,          // the chord length is over longChordSeconds
+  noChord,            // not one bar ends a chord: the WAV is silent
 };
 
 // True for the warnings about a stretch of the score (the others are about
 // the whole of it, and have no place).
 constexpr bool hasPlace(WarningKind kind) {
-  return kind != WarningKind::hidden && kind != WarningKind::noPlayableNote;
+  return kind != WarningKind::hidden && kind != WarningKind::noPlayableNote &&
+         kind != WarningKind::noChord;
 }
 
 // A chord length beyond this many seconds is more likely a slip (300 for
@@ -62,7 +64,7 @@ struct WarningRecord {
   bool onlySkipped = false;              // hidden: every one of them a skipped run
   SkipExplanation skip;                  // skipped: why it holds no note
   bool showHint = false;                 // skipped, noPlayableNote: say how a note is written
-  double chordSeconds = 0.0;             // longChord: the length of every chord
+  double chordSeconds = 0.0;  // longChord, barOnFirstLine: the length of every chord (s)
   std::int64_t wavSamples = 0;           // longChord: the samples of the whole WAV
 };
 

@@ -266,7 +266,14 @@ Outcome openScore(const std::string& path, ScoreFile& score) {
   HANDLE file =
       CreateFileW(systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return failed(Failure::openRead, Cause::system, lastError());
+  if (file == INVALID_HANDLE_VALUE) {
+    PortResult error = lastError();
+    DWORD attributes = GetFileAttributesW(systemPath(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return failed(Failure::openRead, Cause::isFolder);
+    }
+    return failed(Failure::openRead, Cause::system, error);
+  }
   score.handle = reinterpret_cast<std::intptr_t>(file);
   if (GetFileType(file) != FILE_TYPE_DISK) return failed(Failure::readError, Cause::notRegular);
   if (!fileStamp(file, score.size, score.modified)) {

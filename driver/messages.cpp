@@ -49,7 +49,12 @@ constexpr const char* helpText =
     "  then come chords, each ended by a bar |; blanks and line breaks are ignored\n"
     "  a chord is a run of notes that sound together: 2m1d1m |\n"
     "  a note is an octave 0-3, a letter d r m f s l t, and an optional b or #\n"
-    "  1d sounds at 220 Hz, 2d at 440 Hz\n"
+    "  the letters d r m f s l t are A B C# D E F# G# (do is A, not C)\n"
+    "  2d is A4 at 440 Hz; 0d is A2, 1d A3, 3d A5, and each octave runs d to t\n"
+    "  blanks inside a chord are ignored: end each chord with | to play notes\n"
+    "  one after another (2d | 2r | 2m |), not 2d 2r 2m |\n"
+    "  a note repeated in the next chord is heard as one held note: put a rest\n"
+    "  | | or another note between to strike it again\n"
     "  text that is no note is skipped, and a warning says why (C4 is no note here)\n"
     "  a score saved as UTF-8 (with or without a byte order mark) or UTF-16 reads alike\n"
     "\n"
@@ -84,10 +89,18 @@ void putEscaped(TextOutput& out, const unsigned char* bytes, std::size_t length)
   }
 }
 
-// Writes text between double quotes, escaped as putEscaped does.
+// Writes a path between double quotes, escaped as putEscaped does; on
+// Windows, where no name holds a quote and every path is full of
+// backslashes, as Explorer shows it (C:\Music\song.txt), controls escaped.
 void putQuoted(TextOutput& out, const std::string& text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   putChar(out, '"');
-  putEscaped(out, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+#ifdef _WIN32
+  putVisible(out, text.data(), text.size());
+  static_cast<void>(bytes);
+#else
+  putEscaped(out, bytes, text.size());
+#endif
   putChar(out, '"');
 }
 
@@ -103,6 +116,19 @@ void putCutQuote(TextOutput& out, const unsigned char* bytes, std::size_t length
 // How a note is written, for those who wrote something else.
 constexpr const char* noteHint =
     "a note is an octave digit 0 to 3, then a letter d r m f s l t, e.g. 2d";
+
+// Names a Unicode blank that is no space, and says what to type instead:
+// "a no-break space (U+00A0) is no blank in a score: type a space".
+void putUnicodeBlank(TextOutput& out, std::uint32_t code) {
+  putText(out, code == 0x00A0   ? "a no-break space"
+               : code == 0x202F ? "a narrow no-break space"
+               : code == 0x3000 ? "an ideographic space"
+                                : "a Unicode space");
+  char number[16];
+  std::snprintf(number, sizeof number, " (U+%04X)", static_cast<unsigned>(code));
+  putText(out, number);
+  putText(out, " is no blank in a score: type an ordinary space");
+}
 
 // Writes why a run of skipped text holds no note.
 void putSkipReason(TextOutput& out, const WarningRecord& warning) {
@@ -127,17 +153,31 @@ void putSkipReason(TextOutput& out, const WarningRecord& warning) {
       }
       break;
     case SkipReason::notANote: putText(out, "no note begins here"); break;
+    case SkipReason::typographicSharp:
+      putText(out, "the sharp sign (U+266F) is not read: type # after the note, e.g. 2f#");
+      break;
+    case SkipReason::typographicFlat:
+      putText(out, "the flat sign (U+266D) is not read: type b after the note, e.g. 2mb");
+      break;
+    case SkipReason::fullWidth:
+      putText(out, "full-width characters are not read: type the digits and letters in ASCII, e.g. 2d");
+      break;
+    case SkipReason::unicodeBlank: putUnicodeBlank(out, warning.skip.codePoint); break;
   }
 }
 
 // Writes a length of sound, its samples cut to whole seconds, as h:mm:ss,
-// or as m:ss without hours.
+// or as m:ss without hours; under a minute without hours as 0:ss.t, cut to
+// tenths, as the page shows it (0.4 s is 0:00.4, not a silent 0:00).
 void putClock(TextOutput& out, std::int64_t samples, bool hours) {
   long long seconds = static_cast<long long>(samples / WaveFormat{}.sampleRate);
   char clock[48];
   if (hours) {
     std::snprintf(clock, sizeof clock, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
                   seconds % 60);
+  } else if (seconds < 60) {
+    long long tenths = static_cast<long long>(samples / (WaveFormat{}.sampleRate / 10)) % 10;
+    std::snprintf(clock, sizeof clock, "0:%02lld.%lld", seconds, tenths);
   } else {
     std::snprintf(clock, sizeof clock, "%lld:%02lld", seconds / 60, seconds % 60);
   }
@@ -191,6 +231,11 @@ void putCauseReason(TextOutput& err, const Outcome& outcome, const std::string& 
     case Cause::changed:
       putQuoted(err, scorePath);
       putText(err, " changed while it was read");
+      break;
+    case Cause::isFolder:
+      putText(err, "cannot open ");
+      putQuoted(err, scorePath);
+      putText(err, ": it is a folder, not a score");
       break;
     case Cause::notFinite:
       putQuoted(err, scorePath);
@@ -271,6 +316,10 @@ void putWarningText(TextOutput& out, const WarningRecord& warning) {
       putText(out, "no chord holds a note that can be played, so the WAV is silent; ");
       putText(out, noteHint);
       break;
+    case WarningKind::noChord:
+      putText(out, "the score holds no chord, so the WAV is silent; a chord is notes ended by a bar, "
+                   "e.g. 2d2m |");
+      break;
     case WarningKind::longChord: {
       char seconds[48];
       std::snprintf(seconds, sizeof seconds, "%.15g", warning.chordSeconds);
@@ -293,6 +342,13 @@ void putWarningText(TextOutput& out, const WarningRecord& warning) {
       break;
     case WarningKind::barOnFirstLine:
       putText(out, "the first line only gives the chord length, so its chords are not played");
+      if (warning.chordSeconds > 0.0) {
+        char seconds[48];
+        std::snprintf(seconds, sizeof seconds, "%.15g", warning.chordSeconds);
+        putText(out, ", and every chord lasts ");
+        putText(out, seconds);
+        putText(out, " s");
+      }
       putText(out, " (the first line begins ");
       putCutQuote(out, warning.quote, warning.quoteLength, warning.length);
       putChar(out, ')');

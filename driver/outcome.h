@@ -24,6 +24,7 @@ enum class Cause {
   changed,        // the score changed while it was converted
   notFinite,      // the chord length is not a finite number
   tooLarge,       // the WAV would pass the format's 2 GiB
+  isFolder,       // the score named is a folder (Windows says only "access denied")
 };
 
 struct Outcome {

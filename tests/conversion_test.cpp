@@ -243,7 +243,10 @@ TEST(ConvertMemory, WarnsAboutAChordLengthOfZeroOrBelow) {
   EXPECT_EQ(negative.err,
             "song.txt:1:1: warning: the chord length is negative (the first line begins "
             "\"-0.5\"), so the WAV will hold no sound\n");
-  EXPECT_TRUE(convert("Tempo 0.3\n").err.empty());  // no chord follows: nothing to lose
+  // No chord follows: the length loses nothing, but the silence is explained.
+  EXPECT_EQ(convert("Tempo 0.3\n").err,
+            "song.txt: warning: the score holds no chord, so the WAV is silent; a chord is notes "
+            "ended by a bar, e.g. 2d2m |\n");
 }
 
 TEST(ConvertMemory, WarnsWhenABarIsForgottenAndCountsEveryWarning) {
@@ -257,7 +260,7 @@ TEST(ConvertMemory, WarnsWhenABarIsForgottenAndCountsEveryWarning) {
   EXPECT_EQ(
       firstLine.err,
       "song.txt:1:1: warning: the first line only gives the chord length, so its chords are not "
-      "played (the first line begins \"1d | 1r |\")\n");
+      "played, and every chord lasts 1 s (the first line begins \"1d | 1r |\")\n");
   EXPECT_EQ(firstLine.out, "1m\n");
   // A hundred warnings in all are shown: two about the first line, 98 runs.
   std::string many = "x | \n";

@@ -2,7 +2,8 @@
 """Checks the documents a reader starts from: every relative link of the
 README and docs/ leads to a file, the README stays a short door (150 lines
 at most), and the example it opens with is the bundled file's own first
-lines."""
+lines; and that every document that explains the format names the notes'
+letters."""
 import os
 import re
 import sys
@@ -32,6 +33,13 @@ for line in readme[opening + 2:]:
 example = open(os.path.join(root, "examples", "ode_to_joy.txt"), encoding="utf-8").read().split("\n")
 if not shown or shown != example[:len(shown)]:
     failures.append("the README's opening example is not the first lines of examples/ode_to_joy.txt")
+
+# Everywhere the format is explained says which letter each syllable is.
+for document in ("README.md", "docs/score-format.md", "docs/score2wav.1.in", "packaging/README-Windows.txt",
+                 "web/index.html"):
+    text = open(os.path.join(root, document), encoding="utf-8").read()
+    if "A4" not in text or not re.search(r"C(#|♯|\\\(#)", text):
+        failures.append("%s does not name the notes' letters (2d is A4, m is C#)" % document)
 
 for failure in failures:
     print("FAIL: " + failure)

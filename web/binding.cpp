@@ -65,9 +65,9 @@ static_assert(sizeof(PageWarning) ==
               "a name for every field of a warning");
 constexpr const char* warningKindNames[] = {
     "zeroLength",        "negativeLength",  "skipped",        "hidden",   "barOnFirstLine",
-    "notesAfterLastBar", "notesWithoutBar", "noPlayableNote", "longChord"};
+    "notesAfterLastBar", "notesWithoutBar", "noPlayableNote", "longChord",      "noChord"};
 static_assert(sizeof warningKindNames / sizeof *warningKindNames ==
-                  static_cast<std::size_t>(WarningKind::longChord) + 1,
+                  static_cast<std::size_t>(WarningKind::noChord) + 1,
               "a name for every kind of warning");
 
 // Appends names as a JSON array of strings (they need no escaping).

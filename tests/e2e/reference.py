@@ -176,8 +176,9 @@ def header_warnings(name, duration, chord_count, header):
         name, what, quote(first_line)) for what in warnings]
     warnings += long_chord_warning(name, duration, chord_count, header)
     if b"|" in header:
+        lasts = ", and every chord lasts %s s" % ("%.15g" % duration) if duration > 0 else ""
         warnings.append('%s:1:1: warning: the first line only gives the chord length, so its chords are '
-                        'not played (the first line begins "%s")\n' % (name, quote(first_line)))
+                        'not played%s (the first line begins "%s")\n' % (name, lasts, quote(first_line)))
     return warnings
 
 
@@ -202,9 +203,37 @@ def trailing_warning(name, rest, any_bar):
 HINT = "a note is an octave digit 0 to 3, then a letter d r m f s l t, e.g. 2d"
 
 
+UNICODE_BLANKS = {0xA0: "a no-break space", 0x202F: "a narrow no-break space", 0x3000: "an ideographic space"}
+
+
+def unicode_reason(raw):
+    """Why a run that begins with a character outside ASCII holds no note:
+    the slips keyboards and phones make; None where nothing is known."""
+    stripped = raw.lstrip(b" \t\n")
+    lead = stripped[:1]
+    size = 2 if b"\xc2" <= lead <= b"\xdf" else 3 if b"\xe0" <= lead <= b"\xef" else 0
+    try:
+        first = stripped[:size].decode("utf-8") if size else ""
+    except UnicodeDecodeError:
+        first = ""
+    code = ord(first) if len(first) == 1 else 0
+    if code == 0x266F:
+        return "the sharp sign (U+266F) is not read: type # after the note, e.g. 2f#"
+    if code == 0x266D:
+        return "the flat sign (U+266D) is not read: type b after the note, e.g. 2mb"
+    if 0xFF10 <= code <= 0xFF19 or 0xFF21 <= code <= 0xFF3A or 0xFF41 <= code <= 0xFF5A:
+        return "full-width characters are not read: type the digits and letters in ASCII, e.g. 2d"
+    if code in (0xA0, 0x1680, 0x202F, 0x205F, 0x3000) or 0x2000 <= code <= 0x200A:
+        return "%s (U+%04X) is no blank in a score: type an ordinary space" % (
+            UNICODE_BLANKS.get(code, "a Unicode space"), code)
+    return None
+
+
 def skip_reason(raw, hinted):
     """Why a skipped run holds no note, from its first characters; and
     whether it gave the hint on letter names."""
+    if raw.lstrip(b" \t\n")[:1] >= b"\x80":
+        return unicode_reason(raw) or "no note begins here", hinted
     text = re.sub(rb"[ \t\n]", b"", raw[:60].lower()).decode("latin-1")
     if re.match(r"[a-g][#b]?[0-9]", text):
         return ("letter names are not read" + ("" if hinted else "; " + HINT)), True
@@ -298,4 +327,7 @@ def convert(data, score_name):
     if skipped_runs and not note_total:
         stderr += "%s: warning: no chord holds a note that can be played, so the WAV is silent; %s\n" % (
             score_name, HINT)
+    if not chords and not any(chr(c) in NOTE_OFFSETS for c in rest[0]):
+        stderr += ("%s: warning: the score holds no chord, so the WAV is silent; a chord is notes ended by "
+                   "a bar, e.g. 2d2m |\n" % score_name)
     return wav_header + bytes(body), stdout, stderr, 0

@@ -163,8 +163,9 @@ def test_help_and_version(program, work):
         if option == "--version":
             check(re.fullmatch(rb"score2wav \d+\.\d+\.\d+\n", out) is not None, "version: %r" % out)
         else:
-            check(out.startswith(b"usage: score2wav SCORE\n") and b"1d sounds at 220 Hz" in out,
-                  "%s: %r" % (option, out[:80]))
+            check(out.startswith(b"usage: score2wav SCORE\n") and
+                  b"d r m f s l t are A B C# D E F# G#" in out and b"2d is A4 at 440 Hz" in out,
+                  "%s names the notes' letters: %r" % (option, out[:80]))
     write(os.path.join(work, "--help"), b"0.001\n1d|")
     status, out, _ = run(program, ["--help"], work)
     check((status, out) == (0, b"1d\n") and os.path.exists(os.path.join(work, "--help.wav")),
@@ -200,14 +201,17 @@ def test_closing_prompt_on_a_terminal(program, work):
 
     # A person at a terminal is told what was written; the golden runs show
     # that pipes are told nothing of it.
-    write(os.path.join(work, "summary.txt"), b"0.3\n" + b"2d|" * 32 + b"\n|")
-    pid, controller = spawn_on_terminal(program, ["summary.txt"], work)
-    shown = read_terminal(controller, b"Press Enter to close.")
-    os.write(controller, b"\n")
-    check(exit_status(pid) == 0 and shown.endswith(
-        b"2d\r\n\r\nWrote summary.wav: 33 chords, 0:09 of sound.\r\nPress Enter to close.\r\n"),
-        "the summary line on a terminal: %r" % shown[-120:])
-    os.close(controller)
+    # Under a minute in tenths, as the page shows it: 0.4 s is no silent 0:00.
+    for score, said in ((b"0.3\n" + b"2d|" * 32 + b"\n|", b"2d\r\n\r\nWrote summary.wav: 33 chords, 0:09.9"),
+                        (b"0.4\n2d|", b"2d\r\nWrote summary.wav: 1 chord, 0:00.4"),
+                        (b"61\n2d|", b"2d\r\nWrote summary.wav: 1 chord, 1:01")):
+        write(os.path.join(work, "summary.txt"), score)
+        pid, controller = spawn_on_terminal(program, ["summary.txt"], work)
+        shown = read_terminal(controller, b"Press Enter to close.")
+        os.write(controller, b"\n")
+        check(exit_status(pid) == 0 and shown.endswith(said + b" of sound.\r\nPress Enter to close.\r\n"),
+              "the summary line on a terminal: %r" % shown[-120:])
+        os.close(controller)
 
 
 def test_encoded_twins(program, data, work):
@@ -981,6 +985,13 @@ def test_windows_reasons_in_utf8(program, work):
     # The system's own text ends the line, without its ".\r\n".
     said = err.split(b'": ', 1)[-1]
     check(said.endswith(b"\n") and len(said) > 1 and not said[:-1].endswith((b".", b"\r", b" ")), "reason: %r" % err)
+    # A path as Explorer shows it, single backslashes; a folder called a folder.
+    os.mkdir(os.path.join(work, "sub"))
+    status, _, err = run(program, ["sub\\missing.txt"], work)
+    check(status == 1 and err.startswith(b'score2wav: cannot open "sub\\missing.txt": '), "a path's backslashes: %r" % err)
+    status, out, err = run(program, ["sub"], work)
+    check((status, out, err) == (1, b"File open error as read.\n", b'score2wav: cannot open "sub": it is a folder, not a score\n'),
+          "a folder as the score: %r %r" % (out, err))
 
 
 def test_windows_paths(program, work):
