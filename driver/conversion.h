@@ -64,7 +64,7 @@ struct WarningRecord {
   bool onlySkipped = false;              // hidden: every one of them a skipped run
   SkipExplanation skip;                  // skipped: why it holds no note
   bool showHint = false;                 // skipped, noPlayableNote: say how a note is written
-  double chordSeconds = 0.0;  // longChord, barOnFirstLine: the length of every chord (s)
+  double chordSeconds = 0.0;             // longChord, barOnFirstLine: the length of every chord (s)
   std::int64_t wavSamples = 0;           // longChord: the samples of the whole WAV
 };
 

@@ -160,7 +160,8 @@ void putSkipReason(TextOutput& out, const WarningRecord& warning) {
       putText(out, "the flat sign (U+266D) is not read: type b after the note, e.g. 2mb");
       break;
     case SkipReason::fullWidth:
-      putText(out, "full-width characters are not read: type the digits and letters in ASCII, e.g. 2d");
+      putText(out,
+              "full-width characters are not read: type the digits and letters in ASCII, e.g. 2d");
       break;
     case SkipReason::unicodeBlank: putUnicodeBlank(out, warning.skip.codePoint); break;
   }
@@ -317,8 +318,9 @@ void putWarningText(TextOutput& out, const WarningRecord& warning) {
       putText(out, noteHint);
       break;
     case WarningKind::noChord:
-      putText(out, "the score holds no chord, so the WAV is silent; a chord is notes ended by a bar, "
-                   "e.g. 2d2m |");
+      putText(out,
+              "the score holds no chord, so the WAV is silent; a chord is notes ended by a bar, "
+              "e.g. 2d2m |");
       break;
     case WarningKind::longChord: {
       char seconds[48];

@@ -29,8 +29,8 @@ std::uint32_t codePointAt(const unsigned char* bytes, std::size_t length) {
 
 // True for the blanks of Unicode (its space separators) that are no space.
 bool isUnicodeBlank(std::uint32_t code) {
-  return code == 0x00A0 || code == 0x1680 || (code >= 0x2000 && code <= 0x200A) ||
-         code == 0x202F || code == 0x205F || code == 0x3000;
+  return code == 0x00A0 || code == 0x1680 || (code >= 0x2000 && code <= 0x200A) || code == 0x202F ||
+         code == 0x205F || code == 0x3000;
 }
 
 // Explains a run that begins with a character outside ASCII: the slips a

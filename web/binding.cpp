@@ -64,8 +64,8 @@ static_assert(sizeof(PageWarning) ==
                   sizeof warningFieldNames / sizeof *warningFieldNames * sizeof(double),
               "a name for every field of a warning");
 constexpr const char* warningKindNames[] = {
-    "zeroLength",        "negativeLength",  "skipped",        "hidden",   "barOnFirstLine",
-    "notesAfterLastBar", "notesWithoutBar", "noPlayableNote", "longChord",      "noChord"};
+    "zeroLength",        "negativeLength",  "skipped",        "hidden",    "barOnFirstLine",
+    "notesAfterLastBar", "notesWithoutBar", "noPlayableNote", "longChord", "noChord"};
 static_assert(sizeof warningKindNames / sizeof *warningKindNames ==
                   static_cast<std::size_t>(WarningKind::noChord) + 1,
               "a name for every kind of warning");
