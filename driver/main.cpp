@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
   if (!prepareProcess()) return 1;  // a closed stream that nothing can fill: no safe way to run
   standardOutput.sink = standardOutputSink();
   standardOutput.escapeControls = outputIsTerminal();
-  standardOutput.lineByLine = outputIsWatched();
+  // A line at a time where a person reads it; in blocks to pipes and files.
+  standardOutput.lineByLine = outputIsTerminal();
   flushOnSignal(&standardOutput);
   standardError.sink = standardErrorSink();
   standardError.escapeControls = errorIsTerminal();
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
   scoreBeingConverted = &score;
   ConsoleConversion console{Console{&standardOutput, &standardError}, score};
   console.echoDiscarded = outputIsDiscarded();
+  console.showProgress = outputIsWatched() && !standardOutput.lineByLine;
   Outcome outcome = oneScore ? convertScoreFile(score, console) : failed(Failure::usage);
   endOpenEcho(console);
   reportOutcome(console.console, outcome, score, makeOutputName(score));

@@ -386,12 +386,20 @@ void printEcho(void* context, const char* text, std::size_t length) {
   conversion.lineOpen = true;
 }
 
+// Sample-notes of a chord (its samples times its notes) that take long
+// enough to render (a millisecond or more) for its echo line to go out first.
+constexpr std::int64_t progressWork = std::int64_t{1} << 22;
+
 void printChord(void* context, const ChordRecord& chord) {
   auto& conversion = *static_cast<ConsoleConversion*>(context);
   conversion.chords = chord.index + 1;
   conversion.samples = chord.firstSample + chord.sampleCount;
   if (!conversion.echoDiscarded) endLine(*conversion.console.out);
   conversion.lineOpen = false;
+  std::int64_t notes = chord.noteCount > 1 ? chord.noteCount : 1;
+  if (conversion.showProgress && chord.sampleCount >= progressWork / notes) {
+    flushText(*conversion.console.out);
+  }
 }
 
 // One warning line: "NAME:LINE:COL: warning: TEXT" ("NAME: warning: TEXT"

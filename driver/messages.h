@@ -25,6 +25,9 @@ struct ConsoleConversion {
   std::int64_t chords = 0;     // chords echoed
   std::int64_t samples = 0;    // samples of sound they make
   bool echoDiscarded = false;  // out is the null device: no echo is made
+  // Out is a pipe or a socket: the echo goes in blocks, but is handed on
+  // before a chord long enough to render that a reader would wait for it.
+  bool showProgress = false;
 };
 
 // Returns events that print a conversion as the console program shows it:
