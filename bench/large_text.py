@@ -4,7 +4,8 @@
 bytes, 400,000 different four-note chords of one sample, each written twice
 (a 7.6 MB score that fills the chord cache), and 10 million chords "1d|" of
 1 ms (an 80 MB WAV), with the echo to a file and to a pipe; and two UTF-16
-scores whose warnings send the reader far back: 2.56 million blanks before
+scores whose warnings send the reader far back, and the 100 MB chord as
+UTF-16 (against the plain file's row above it): 2.56 million blanks before
 a note that no bar ends, and 40 chords of an "x" and a million blanks.
 
 For each, the median CPU time (user and system) and wall time of the
@@ -47,6 +48,11 @@ def make_files(folder, only):
     with open(path, "wb") as f:
         f.write(b"0.001\n" + b"2d " * (100000000 // 3) + b"|")
     files["a 100 MB chord of '2d '"] = path
+    path16 = os.path.join(folder, "chord16.txt")
+    if only in "UTF-16, the 100 MB chord":
+        with open(path, "rb") as plain, open(path16, "wb") as f:
+            f.write(b"\xff\xfe" + plain.read().decode("latin-1").encode("utf-16-le"))
+    files["UTF-16, the 100 MB chord"] = path16
     path = os.path.join(folder, "random.txt")
     with open(path, "wb") as f:
         f.write(random.Random(10).randbytes(10000000))
