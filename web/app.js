@@ -28,6 +28,7 @@
     placed: false, // the playhead was put somewhere (Play, a click): the chord under it is marked
     timer: 0,
     keepTimer: 0,
+    keepPlayhead: false, // the editor's selection moves without moving the playhead
   };
 
   let editor = null; // made once the kept text is read
@@ -226,6 +227,7 @@
     state.placed = false; // nothing is marked until Play or a click
     editor.highlight(-1, -1);
     showStopped();
+    followCursor();
     element("download").disabled = result.wav === null;
     // How long after the conversion's end the picture is on screen.
     requestAnimationFrame(() => {
@@ -328,11 +330,74 @@
     };
   }
 
-  // Selects a chord's text in the editor, as a click on its note asks.
+  // Selects a chord's text in the editor and sounds it, as a click on its
+  // note asks; the playhead stays where the click put it.
   function selectChord(chord) {
     state.placed = true;
     const range = chordRange(chord);
+    state.keepPlayhead = true;
     if (range !== null) editor.select(range[0], range[1]);
+    state.keepPlayhead = false;
+    audition(chord);
+  }
+
+  // Returns the chord whose text holds the editor's text index at, or the
+  // last one before it (a cursor after a bar stands at the chord just
+  // written); the first chord before them all; -1 where none is kept.
+  function chordAtText(at) {
+    if (state.data === null || state.textIndex === null) return -1;
+    let low = 0;
+    let high = state.data.chordTable.length / state.chord.count - 1;
+    let found = high >= 0 ? 0 : -1;
+    while (low <= high) {
+      const middle = (low + high) >> 1;
+      if (chordRange(middle)[0] <= at) {
+        found = middle;
+        low = middle + 1;
+      } else {
+        high = middle - 1;
+      }
+    }
+    return found;
+  }
+
+  // Returns the seconds a chord's sound begins and ends at.
+  function chordSeconds(chord) {
+    const rate = state.format.sampleRate;
+    const start = chordValue(chord, "start");
+    return [start / rate, (start + chordValue(chord, "samples")) / rate];
+  }
+
+  // Says what the sound does, for screen readers.
+  function announce(text) {
+    element("announce").textContent = text;
+  }
+
+  // Sounds one chord alone, for its length, over whatever was playing.
+  function audition(chord) {
+    if (chord < 0 || !player.canPlay()) return;
+    const [first, end] = chordSeconds(chord);
+    if (end <= first) return;
+    const wasPlaying = player.playing();
+    player.audition(first, end);
+    if (wasPlaying) showStopped();
+    announce(`Sounding chord ${chord + 1}: ${page.chordsOf(state.data, chord, chord + 1)[0].text}`);
+  }
+
+  // Ctrl+Enter in the editor: the chord where the cursor stands.
+  function auditionAtCursor() {
+    audition(chordAtText(editor.selection().from));
+  }
+
+  // While stopped, the playhead follows the cursor, so that Play starts at
+  // the chord where it stands.
+  function followCursor() {
+    if (player.playing() || editor === null || state.keepPlayhead) return;
+    const chord = chordAtText(editor.selection().from);
+    if (chord < 0) return;
+    const second = chordSeconds(chord)[0];
+    player.seek(second);
+    showPosition(second);
   }
 
   // Marks the chord at the playhead in the list and in the editor, once
@@ -369,6 +434,35 @@
     showPosition(player.position());
   }
 
+  // Shows the Play button as Stop while anything plays, and follows it.
+  function showPlaying() {
+    const play = element("play");
+    play.textContent = "Stop";
+    play.setAttribute("aria-pressed", "true");
+    requestAnimationFrame(follow);
+  }
+
+  // The seconds Loop repeats: the chords a selection touches, or the whole sound.
+  function loopSpan() {
+    const {from, to} = editor.selection();
+    const first = from < to ? chordAtText(from) : -1;
+    if (first < 0) return [0, player.duration(), "the whole score"];
+    const last = Math.max(first, chordAtText(to - 1));
+    return [chordSeconds(first)[0], chordSeconds(last)[1],
+            first === last ? `chord ${first + 1}` : `chords ${first + 1} to ${last + 1}`];
+  }
+
+  function toggleLoop() {
+    const loop = element("loop");
+    const on = loop.getAttribute("aria-pressed") !== "true";
+    loop.setAttribute("aria-pressed", String(on));
+    announce(on ? "Loop on" : "Loop off");
+    if (player.playing()) {
+      player.stop();
+      togglePlay();
+    }
+  }
+
   function seek(second) {
     state.placed = true;
     player.seek(second);
@@ -379,14 +473,19 @@
     if (player.playing()) {
       player.stop();
       showStopped();
+      announce("Stopped");
       return;
     }
     state.placed = true;
-    player.play();
-    const play = element("play");
-    play.textContent = "Stop";
-    play.setAttribute("aria-pressed", "true");
-    requestAnimationFrame(follow);
+    if (element("loop").getAttribute("aria-pressed") === "true") {
+      const [first, end, what] = loopSpan();
+      player.playSpan(first, end, true, player.position());
+      announce(`Looping ${what}`);
+    } else {
+      player.play();
+      announce(`Playing from ${page.clockTime(player.position())}`);
+    }
+    showPlaying();
   }
 
   function download() {
@@ -438,7 +537,9 @@
     const said = copied ? `Link copied: ${length} characters.` : `Copy this link (${length} characters): the browser kept the clipboard closed.`;
     const warning = link.length > longLink ? ` Some mail and chat programs cut links longer than about ${longLink.toLocaleString("en")}` +
       " characters; Save score sends the tune whole." : "";
-    showLink(link, said + warning);
+    const local = location.protocol === "file:" ? " This link opens only on this computer: the page is opened " +
+      "from a file here, not from a web address." : "";
+    showLink(link, said + warning + local);
     return link;
   }
 
@@ -571,6 +672,10 @@
     } else if (event.key === "?") {
       event.preventDefault();
       element("help-dialog").showModal();
+    } else if (event.key === "l" || event.key === "L") {
+      if (target instanceof Element && target.closest("select")) return; // a letter picks an option there
+      event.preventDefault();
+      toggleLoop();
     }
   }
 
@@ -594,6 +699,11 @@
     element("share").addEventListener("click", share);
     element("help").addEventListener("click", () => element("help-dialog").showModal());
     element("play").addEventListener("click", togglePlay);
+    element("loop").addEventListener("click", toggleLoop);
+    element("echo").addEventListener("click", (event) => {
+      const item = event.target instanceof Element ? event.target.closest("li") : null;
+      if (item !== null && item.value > 0) audition(item.value - 1);
+    });
     element("download").addEventListener("click", download);
     document.addEventListener("keydown", onKey);
     window.addEventListener("hashchange", openLink);
@@ -653,6 +763,23 @@
     return {text: kept.text, info: {name: kept.name, origin: kept.origin || "user", bytes, tune}};
   }
 
+  // Over http(s) the page can be installed and opened offline: its manifest
+  // (added here, since a page opened from disk may not read it) and the
+  // worker that keeps its files; an installed page opens score files.
+  function offerInstall() {
+    if (!/^https?:$/.test(location.protocol)) return;
+    const manifest = document.createElement("link");
+    manifest.rel = "manifest";
+    manifest.href = "manifest.webmanifest";
+    document.head.append(manifest);
+    if ("serviceWorker" in navigator) navigator.serviceWorker.register("service-worker.js").catch(() => {});
+    if ("launchQueue" in window) {
+      window.launchQueue.setConsumer(async (launch) => {
+        if (launch.files && launch.files.length > 0) loadFile(await launch.files[0].getFile());
+      });
+    }
+  }
+
   async function start() {
     element("version").textContent = "version " + data.version;
     data.examples.forEach((example, index) => {
@@ -664,12 +791,14 @@
     const first = Math.max(0, data.examples.findIndex((example) => example.name === "ode_to_joy.txt"));
     element("examples").value = String(first);
     const {text, info} = await startingScore(data.examples[first]);
-    editor = page.createEditor(element("editor"), text, info, changed);
+    editor = page.createEditor(element("editor"), text, info, changed,
+                               {onCursor: followCursor, onAudition: auditionAtCursor});
     element("score-name").value = info.name;
     document.title = scoreName() + " – score2wav";
     showNameNote();
     listen();
     keeper.onElsewhere(changedElsewhere);
+    offerInstall();
     showRecent();
     convertNow();
     openLink();
@@ -678,6 +807,9 @@
   // What the page shows, as data, for scripts that check it: the chords of
   // the latest conversion and the piano roll drawn from them; the editor's
   // text, selected text, name, marked warnings and playing chord.
+  // Selects the editor's text from one index to another, as a user would.
+  page.selectText = (from, to) => editor.select(from, to);
+
   page.view = () => ({
     chords: state.data === null ? [] : page.chordsOf(state.data, 0, state.data.chordTable.length / state.chord.count),
     roll: state.roll,

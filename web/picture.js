@@ -41,9 +41,11 @@
       context.font = `${Math.round(10 * ratio)}px ui-monospace, monospace`;
       context.fillStyle = "#bbbbbb";
       context.textBaseline = "bottom";
-      octaveNames.forEach((name, octave) => context.fillText(name, 2 * ratio, height - octave * 12 * rowHeight));
+      // Each octave's d, with the letter name a musician reads (0d is A2).
+      octaveNames.forEach((name, octave) =>
+        context.fillText(`${name} ${page.pitchName(octave * 12)}`, 2 * ratio, height - octave * 12 * rowHeight));
       context.textBaseline = "top";
-      context.fillText("3t", 2 * ratio, top);
+      context.fillText(`3t ${page.pitchName(pitches - 1)}`, 2 * ratio, top);
       if (sound.seconds <= 0) return;
       const span = sound.spanOf(Math.floor(seconds * sound.sampleRate));
       if (span !== null) {

@@ -31,7 +31,8 @@ export async function launchFirefox() {
   });
 }
 
-const types = {".html": "text/html", ".js": "text/javascript", ".css": "text/css"};
+const types = {".html": "text/html", ".js": "text/javascript", ".css": "text/css", ".png": "image/png",
+               ".webmanifest": "application/manifest+json"};
 
 // Serves the folder on 127.0.0.1 at a free port; returns {url, close}.
 export function serve(folder) {
@@ -48,7 +49,10 @@ export function serve(folder) {
   });
   return new Promise((resolve) => {
     server.listen(0, "127.0.0.1", () => {
-      resolve({url: `http://127.0.0.1:${server.address().port}/`, close: () => server.close()});
+      resolve({url: `http://127.0.0.1:${server.address().port}/`, close: () => {
+        server.close();
+        server.closeAllConnections(); // kept-alive connections too: the server is gone
+      }});
     });
   });
 }

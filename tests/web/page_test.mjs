@@ -346,6 +346,102 @@ async function checkPlayAndSeek(page, where) {
   check(Math.abs(sought - duration * 0.75) < duration * 0.02, `${where}: clicking the picture seeks: ${sought} of ${duration}`);
 }
 
+// Listens to what reaches the audio output: every source connected to it
+// records the samples it plays, as the player sends them (-1 to 1).
+async function listen(page) {
+  await page.evaluate(() => {
+    window.heard = [];
+    const start = AudioBufferSourceNode.prototype.start;
+    AudioBufferSourceNode.prototype.start = function (...args) {
+      if (this.toOutput) window.heard.push(Array.from(this.buffer.getChannelData(0)));
+      return start.apply(this, args);
+    };
+    const connect = AudioNode.prototype.connect;
+    AudioNode.prototype.connect = function (target, ...rest) {
+      if (target instanceof AudioDestinationNode) this.toOutput = true;
+      return connect.call(this, target, ...rest);
+    };
+  });
+}
+
+// The page as an instrument: Ctrl+Enter sounds the chord at the cursor
+// alone, a click on a chord in the list sounds it, Play starts at the
+// cursor's chord, Loop repeats the selected chords, and a note's name shows
+// on hover.
+async function checkInstrument(page, where) {
+  await drop(page, Buffer.from("0.01\n1d|2d 2m|\n3s|\n"), "instrument.txt");
+  await listen(page);
+  const samples = await page.evaluate(async () => {
+    const result = await window.score2wav.convert(new TextEncoder().encode("0.01\n1d|2d 2m|\n3s|\n"), "i.txt");
+    return Array.from(result.wav.subarray(44), (sample) => (sample - 128) / 128);
+  });
+  const size = samples.length / 3;
+  const chord = (i) => samples.slice(i * size, (i + 1) * size);
+  const same = (a, b) => a.length === b.length && a.every((value, i) => Math.abs(value - b[i]) < 1e-6);
+  const heard = async () => page.evaluate(() => window.heard.splice(0));
+  await page.evaluate(() => window.score2wavPage.view()); // the page is ready
+  await page.evaluate(() => document.querySelector(".cm-content").focus());
+  await page.evaluate(() => window.score2wavPage.selectText(12, 12)); // in "2d 2m"
+  await pressWith(page, "Control", "Enter");
+  await pause(200);
+  const alone = await heard();
+  check(alone.length === 1 && same(alone[0], chord(1)), `${where}: Ctrl+Enter sounds the chord at the cursor alone: ${alone.map((a) => a.length)}`);
+  check((await view(page)).text === "0.01\n1d|2d 2m|\n3s|\n", `${where}: and types nothing`);
+  await page.click("#echo li:nth-child(3)");
+  await pause(200);
+  const clicked = await heard();
+  check(clicked.length === 1 && same(clicked[0], chord(2)), `${where}: a click on a chord in the list sounds it`);
+  await page.evaluate(() => window.score2wavPage.selectText(17, 17)); // in "3s"
+  await page.click("#play");
+  await pause(500); // the tune ends
+  const fromCursor = await heard();
+  check(fromCursor.length === 1 && same(fromCursor[0], chord(2)),
+        `${where}: Play starts at the cursor's chord: ${fromCursor.map((a) => a.length)}`);
+  await page.evaluate(() => window.score2wavPage.selectText(5, 12)); // "1d|2d 2": chords 1 and 2
+  await page.focus("#play");
+  await page.keyboard.press("l");
+  const pressed = await page.$eval("#loop", (button) => button.getAttribute("aria-pressed"));
+  await page.click("#play");
+  await pause(300);
+  await page.click("#play");
+  await page.keyboard.press("l");
+  const looped = await heard();
+  const twice = chord(0).concat(chord(1));
+  check(pressed === "true" && looped.length >= 2 && looped.every((piece) => same(piece, twice)),
+        `${where}: Loop repeats the selected chords: ${pressed} ${looped.map((a) => a.length)}`);
+  const note = await page.evaluateHandle(() => [...document.querySelectorAll(".score-note")].find((span) => span.textContent === "2d"));
+  await note.hover();
+  const named = await page.waitForSelector(".note-name", {timeout: 3000}).then((tip) => tip.evaluate((element) => element.textContent))
+    .catch(() => "no tooltip");
+  check(named === "2d: A4, 440 Hz", `${where}: hovering 2d names it: ${named}`);
+  await page.mouse.move(0, 0);
+  await page.evaluate(() => window.score2wavPage.selectText(0, 0));
+  await page.focus("#play");
+}
+
+// Over http the page can be installed (Chromium's own check finds no
+// error), and after one visit it opens and converts with its server gone.
+async function checkOffline(browser, label) {
+  const server = await serve(pageFolder);
+  const where = `${label} offline`;
+  const page = await openPage(browser, server.url);
+  await page.evaluate(() => navigator.serviceWorker.ready);
+  if (label === "Chromium") {
+    const session = await page.createCDPSession();
+    const {installabilityErrors} = await session.send("Page.getInstallabilityErrors");
+    check(installabilityErrors.length === 0, `${where}: the page is installable: ${JSON.stringify(installabilityErrors)}`);
+  }
+  await page.reload(); // now under the worker, which keeps what it serves
+  await waitForConversion(page);
+  server.close();
+  await page.reload();
+  await waitForConversion(page).catch(() => {});
+  const shown = await page.evaluate(() => [document.getElementById("message").textContent, (window.score2wavPage.view() || {}).text])
+    .catch((error) => [String(error), ""]);
+  check(/chords?, .* of sound/.test(shown[0]) && shown[1].length > 0, `${where}: a reload with the server gone opens and converts: ${shown[0]}`);
+  await page.close();
+}
+
 // The piano roll has a bar in each chord's pixel columns for each of its
 // pitches, and none for the others (read from the page's data, not pixels).
 async function checkPianoRoll(page, where) {
@@ -640,6 +736,7 @@ async function run(browser, label, url, downloads) {
   await checkDropAndDownload(page, where, downloads);
   await checkPlayAndSeek(page, where);
   await checkPianoRoll(page, where);
+  await checkInstrument(page, where);
   await checkTooLarge(page, where);
   await page.focus("#play");
   await page.keyboard.press("?");
@@ -670,6 +767,7 @@ async function main() {
       const chromium = await launchChromium();
       try {
         for (const place of places) await run(chromium, "Chromium", urls[place], downloads);
+        if (places.includes("http")) await checkOffline(chromium, "Chromium");
       } finally {
         await chromium.close();
       }
@@ -682,6 +780,7 @@ async function main() {
       } else {
         try {
           for (const place of places) await run(firefox, "Firefox", urls[place], null);
+          if (places.includes("http")) await checkOffline(firefox, "Firefox");
         } finally {
           await firefox.close();
         }

@@ -4,8 +4,9 @@
 // the loaded file's own bytes going back and forth with them. The build
 // bundles this module and CodeMirror into one classic script (editor.js
 // beside the page), which sets window.score2wavPage.createEditor.
-import {EditorState, StateEffect, StateField, Transaction} from "@codemirror/state";
-import {Decoration, EditorView, ViewPlugin, drawSelection, highlightActiveLine, keymap, lineNumbers} from "@codemirror/view";
+import {EditorState, Prec, StateEffect, StateField, Transaction} from "@codemirror/state";
+import {Decoration, EditorView, ViewPlugin, drawSelection, highlightActiveLine, hoverTooltip, keymap,
+        lineNumbers} from "@codemirror/view";
 import {defaultKeymap, history, historyKeymap, invertedEffects, isolateHistory, redo, redoDepth, undo,
         undoDepth} from "@codemirror/commands";
 import {forEachDiagnostic, lintGutter, setDiagnostics} from "@codemirror/lint";
@@ -123,6 +124,30 @@ const scoreColours = ViewPlugin.fromClass(class {
   }
 }, {decorations: (plugin) => plugin.decorations});
 
+// Names the note under the pointer ("2d: A4, 440 Hz") on every line but
+// the first, which only gives the chord length.
+const noteNames = hoverTooltip((view, pos) => {
+  const line = view.state.doc.lineAt(pos);
+  if (line.number === 1) return null;
+  for (const token of scoreTokens(line.text, false)) {
+    if (token.kind !== "note" || pos < line.from + token.from || pos >= line.from + token.to) continue;
+    const name = window.score2wavPage.noteName(line.text.slice(token.from, token.to));
+    if (name === null) return null;
+    return {
+      pos: line.from + token.from,
+      end: line.from + token.to,
+      above: true,
+      create() {
+        const dom = document.createElement("div");
+        dom.className = "note-name";
+        dom.textContent = name;
+        return {dom};
+      },
+    };
+  }
+  return null;
+});
+
 // Returns whether a key event is Ctrl+Z (or Cmd+Z), and which way: "undo", "redo" or null.
 function historyKey(event) {
   if (!(event.ctrlKey || event.metaKey) || event.altKey) return null;
@@ -135,7 +160,9 @@ function historyKey(event) {
 // Makes the editor in parent. onChange(update) runs after every change of
 // the text or its info, with {docChanged, info, loaded, history}: loaded
 // when the change was a load, history when it was an undo or redo.
-function createEditor(parent, text, info, onChange) {
+// hooks.onCursor(from, to) runs when the selection moves; hooks.onAudition()
+// when Ctrl+Enter (Cmd+Enter on a Mac) asks to hear the chord at the cursor.
+function createEditor(parent, text, info, onChange, hooks = {}) {
   const view = new EditorView({
     parent,
     state: EditorState.create({
@@ -153,10 +180,16 @@ function createEditor(parent, text, info, onChange) {
         playing,
         search({top: true}),
         highlightSelectionMatches(),
+        Prec.highest(keymap.of([{key: "Mod-Enter", run: () => (hooks.onAudition ? (hooks.onAudition(), true) : false)}])),
         keymap.of([...searchKeymap, ...historyKeymap, ...defaultKeymap]),
+        noteNames,
         EditorView.contentAttributes.of({"aria-label": "Score", spellcheck: "false", autocorrect: "off",
                                          autocapitalize: "off"}),
         EditorView.updateListener.of((update) => {
+          if (update.selectionSet && hooks.onCursor) {
+            const {from, to} = update.state.selection.main;
+            hooks.onCursor(from, to);
+          }
           const before = update.startState.field(scoreInfo);
           const after = update.state.field(scoreInfo);
           if (!update.docChanged && before === after) return;
@@ -206,6 +239,8 @@ function createEditor(parent, text, info, onChange) {
       const range = start < 0 || end > view.state.doc.length ? null : {from: start, to: end};
       view.dispatch({effects: setPlaying.of(range)});
     },
+    // The selection's text indexes, {from, to} (equal for a cursor).
+    selection: () => ({from: view.state.selection.main.from, to: view.state.selection.main.to}),
     // Selects the text from start to end, in view, and puts the focus there.
     select(start, end) {
       const length = view.state.doc.length;
