@@ -69,6 +69,11 @@ bool ensureRows(Renderer& renderer, const PitchSet& set) {
 // Frees the score's time and ramp tables.
 void dropTables(Renderer& renderer) {
   for (OwnedArray<double>& row : renderer.rows) row.reset();
+  for (Renderer::FixedSet& set : renderer.fixedSets) {
+    for (OwnedArray<std::int32_t>& row : set.rows) row.reset();
+    set.noteCount = 0;
+  }
+  renderer.fixedSetBytes = 0;
   for (auto& rows : renderer.fixedRows) {
     for (OwnedArray<std::int32_t>& row : rows) row.reset();
   }

@@ -31,13 +31,17 @@ namespace render {
 // Below this chord time every quotient t / P is under 2^21, so the split
 // periods give exact products (the shortest period is 0.0006 s).
 constexpr double exactRemainderLimit = 1024.0;
-constexpr std::size_t tableBudget = 4u << 20;  // bytes of time and ramp tables
+constexpr std::size_t tableBudget = 4u << 20;     // bytes of time and ramp tables
+constexpr std::size_t fixedSetBudget = 4u << 20;  // bytes of the fixed sets' rows
 
 // Chords of up to this many notes are summed in one pass over their samples.
 constexpr std::int64_t fewNotes = Renderer::fewNotes;
 // Chords of at least this many notes are summed from the counts of their
 // pitches (at most pitchCount terms a sample, not one a note).
 constexpr std::int64_t manyNotes = 64;
+// Chords of up to this many notes may take fixed sets: the fixed sum's
+// bound (fixed_sum.h) holds far beyond, and larger chords are rare.
+constexpr std::int64_t fixedSetNotes = 4096;
 
 // The sample of a sum u: the low 8 bits of u + 128 truncated toward zero.
 SCORE2WAV_ALWAYS_INLINE unsigned char sampleOf(double u) {
@@ -73,6 +77,7 @@ struct ChordPass {
   bool fromTables = false;                       // ramp rows come from the score's tables
   bool fixed = false;                            // and fixed-point rows too
   bool counted = false;                          // a chord of many notes, summed from counts
+  const Renderer::FixedSet* fixedSet = nullptr;  // its note count's fixed rows, if they fit
   std::int64_t counts[scoreFormat::pitchCount];  // notes of each pitch, when counted
   std::size_t done = 0;                          // samples rendered so far
   double t = 0.0;                                // chord time of the next sample
@@ -93,6 +98,12 @@ void sumNotes(const double* const* rowOf, const Chord& chord, double gain, std::
 // Fixed rows: chords of up to fewNotes notes (sum_fixed_rows.cpp).
 bool ensureFixedRows(Renderer& renderer, const PitchSet& set, std::int64_t noteCount, double gain);
 void renderFixed(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out);
+
+// Fixed sets: chords of more than fewNotes notes, while their note count's
+// rows fit (sum_fixed_rows.cpp).
+const Renderer::FixedSet* ensureFixedSet(Renderer& renderer, const PitchSet& set,
+                                         std::int64_t noteCount, double gain);
+void renderFixedSet(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out);
 
 // Counted pitches: chords of manyNotes notes or more (sum_counted.cpp).
 PitchSet countPitches(const Chord& chord, std::int64_t* counts);

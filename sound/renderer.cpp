@@ -16,7 +16,9 @@
 //   silence      a rest, or chords of no samples: nothing to sum
 //   cache        a chord met before, whose samples the cache kept
 //   fixed rows   up to four notes, with the score's tables: 32-bit sums
-//   counted      64 notes or more: a term per distinct pitch
+//   fixed sets   more notes, while rows of their note count fit: 32-bit
+//                sums, a term per distinct pitch
+//   counted      64 notes or more: a term per distinct pitch, in 64 bits
 //   tiles        every other chord: double sums, note by note
 // Every way gives the defining formula's bytes; the tests compare each with
 // the literal renderer.
@@ -33,18 +35,26 @@ constexpr std::int64_t endlessChord = std::numeric_limits<std::int64_t>::max();
 // rows fit the tables' budget (integer sums need no order); else tiles.
 void choosePath(Renderer& renderer, ChordPass& pass) {
   const Chord& chord = *pass.chord;
+  bool many = chord.noteCount > fewNotes;
   pass.counted = chord.noteCount >= manyNotes;
-  pass.pitches = pass.counted ? countPitches(chord, pass.counts) : pitchesOf(chord);
+  pass.pitches = many ? countPitches(chord, pass.counts) : pitchesOf(chord);
   pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
   pass.fromTables = ensureRows(renderer, pass.pitches);
-  pass.fixed = pass.fromTables && chord.noteCount <= fewNotes &&
+  pass.fixed = pass.fromTables && !many &&
                ensureFixedRows(renderer, pass.pitches, chord.noteCount, pass.gain);
+  if (pass.fromTables && many && chord.noteCount <= fixedSetNotes) {
+    pass.fixedSet = ensureFixedSet(renderer, pass.pitches, chord.noteCount, pass.gain);
+  }
 }
 
 // Renders the pass's next count samples into out (the scratch is ready).
 void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
   if (pass.fixed) {
     renderFixed(renderer, pass, count, out);
+    return;
+  }
+  if (pass.fixedSet != nullptr) {
+    renderFixedSet(renderer, pass, count, out);
     return;
   }
   const double* rowOf[scoreFormat::pitchCount] = {};

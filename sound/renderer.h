@@ -67,6 +67,16 @@ struct Renderer {
   // built when a chord first needs them.
   static constexpr int fewNotes = 4;
   OwnedArray<std::int32_t> fixedRows[fewNotes][scoreFormat::pitchCount];
+  // For chords of more notes, the same for the first few note counts the
+  // score's chords have (each count its own gain), within a budget of their
+  // own: each chord then costs an integer sum a distinct pitch.
+  struct FixedSet {
+    std::int64_t noteCount = 0;  // the chords' notes whose gain the rows carry (0: unused)
+    OwnedArray<std::int32_t> rows[scoreFormat::pitchCount];
+  };
+  static constexpr int fixedSetCount = 4;
+  FixedSet fixedSets[fixedSetCount];
+  std::size_t fixedSetBytes = 0;
   std::size_t tableBytes = 0;
   bool exactSamples = false;  // recompute every fixed-point sample the double way (for tests)
   ChordCache cache;

@@ -52,6 +52,65 @@ void sumFixedNotes(const std::int32_t* const* fixed, const double* const* exact,
   }
 }
 
+// The samples a fixed set's sum is checked for in one go: a sum near a
+// whole number (every chord's first may be) costs only its stretch again.
+constexpr std::size_t setStretch = 64;
+static_assert(Renderer::blockSamples / setStretch <= 32, "a block's stretches fit a mask");
+
+// Sums the samples [from, from + N) of a chord from the fixed rows of its
+// distinct pitches (rows[0..pitches), each times[i] notes) into out, the N
+// sums kept in registers while each pitch is added; returns true if one
+// lies within edge units of a whole number (see unsure), storing the sums
+// at sums[from..) then, to be rechecked.
+template <std::size_t N>
+SCORE2WAV_ALWAYS_INLINE bool sumSetStretch(const std::int32_t* const* rows,
+                                           const std::uint32_t* times, int pitches,
+                                           std::size_t from, std::size_t n, std::uint32_t edge,
+                                           std::uint32_t* sums, unsigned char* out) {
+  using namespace fixedSum;
+  const std::size_t count = N > 0 ? N : n;
+  std::uint32_t v[setStretch];
+  for (std::size_t k = 0; k < count; ++k) v[k] = fixedMidpoint;
+  for (int i = 0; i < pitches; ++i) {
+    const std::int32_t* row = rows[i] + from;
+    const std::uint32_t each = times[i];  // integer sums wrap alike in any order
+    if (each == 1) {
+      for (std::size_t k = 0; k < count; ++k) v[k] += static_cast<std::uint32_t>(row[k]);
+    } else {
+      for (std::size_t k = 0; k < count; ++k) v[k] += each * static_cast<std::uint32_t>(row[k]);
+    }
+  }
+  std::uint32_t anyUnsure = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    out[from + k] = static_cast<unsigned char>(v[k] >> fixedShift);
+    anyUnsure |= ((v[k] + edge) & (fixedOne - 1)) < 2 * edge ? 1u : 0u;
+  }
+  if (anyUnsure == 0) return false;
+  for (std::size_t k = 0; k < count; ++k) sums[from + k] = v[k];
+  return true;
+}
+
+// Sums count samples (at most a block) of a chord from the fixed rows of
+// its distinct pitches, as sumFixed does for few notes, a stretch of
+// setStretch samples at a time; returns the mask of the stretches that
+// hold a sum near a whole number, whose sums it leaves in sums.
+SCORE2WAV_VECTOR_CLONES
+std::uint32_t sumFixedSet(const std::int32_t* const* rows, const std::uint32_t* times, int pitches,
+                          std::size_t count, std::uint32_t edge, std::uint32_t* sums,
+                          unsigned char* out) {
+  std::uint32_t unsureStretches = 0;
+  std::size_t from = 0;
+  for (; from + setStretch <= count; from += setStretch) {
+    if (sumSetStretch<setStretch>(rows, times, pitches, from, setStretch, edge, sums, out)) {
+      unsureStretches |= 1u << (from / setStretch);
+    }
+  }
+  if (from < count && sumSetStretch<0>(rows, times, pitches, from, count - from, edge, sums, out)) {
+    unsureStretches |= 1u << (from / setStretch);
+  }
+  return unsureStretches;
+}
+
 }  // namespace
 
 // Builds the missing fixed rows of a chord of few notes from its double
@@ -85,6 +144,67 @@ void renderFixed(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
     exact[i] = renderer.rows[chord.notes[i]].get() + pass.done;
   }
   sumFixedNotes(fixed, exact, chord.noteCount, pass.gain, count, renderer.exactSamples, out);
+  pass.done += count;
+}
+
+const Renderer::FixedSet* ensureFixedSet(Renderer& renderer, const PitchSet& set,
+                                         std::int64_t noteCount, double gain) {
+  Renderer::FixedSet* found = nullptr;
+  for (Renderer::FixedSet& candidate : renderer.fixedSets) {
+    if (candidate.noteCount == noteCount || (found == nullptr && candidate.noteCount == 0)) {
+      found = &candidate;
+      if (candidate.noteCount == noteCount) break;
+    }
+  }
+  if (found == nullptr) return nullptr;  // the first few note counts took every set
+  found->noteCount = noteCount;
+  std::size_t rowBytes = renderer.timeCount * sizeof(std::int32_t);
+  for (int i = 0; i < set.count; ++i) {
+    int pitch = set.pitches[i];
+    OwnedArray<std::int32_t>& row = found->rows[pitch];
+    if (row) continue;
+    if (renderer.fixedSetBytes + rowBytes > fixedSetBudget) return nullptr;
+    row = allocateArray<std::int32_t>(renderer.timeCount);
+    if (!row) return nullptr;
+    const double* ramps = renderer.rows[pitch].get();
+    for (std::size_t k = 0; k < renderer.timeCount; ++k) {
+      row[k] = fixedSum::fixedValue(ramps[k], gain);
+    }
+    renderer.fixedSetBytes += rowBytes;
+  }
+  return found;
+}
+
+void renderFixedSet(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
+  const Chord& chord = *pass.chord;
+  const std::int32_t* rows[scoreFormat::pitchCount];
+  std::uint32_t times[scoreFormat::pitchCount];
+  const double* rowOf[scoreFormat::pitchCount] = {};
+  for (int i = 0; i < pass.pitches.count; ++i) {
+    int pitch = pass.pitches.pitches[i];
+    rows[i] = pass.fixedSet->rows[pitch].get() + pass.done;
+    times[i] = static_cast<std::uint32_t>(pass.counts[pitch]);
+    rowOf[pitch] = renderer.rows[pitch].get() + pass.done;
+  }
+  const std::uint32_t edge = fixedSum::unsureUnits(static_cast<int>(chord.noteCount));
+  std::uint32_t sums[Renderer::blockSamples];
+  for (std::size_t from = 0; from < count; from += Renderer::blockSamples) {
+    std::size_t part = std::min(count - from, Renderer::blockSamples);
+    std::uint32_t recheck =
+        sumFixedSet(rows, times, pass.pitches.count, part, edge, sums, out + from);
+    for (int i = 0; i < pass.pitches.count; ++i) rows[i] += part;
+    if (renderer.exactSamples) recheck = ~0u;
+    // The rare sums near a whole number: the double formula, note by note.
+    for (; recheck != 0; recheck &= recheck - 1) {
+      std::size_t first = static_cast<std::size_t>(__builtin_ctz(recheck)) * setStretch;
+      for (std::size_t k = first; k < std::min(part, first + setStretch); ++k) {
+        std::uint32_t v = sums[k];
+        if (renderer.exactSamples || ((v + edge) & (fixedSum::fixedOne - 1)) < 2 * edge) {
+          sumTile<1>(rowOf, chord.notes, chord.noteCount, pass.gain, from + k, out);
+        }
+      }
+    }
+  }
   pass.done += count;
 }
 

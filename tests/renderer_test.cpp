@@ -275,6 +275,26 @@ TEST(ExhaustiveRamps, ExactForEveryChordTimeUpTo600Seconds) {
   EXPECT_EQ(mismatches[0] + mismatches[1], 0);
 }
 
+// Every note count from 1 to 300, each in a score of its own (so that its
+// fixed rows are built), at its loudest and at a lower gain, of pitches
+// that repeat and of any: every chord's first sample lies on or near a
+// whole number, where the fixed sums must give way to the double formula.
+TEST(ExhaustiveRenderer, EveryNoteCountAtItsNearTiesMatchesTheLiteralFormula) {
+  std::mt19937 random(300);
+  for (std::int64_t n = 1; n <= 300; ++n) {
+    for (std::int64_t maxNotes : {n, std::int64_t{300}}) {
+      std::vector<std::int16_t> notes;
+      int span = n % 3 == 0 ? 3 : 48;
+      for (std::int64_t i = 0; i < n; ++i)
+        notes.push_back(static_cast<std::int16_t>(random() % span));
+      std::vector<std::vector<std::int16_t>> chords = {notes};
+      Bytes fast = renderAll(chords, maxNotes, 0.004, 65536);
+      ASSERT_EQ(fast, renderAll(chords, maxNotes, 0.004, 65536, true)) << n << " of " << maxNotes;
+      ASSERT_EQ(fast, renderAllLiterally(chords, maxNotes, 0.004)) << n << " of " << maxNotes;
+    }
+  }
+}
+
 }  // namespace
 
 TEST(Renderer, RepeatedSumIsTheSumOfItsSteps) {
