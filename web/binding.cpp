@@ -52,7 +52,7 @@ struct PageWarning {
 // The records' layout, which the core publishes once (score2wavLayout) and
 // the scripts read by name: the fields of each record in order, and the
 // warning kinds by their number.
-constexpr const char* chordFieldNames[] = {"start",      "samples",  "offset",    "length",
+constexpr const char* chordFieldNames[] = {"firstSample", "sampleCount", "offset",    "length",
                                            "line",       "column",   "echoStart", "echoLength",
                                            "notesStart", "noteCount"};
 static_assert(sizeof(PageChord) ==

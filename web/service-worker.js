@@ -5,8 +5,7 @@
 "use strict";
 
 const cacheName = "score2wav-page";
-const pageFiles = ["./", "index.html", "style.css", "page-data.js", "score2wav-core.js", "worker.js", "page.js",
-                   "text_map.js", "keeping.js", "editor.js", "note_names.js", "picture.js", "player.js", "app.js",
+const pageFiles = ["./", "index.html", "style.css", "page-data.js", "score2wav-core.js", "score2wav-page.js",
                    "manifest.webmanifest", "icon-192.png", "icon-512.png"];
 
 self.addEventListener("install", (event) => {

@@ -11,7 +11,7 @@
 //               {kind: "inflated", id, bytes} or {kind: "inflated", id, error: "cut" | "large"}
 //               {kind: "picture", id, picture, roll}
 // (roll: {width, rows}, which pixel columns of each pitch's row hold a note)
-function score2wavWorker() {
+export function score2wavWorker() {
   "use strict";
 
   // The module's memory stops at 2 GiB, and the WAV is copied out of it once
@@ -154,7 +154,7 @@ function score2wavWorker() {
     const rows = new Uint8Array(pitches * width);
     const table = data.chordTable;
     const fields = layout.chord.length;
-    const [start, samples, notesAt, countAt] = ["start", "samples", "notesStart", "noteCount"].map((name) =>
+    const [start, samples, notesAt, countAt] = ["firstSample", "sampleCount", "notesStart", "noteCount"].map((name) =>
       layout.chord.indexOf(name));
     const seen = new Uint8Array(pitches);
     for (let i = 0; i < table.length; i += fields) {

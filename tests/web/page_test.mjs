@@ -80,7 +80,7 @@ function checkRecords(result, golden, where) {
   const lines = (text) => (text === "" ? [] : text.slice(0, -1).split("\n"));
   const echo = lines(golden.stdout).slice(0, result.chordCount);
   check(JSON.stringify(result.chords.map((chord) => chord.text)) === JSON.stringify(echo) &&
-        result.chords.every((chord, i) => chord.start === i * chord.samples),
+        result.chords.every((chord, i) => chord.firstSample === i * chord.sampleCount),
         `${where}: ${golden.name}: the chords are the echo lines`);
   const said = result.warnings.map((warning) => warning.line === 0 ? `${golden.name}: warning: ${warning.text}`
     : `${golden.name}:${warning.line}:${warning.column}: warning: ${warning.text}`);
@@ -451,9 +451,9 @@ async function checkPianoRoll(page, where) {
     return {chords: shown.chords, width: shown.roll.width, rows: Array.from(shown.roll.rows)};
   });
   const last = view.chords[view.chords.length - 1];
-  const total = last.start + last.samples;
+  const total = last.firstSample + last.sampleCount;
   const drawn = view.chords.map((chord) => {
-    const x = Math.floor(((chord.start + chord.samples / 2) / total) * view.width);
+    const x = Math.floor(((chord.firstSample + chord.sampleCount / 2) / total) * view.width);
     return Array.from({length: 48}, (_, pitch) => pitch).filter((pitch) => view.rows[pitch * view.width + x]);
   });
   const pitches = view.chords.map((chord) => [...new Set(chord.notes)].sort((a, b) => a - b));

@@ -1,9 +1,7 @@
 // The score editor: CodeMirror 6 with the score's colours, the conversion's
 // warnings as diagnostics, the chord at the playhead marked, and one undo
 // history that holds loads as well as typing, with the score's name and
-// the loaded file's own bytes going back and forth with them. The build
-// bundles this module and CodeMirror into one classic script (editor.js
-// beside the page), which sets window.score2wavPage.createEditor.
+// the loaded file's own bytes going back and forth with them.
 import {EditorState, Prec, StateEffect, StateField, Transaction} from "@codemirror/state";
 import {Decoration, EditorView, ViewPlugin, drawSelection, highlightActiveLine, hoverTooltip, keymap,
         lineNumbers} from "@codemirror/view";
@@ -11,6 +9,8 @@ import {defaultKeymap, history, historyKeymap, invertedEffects, isolateHistory, 
         undoDepth} from "@codemirror/commands";
 import {forEachDiagnostic, lintGutter, setDiagnostics} from "@codemirror/lint";
 import {highlightSelectionMatches, search, searchKeymap} from "@codemirror/search";
+
+import {noteName} from "../note_names.js";
 
 // What the text is, beside its characters: {name, origin, bytes, tune}.
 // origin says where the name came from (example, file, link, user,
@@ -131,7 +131,7 @@ const noteNames = hoverTooltip((view, pos) => {
   if (line.number === 1) return null;
   for (const token of scoreTokens(line.text, false)) {
     if (token.kind !== "note" || pos < line.from + token.from || pos >= line.from + token.to) continue;
-    const name = window.score2wavPage.noteName(line.text.slice(token.from, token.to));
+    const name = noteName(line.text.slice(token.from, token.to));
     if (name === null) return null;
     return {
       pos: line.from + token.from,
@@ -149,7 +149,7 @@ const noteNames = hoverTooltip((view, pos) => {
 });
 
 // Returns whether a key event is Ctrl+Z (or Cmd+Z), and which way: "undo", "redo" or null.
-function historyKey(event) {
+export function historyKey(event) {
   if (!(event.ctrlKey || event.metaKey) || event.altKey) return null;
   const key = event.key.toLowerCase();
   if (key === "z") return event.shiftKey ? "redo" : "undo";
@@ -162,7 +162,7 @@ function historyKey(event) {
 // when the change was a load, history when it was an undo or redo.
 // hooks.onCursor(from, to) runs when the selection moves; hooks.onAudition()
 // when Ctrl+Enter (Cmd+Enter on a Mac) asks to hear the chord at the cursor.
-function createEditor(parent, text, info, onChange, hooks = {}) {
+export function createEditor(parent, text, info, onChange, hooks = {}) {
   const view = new EditorView({
     parent,
     state: EditorState.create({
@@ -267,7 +267,3 @@ function createEditor(parent, text, info, onChange, hooks = {}) {
   };
   return editor;
 }
-
-const page = (window.score2wavPage = window.score2wavPage || {});
-page.createEditor = createEditor;
-page.historyKey = historyKey;
