@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "score/chord_parser_steps.h"
+#include "score/text_kernel_scalar.h"
+#include "score/text_kernel_sse2.h"
 
 namespace chordParsing {
 
@@ -33,20 +33,6 @@ void finishChord(ChordParser& parser) {
 
 namespace {
 
-// A chord's echo on its way out, gathered in a small block of its own: a
-// store through a char pointer into a shared buffer could touch anything,
-// and would make the compiler reload the reader's state.
-struct EchoBlock {
-  static constexpr std::size_t capacity = 256;
-  char bytes[capacity];
-  std::size_t used = 0;
-};
-
-void passOn(EchoBlock& block, EchoSink echo) {
-  if (block.used > 0 && echo.write != nullptr) echo.write(echo.context, block.bytes, block.used);
-  block.used = 0;
-}
-
 // Takes one character of the chord stream at offset, on the line that
 // starts at lineStart; true at the bar.
 inline bool takeChordChar(ChordParser& parser, EchoBlock& block, EchoSink echo, unsigned char c,
@@ -64,72 +50,18 @@ inline bool takeChordChar(ChordParser& parser, EchoBlock& block, EchoSink echo, 
   return false;
 }
 
-// Copies a window's bytes to out, folded to lower case (A..Z only).
-inline void foldWindow(char* out, const unsigned char* bytes) {
-#if defined(__SSE2__)
-  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-  __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('A' - 1)),
-                                _mm_cmplt_epi8(v, _mm_set1_epi8('Z' + 1)));
-  v = _mm_add_epi8(v, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-#else
-  for (std::size_t i = 0; i < textScan::window; ++i) {
-    out[i] = static_cast<char>(scoreFormat::foldCase(bytes[i]));
-  }
-#endif
-}
-
-// Stores at pitches[i], for each byte i of the window that is a note's
-// letter in plain note text (its octave before it, its accidental, if any,
-// right after it), that note's pitch; other bytes get what they get. (Plain
-// text ends at the window's last octave, so no such letter is its last byte.)
-inline void windowPitches(const unsigned char* bytes, unsigned char* pitches) {
-  using scoreFormat::noteLetters;
-#if defined(__SSE2__)
-  auto all = [](int c) { return _mm_set1_epi8(static_cast<char>(c)); };
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-  const __m128i lower = _mm_or_si128(v, all(0x20));
-  const __m128i octave = _mm_sub_epi8(_mm_slli_si128(v, 1), all(scoreFormat::firstOctave));
-  const __m128i twice = _mm_add_epi8(octave, octave);
-  const __m128i four = _mm_add_epi8(twice, twice);
-  __m128i pitch = _mm_add_epi8(_mm_add_epi8(four, four), four);  // the octave times 12
-  for (int letter = 0; letter < scoreFormat::letterCount; ++letter) {
-    const __m128i is = _mm_cmpeq_epi8(lower, all(noteLetters[letter]));
-    pitch = _mm_add_epi8(
-        pitch,
-        _mm_and_si128(
-            is, all(scoreFormat::semitoneOffset(static_cast<unsigned char>(noteLetters[letter])))));
-  }
-  const __m128i next = _mm_srli_si128(v, 1);
-  pitch = _mm_add_epi8(pitch, _mm_and_si128(_mm_cmpeq_epi8(next, all(scoreFormat::sharp)), all(1)));
-  pitch =
-      _mm_add_epi8(pitch, _mm_cmpeq_epi8(_mm_or_si128(next, all(0x20)), all(scoreFormat::flat)));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(pitches), pitch);
-#else
-  using noteGrammar::table;
-  for (std::size_t i = 1; i + 1 < textScan::window; ++i) {
-    int charClass = table.classOf[bytes[i]];
-    if (!noteGrammar::isLetter(charClass)) continue;
-    int pitch =
-        (bytes[i - 1] - scoreFormat::firstOctave) * 12 + noteGrammar::semitoneOfClass(charClass);
-    int next = table.classOf[bytes[i + 1]];
-    pitch += next == noteGrammar::sharpClass ? 1 : next == noteGrammar::flatClass ? -1 : 0;
-    pitches[i] = static_cast<unsigned char>(pitch);
-  }
-#endif
-}
-
 // Takes the plain note text of length bytes at the cursor (whole tokens
 // and blanks, checked by textScan::plainTokens, whose masks are m): echoes
 // and keeps its notes, a letter at a time, and counts its lines.
+template <typename Kernel>
 void takeTokens(ChordParser& parser, EchoBlock& block, ScoreCursor& cursor,
                 const textScan::Masks& m, unsigned length, unsigned letters) {
   using namespace textScan;
   const unsigned char* bytes = cursor.bytes + cursor.next;
   char folded[2 * window];  // the window folded, and room for a token cut at its end
-  foldWindow(folded, bytes);
+  Kernel::foldWindow(folded, bytes);
   unsigned char pitches[window];
-  windowPitches(bytes, pitches);
+  Kernel::windowPitches(bytes, pitches);
   std::int16_t* notes = parser.chord->notes + parser.notesKept;
   char* out = block.bytes + block.used;
   for (unsigned bits = m.letter & below(length); bits != 0; bits &= bits - 1) {
@@ -150,226 +82,15 @@ void takeTokens(ChordParser& parser, EchoBlock& block, ScoreCursor& cursor,
   cursor.next += length;
 }
 
-#if defined(SCORE2WAV_WIDE_WINDOWS)
-// Returns a wide window's bytes v folded as foldWindow folds them.
-SCORE2WAV_WIDE inline __m256i foldWide(__m256i v) {
-  __m256i upper = _mm256_and_si256(_mm256_cmpgt_epi8(v, textScan::wideSplat('A' - 1)),
-                                   _mm256_cmpgt_epi8(textScan::wideSplat('Z' + 1), v));
-  return _mm256_add_epi8(v, _mm256_and_si256(upper, textScan::wideSplat(0x20)));
-}
-
-// Returns the pitches of a wide window's letters (its bytes v) as
-// windowPitches gives them.
-SCORE2WAV_WIDE inline __m256i widePitches(__m256i v) {
-  using scoreFormat::noteLetters;
-  const __m256i lower = _mm256_or_si256(v, textScan::wideSplat(0x20));
-  // Each byte's neighbours, across the halves: the byte before (0 before
-  // the first) and the byte after (0 after the last).
-  const __m256i before = _mm256_alignr_epi8(v, _mm256_permute2x128_si256(v, v, 0x08), 15);
-  const __m256i after = _mm256_alignr_epi8(_mm256_permute2x128_si256(v, v, 0x81), v, 1);
-  const __m256i octave = _mm256_sub_epi8(before, textScan::wideSplat(scoreFormat::firstOctave));
-  const __m256i twice = _mm256_add_epi8(octave, octave);
-  const __m256i four = _mm256_add_epi8(twice, twice);
-  __m256i pitch = _mm256_add_epi8(_mm256_add_epi8(four, four), four);  // the octave times 12
-  for (int letter = 0; letter < scoreFormat::letterCount; ++letter) {
-    const int semitone =
-        scoreFormat::semitoneOffset(static_cast<unsigned char>(noteLetters[letter]));
-    pitch = _mm256_add_epi8(
-        pitch,
-        _mm256_and_si256(textScan::wideIs(lower, static_cast<unsigned char>(noteLetters[letter])),
-                         textScan::wideSplat(static_cast<unsigned char>(semitone))));
-  }
-  pitch = _mm256_add_epi8(
-      pitch, _mm256_and_si256(textScan::wideIs(after, scoreFormat::sharp), textScan::wideSplat(1)));
-  return _mm256_add_epi8(pitch, textScan::wideIs(_mm256_or_si256(after, textScan::wideSplat(0x20)),
-                                                 scoreFormat::flat));
-}
-
-// For each mask of eight bytes, the indexes of its set bits in rising
-// order: the shuffle that gathers those bytes at the front.
-struct Gathers {
-  unsigned char of[256][8];
-  constexpr Gathers() : of() {
-    for (int mask = 0; mask < 256; ++mask) {
-      int count = 0;
-      for (int bit = 0; bit < 8; ++bit) {
-        if ((mask >> bit) & 1) of[mask][count++] = static_cast<unsigned char>(bit);
-      }
-    }
-  }
-};
-inline constexpr Gathers gathers;
-
-// Returns the bytes of the eighth i (0..3) of v that the mask keeps (its
-// bits 0..7), at the front.
-SCORE2WAV_WIDE inline __m128i gatherEighth(__m256i v, int i, unsigned mask) {
-  __m128i half = i < 2 ? _mm256_castsi256_si128(v) : _mm256_extracti128_si256(v, 1);
-  if (i % 2 == 1) half = _mm_srli_si128(half, 8);
-  __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(gathers.of[mask]));
-  return _mm_shuffle_epi8(half, order);
-}
-
-// Writes the bytes of v whose bits are set in keep to out, in order, and
-// returns the end of what they fill (eight bytes past it may be written).
-SCORE2WAV_WIDE inline char* gatherBytes(__m256i v, unsigned keep, char* out) {
-  for (int i = 0; i < 4; ++i) {
-    unsigned mask = (keep >> (8 * i)) & 0xFFu;
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), gatherEighth(v, i, mask));
-    out += __builtin_popcount(mask);
-  }
-  return out;
-}
-
-// Stores the bytes of v whose bits are set in keep at notes, in order, as
-// pitches (eight notes past them may be written).
-SCORE2WAV_WIDE inline void gatherNotes(__m256i v, unsigned keep, std::int16_t* notes) {
-  for (int i = 0; i < 4; ++i) {
-    unsigned mask = (keep >> (8 * i)) & 0xFFu;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(notes),
-                     _mm_cvtepu8_epi16(gatherEighth(v, i, mask)));
-    notes += __builtin_popcount(mask);
-  }
-}
-
-// Appends to the echo block, at used, the bytes of the wide window v that
-// keep marks (all of its first length bytes if keep marks them all),
-// folded; returns the bytes of the block used then.
-SCORE2WAV_WIDE inline std::size_t echoWide(EchoBlock& block, std::size_t used, __m256i v,
-                                           unsigned keep, unsigned length) {
-  char* out = block.bytes + used;
-  if (keep == textScan::below(length)) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), foldWide(v));
-    return used + length;
-  }
-  return static_cast<std::size_t>(gatherBytes(foldWide(v), keep, out) - block.bytes);
-}
-
-// Returns the place of byte i of a wide window at the cursor, whose LFs
-// before it are lineFeeds.
-inline TextPosition placeInWindow(const ScoreCursor& cursor, unsigned i, unsigned lineFeeds) {
-  std::int64_t offset = cursorOffset(cursor);
-  std::int64_t lineStart =
-      lineFeeds != 0 ? offset + textScan::highestBit(lineFeeds) + 1 : cursor.lineStart;
-  return TextPosition{cursor.line + textScan::bitCount<textScan::wideWindow>(lineFeeds),
-                      offset + i - lineStart + 1};
-}
-
-// Takes wide windows from the cursor on while each is plain note text from
-// its first byte whose notes fit, as takeStretch takes narrow ones: a
-// window's echo is its bytes but the blanks, folded, and its notes the
-// pitches at its letters, each gathered a vector at a time. The cursor and
-// counts stay in locals while it runs: the echo and the notes are stored
-// through pointers that may alias anything, so fields in memory would be
-// read again after every store, and the next window's place waits on them.
-SCORE2WAV_WIDE SCORE2WAV_NOINLINE void takePlainWide(ChordParser& parser, EchoBlock& block,
-                                                     EchoSink echo, ScoreCursor& cursor) {
-  using namespace textScan;
-  ScoreCursor at = cursor;
-  std::size_t used = block.used;
-  std::int64_t kept = parser.notesKept;
-  std::int16_t* const notes = parser.chord->notes;
-  // Eight notes past the window's may be written: the last few windows of
-  // the chord's room are left to the narrow way.
-  const std::int64_t room = parser.chord->capacity - 8;
-  while (at.end - at.next >= wideWindow && beginsPlain(at.bytes[at.next], false)) {
-    const unsigned char* bytes = at.bytes + at.next;
-    Masks m = classifyWide(bytes);
-    unsigned letters = 0;
-    unsigned length = plainTokens<wideWindow>(m, m.blank, letters);
-    if (length == 0 || kept + letters > room) break;
-    if (used + 2 * wideWindow > EchoBlock::capacity) {
-      block.used = used;
-      passOn(block, echo);
-      used = block.used;
-    }
-    if (letters > 0) chordParsing::closeRun(parser);  // as the first note would (not blanks)
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
-    unsigned span = below(length);
-    used = echoWide(block, used, v, ~m.blank & span, length);
-    gatherNotes(widePitches(v), m.letter & span, notes + kept);
-    kept += letters;
-    unsigned lineFeeds = m.lineFeed & span;
-    if (lineFeeds != 0) {
-      at.line += bitCount<wideWindow>(lineFeeds);
-      at.lineStart = cursorOffset(at) + highestBit(lineFeeds) + 1;
-    }
-    at.next += length;
-  }
-  parser.letters += kept - parser.notesKept;
-  parser.notesKept = kept;
-  parser.chord->noteCount = kept;
-  block.used = used;
-  cursor = at;
-}
-
-// Takes skipped text and blanks from the cursor on, a wide window at a
-// time, up to the first octave that may begin a note, bar or CR, as the
-// step table takes them (echoed folded without blanks, letters and lines
-// counted, the run of skipped text grown over the bytes skipped); returns
-// true if it took any. Plain text that might have begun at a blank begins
-// at its octave all the same. Its place stays in locals, as in
-// takePlainWide, and the run grows once, at the end.
-SCORE2WAV_WIDE SCORE2WAV_NOINLINE bool takeSkippedWide(ChordParser& parser, EchoBlock& block,
-                                                       EchoSink echo, ScoreCursor& cursor) {
-  using namespace textScan;
-  ScoreCursor at = cursor;
-  std::size_t used = block.used;
-  std::int64_t letterCount = 0;
-  std::int64_t firstSkipped = -1;  // file offsets of the first byte skipped, and past the last
-  std::int64_t skippedEnd = 0;
-  TextPosition firstPosition;
-  while (at.end - at.next >= wideWindow) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at.bytes + at.next));
-    const std::int64_t offset = cursorOffset(at);
-    WideStops w = wideStops(v);
-    unsigned stop = w.stops | w.carriages;
-    unsigned length = stop != 0 ? lowestBit(stop) : wideWindow;
-    if (length == 0) break;
-    unsigned span = below(length);
-    unsigned skipped = ~w.blanks & span;
-    if (used + 2 * wideWindow > EchoBlock::capacity) {
-      block.used = used;
-      passOn(block, echo);
-      used = block.used;
-    }
-    used = echoWide(block, used, v, skipped, length);
-    if (skipped != 0) {
-      if (firstSkipped < 0) {
-        unsigned first = lowestBit(skipped);
-        firstSkipped = offset + first;
-        firstPosition = placeInWindow(at, first, w.lineFeeds & below(first));
-      }
-      skippedEnd = offset + highestBit(skipped) + 1;
-    }
-    letterCount += bitCount<wideWindow>(w.letters & span);
-    unsigned feeds = w.lineFeeds & span;
-    if (feeds != 0) {
-      at.line += bitCount<wideWindow>(feeds);
-      at.lineStart = offset + highestBit(feeds) + 1;
-    }
-    at.next += length;
-    if (length < wideWindow) break;
-  }
-  block.used = used;
-  if (at.next == cursor.next) return false;
-  if (firstSkipped >= 0) {
-    chordParsing::skipChars(parser, firstSkipped, skippedEnd - firstSkipped, firstPosition);
-  }
-  parser.letters += letterCount;
-  cursor = at;
-  return true;
-}
-#endif
-
 // Takes a stretch of the window at the cursor in one step, while nothing
 // waits (or an octave and a letter wait that the window shows to be a
 // note): skipped bytes (echoed folded, their letters counted, the run of
 // skipped text grown), or plain note text. Gives what the step table
 // would; returns false if it took nothing, leaving a character for it.
+template <typename Kernel>
 bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCursor& cursor,
                  bool wide) {
   using namespace textScan;
-#if defined(SCORE2WAV_WIDE_WINDOWS)
   // Skipped text and blanks, from a byte that is no octave, bar or CR, go
   // the wide way.
   unsigned char first = cursor.bytes[cursor.next];
@@ -378,12 +99,11 @@ bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCurs
       first != '\r' && cursor.end - cursor.next >= wideWindow) {
     return takeSkippedWide(parser, block, echo, cursor);
   }
-#endif
   std::int64_t offset = cursorOffset(cursor);
   Masks m;
-  Gate gate =
-      passGate(parser.pace, offset, parser.state != noteGrammar::idle,
-               beginsPlain(cursor.bytes[cursor.next], false), cursor.bytes + cursor.next, m);
+  Gate gate = passGate<Kernel>(parser.pace, offset, parser.state != noteGrammar::idle,
+                               beginsPlain(cursor.bytes[cursor.next], false),
+                               cursor.bytes + cursor.next, m);
   if (gate == Gate::closed) return false;
   if (gate == Gate::noteSettled) {
     chordParsing::keepNote(parser, noteGrammar::pitchOfPair(parser.state));
@@ -393,7 +113,7 @@ bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCurs
   unsigned stop = m.octave | m.blank | m.bar | m.carriage;
   if ((stop & 1u) == 0) {  // no LF within: the line stays
     unsigned length = stop != 0 ? lowestBit(stop) : window;
-    foldWindow(block.bytes + block.used, cursor.bytes + cursor.next);
+    Kernel::foldWindow(block.bytes + block.used, cursor.bytes + cursor.next);
     block.used += length;
     parser.letters += bitCount(m.letter & below(length));
     chordParsing::skipChars(parser, offset, length,
@@ -411,17 +131,13 @@ bool takeStretch(ChordParser& parser, EchoBlock& block, EchoSink echo, ScoreCurs
   // taken here too while they are plain from their first byte.
   for (;;) {
     if (letters > 0) chordParsing::closeRun(parser);  // as the first note would (not blanks)
-    takeTokens(parser, block, cursor, m, length, letters);
-#if defined(SCORE2WAV_WIDE_WINDOWS)
+    takeTokens<Kernel>(parser, block, cursor, m, length, letters);
     if (wide) takePlainWide(parser, block, echo, cursor);
-#else
-    static_cast<void>(wide);
-#endif
     if (cursor.end - cursor.next < window || !beginsPlain(cursor.bytes[cursor.next], false)) {
       return true;
     }
     if (block.used + 2 * window > EchoBlock::capacity) passOn(block, echo);
-    m = classify(cursor.bytes + cursor.next);
+    m = Kernel::classify(cursor.bytes + cursor.next);
     length = plainTokens(m, m.blank, letters);
     if (length == 0 || parser.notesKept + letters > parser.chord->capacity) return true;
   }
@@ -540,10 +256,10 @@ bool takeShortChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
 // Reads the next chord by the note grammar, as parseChord does, in a parser
 // started on the chord. Kept out of the short chords' way: its frame is
 // larger than their whole work.
-SCORE2WAV_NOINLINE bool parseChordByGrammar(ScoreReader& reader, ChordParser& parser,
-                                            EchoSink echo) {
+template <typename Kernel>
+SCORE2WAV_NOINLINE bool parseChordByGrammar(ScoreReader& reader, ChordParser& parser, EchoSink echo,
+                                            bool wide) {
   EchoBlock block;
-  const bool wide = textScan::takesWideWindows(reader.wideWindows);
   bool bar = false;
   while (!bar) {
     if (reader.next == reader.length && !refillReader(reader)) break;
@@ -553,7 +269,7 @@ SCORE2WAV_NOINLINE bool parseChordByGrammar(ScoreReader& reader, ChordParser& pa
           parser.state == noteGrammar::idle || parser.state >= noteGrammar::firstPairState;
       if (settled && parser.textStart >= 0 && reader.fastPaths &&
           cursor.end - cursor.next >= textScan::window &&
-          takeStretch(parser, block, echo, cursor, wide)) {
+          takeStretch<Kernel>(parser, block, echo, cursor, wide)) {
         continue;
       }
       std::int64_t offset = cursorOffset(cursor);
@@ -575,5 +291,11 @@ bool parseChord(ScoreReader& reader, ChordParser& parser, EchoSink echo) {
   if (reader.fastPaths && reader.next < reader.length && takeShortChord(reader, parser, echo)) {
     return true;
   }
-  return parseChordByGrammar(reader, parser, echo);
+  using namespace textScan;
+  switch (reader.kernel) {
+    case TextKernel::scalar: break;
+    case TextKernel::sse2: return parseChordByGrammar<Sse2Kernel>(reader, parser, echo, false);
+    case TextKernel::avx2: return parseChordByGrammar<Sse2Kernel>(reader, parser, echo, true);
+  }
+  return parseChordByGrammar<ScalarKernel>(reader, parser, echo, false);
 }

@@ -9,6 +9,7 @@
 
 #include "base/ports.h"
 #include "score/skipped_run.h"
+#include "score/text_kernel.h"
 
 // The reader's state at a character boundary, enough to come back to it.
 struct ReaderMark {
@@ -29,10 +30,10 @@ struct ScoreReader {
   std::int64_t bufferStart = 0;  // file offset of buffer[0]
   bool heldCr = false;           // the CR after buffer[length - 1] waits for the next block
   bool fastPaths = true;         // the passes may take plain stretches many bytes at a time
-  bool wideWindows = true;       // and 32 at a time, where the processor can
-  bool ended = false;            // the source reported its end
-  bool failed = false;           // the source reported a read error
-  PortResult error = portOk;     // the source's answer to the failed read
+  TextKernel kernel = chosenTextKernel();  // the kernel whose steps they take
+  bool ended = false;                      // the source reported its end
+  bool failed = false;                     // the source reported a read error
+  PortResult error = portOk;               // the source's answer to the failed read
   // The line of the next character and the file offset where that line
   // starts: a character's column is its offset from there, plus one, since
   // a CR LF pair (the one character of two bytes) can only end a line.

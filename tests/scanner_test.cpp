@@ -33,15 +33,15 @@ void appendEcho(void* context, const char* text, std::size_t length) {
 
 // Pre-scans score, returns to the chord stream and parses every chord the
 // pre-scan counted, as the conversion does (with or without the stretches
-// taken many bytes at a time, and with or without the wide windows).
+// taken many bytes at a time, and with the kernel given).
 Scanned scan(const std::string& score, std::size_t chunk = 1 << 20, bool fastPaths = true,
-             bool wideWindows = true) {
+             TextKernel kernel = chosenTextKernel()) {
   MemorySource memory;
   memory.bytes = score;
   memory.chunk = chunk;
   auto reader = std::make_unique<ScoreReader>();
   reader->fastPaths = fastPaths;
-  reader->wideWindows = wideWindows;
+  reader->kernel = kernel;
   startReader(*reader, memorySource(memory));
   Scanned result;
   EXPECT_TRUE(scanScore(*reader, result.stats));
@@ -223,7 +223,15 @@ std::string mixedChordText(std::mt19937& random, std::size_t pieces, unsigned ba
   return text;
 }
 
-TEST(Scanner, StretchesTakenAtOnceMatchTheStepTable) {
+// Each kernel, by name, against the step table; one the processor or the
+// build lacks is reported skipped.
+class EveryKernel : public testing::TestWithParam<TextKernel> {};
+
+TEST_P(EveryKernel, StretchesTakenAtOnceMatchTheStepTable) {
+  const TextKernel kernel = GetParam();
+  if (!textKernelAvailable(kernel)) {
+    GTEST_SKIP() << "the " << textKernelName(kernel) << " kernel is not in this build or processor";
+  }
   std::mt19937 random(18);
   for (int round = 0; round < 400; ++round) {
     unsigned barEvery = round % 2 == 0 ? 0 : 1 + random() % 4;  // short chords, taken whole
@@ -232,8 +240,8 @@ TEST(Scanner, StretchesTakenAtOnceMatchTheStepTable) {
         "0.001\n" + mixedChordText(random, 20 + random() % 400, barEvery, breakEvery);
     std::size_t chunk = round % 4 == 0 ? 1u << 20 : 1 + random() % 97;  // CR LF across reads too
     Scanned table = scan(score, chunk, false);
-    for (bool wide : {true, false}) {
-      Scanned fast = scan(score, chunk, true, wide);
+    {
+      Scanned fast = scan(score, chunk, true, kernel);
       ASSERT_EQ(fast.echo, table.echo) << round;
       ASSERT_EQ(fast.pitches, table.pitches) << round;
       ASSERT_EQ(fast.places, table.places) << round;
@@ -260,6 +268,11 @@ TEST(Scanner, StretchesTakenAtOnceMatchTheStepTable) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Scanner, EveryKernel, testing::ValuesIn(allTextKernels),
+                         [](const testing::TestParamInfo<TextKernel>& each) {
+                           return std::string(textKernelName(each.param));
+                         });
 
 TEST(Scanner, ReadErrorInPreScanIsReported) {
   MemorySource memory;

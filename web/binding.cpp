@@ -53,8 +53,8 @@ struct PageWarning {
 // the scripts read by name: the fields of each record in order, and the
 // warning kinds by their number.
 constexpr const char* chordFieldNames[] = {"firstSample", "sampleCount", "offset",    "length",
-                                           "line",       "column",   "echoStart", "echoLength",
-                                           "notesStart", "noteCount"};
+                                           "line",        "column",      "echoStart", "echoLength",
+                                           "notesStart",  "noteCount"};
 static_assert(sizeof(PageChord) ==
                   sizeof chordFieldNames / sizeof *chordFieldNames * sizeof(double),
               "a name for every field of a chord");

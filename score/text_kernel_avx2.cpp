@@ -1,6 +1,7 @@
-#include "score/text_scan.h"
+// The AVX2 kernel's constants, kept where the compiler cannot see them.
+#include "score/text_kernel_avx2.h"
 
-#if defined(SCORE2WAV_WIDE_WINDOWS)
+#if SCORE2WAV_AVX2_KERNEL
 namespace textScan {
 
 namespace {

@@ -1,0 +1,45 @@
+#include "score/text_kernel.h"
+
+namespace {
+
+// True if the processor has AVX2 and POPCNT (asked once).
+bool processorHasAvx2() {
+#if SCORE2WAV_AVX2_KERNEL
+  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0 &&
+                                                     __builtin_cpu_supports("popcnt") != 0);
+  return has;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+const char* textKernelName(TextKernel kernel) {
+  switch (kernel) {
+    case TextKernel::scalar: return "scalar";
+    case TextKernel::sse2: return "sse2";
+    case TextKernel::avx2: return "avx2";
+  }
+  return "scalar";
+}
+
+bool textKernelAvailable(TextKernel kernel) {
+  switch (kernel) {
+    case TextKernel::scalar: return true;
+#if defined(__SSE2__)
+    case TextKernel::sse2: return true;
+#else
+    case TextKernel::sse2: return false;
+#endif
+    case TextKernel::avx2: return processorHasAvx2();
+  }
+  return false;
+}
+
+TextKernel chosenTextKernel() {
+  static const TextKernel chosen = textKernelAvailable(TextKernel::avx2)   ? TextKernel::avx2
+                                   : textKernelAvailable(TextKernel::sse2) ? TextKernel::sse2
+                                                                           : TextKernel::scalar;
+  return chosen;
+}
