@@ -293,6 +293,17 @@ TEST(ExhaustiveRenderer, EveryNoteCountAtItsNearTiesMatchesTheLiteralFormula) {
       ASSERT_EQ(fast, renderAllLiterally(chords, maxNotes, 0.004)) << n << " of " << maxNotes;
     }
   }
+  // All of them in one score: the first four counts above four notes take
+  // the fixed sets, the rest tiles (under 64 notes) or counted pitches.
+  std::vector<std::vector<std::int16_t>> chords;
+  for (std::int64_t n = 1; n <= 300; ++n) {
+    std::vector<std::int16_t> notes;
+    for (std::int64_t i = 0; i < n; ++i) notes.push_back(static_cast<std::int16_t>(random() % 48));
+    chords.push_back(notes);
+  }
+  Bytes fast = renderAll(chords, 300, 0.004, 65536);
+  ASSERT_EQ(fast, renderAll(chords, 300, 0.004, 65536, true));
+  ASSERT_EQ(fast, renderAllLiterally(chords, 300, 0.004));
 }
 
 }  // namespace

@@ -16,7 +16,6 @@ import {clockTime, createPicture} from "./picture.js";
 import {createPlayer} from "./player.js";
 import {chordsOf, fieldsOf, warningsOf} from "./records.js";
 import {createSharing} from "./sharing.js";
-import {offsetMap, scoreText} from "./text_map.js";
 import {createTunes} from "./tunes.js";
 
 // What scripts that check the page may ask of it (window.score2wavPage).
@@ -34,7 +33,7 @@ const state = {
   chord: null, // where each field of a chord's record stands in data.chordTable
   format: null,
   roll: null, // the piano roll as drawn: {width, rows}, a byte a pixel column of each pitch
-  textIndex: null, // maps the converted bytes' offsets to the editor's text
+  current: false, // the latest conversion is of the editor's text: its records' places stand
   shownChord: -1, // the chord marked as playing
   placed: false, // the playhead was put somewhere (Play, a click): the chord under it is marked
   timer: 0,
@@ -47,7 +46,7 @@ const player = createPlayer(showStopped);
 const converter = createConverter(true);
 const tunes = createTunes({editor: () => editor, edits: () => state.edits, notice: showNotice});
 const chordList = createChordList(element("echo-view"), element("echo"));
-const {textRange, chordAt, chordValue, chordRange, chordAtText, chordSeconds} = createChordIndex(state);
+const {chordAt, chordValue, chordRange, chordAtText, chordSeconds} = createChordIndex(state);
 const sharing = createSharing({bytes: scoreBytes, name: scoreName, notice: showNotice,
                                load: (bytes, name, origin) => load(bytes, name || untitled, origin)});
 const encoder = new TextEncoder();
@@ -88,14 +87,24 @@ function convertSoon() {
   state.timer = setTimeout(convertNow, typingPause);
 }
 
-// Returns why bytes, whose text (after a mark, a UTF-16 file's in UTF-8)
-// is text, are no score, or "": a score is no RIFF file (a WAV), and its
-// text holds no NUL byte.
+// Returns the text the converter reads from a file's bytes, as the
+// browser's own decoders read it: a UTF-16 file's text after its mark, a
+// marked UTF-8 file's text after its mark, any other file as UTF-8. Each
+// unit or byte that is no character is one U+FFFD, as the core counts it.
+function textOf(bytes) {
+  const [mark, encoding] = bytes[0] === 0xff && bytes[1] === 0xfe ? [2, "utf-16le"]
+    : bytes[0] === 0xfe && bytes[1] === 0xff ? [2, "utf-16be"]
+    : bytes[0] === 0xef && bytes[1] === 0xbb && bytes[2] === 0xbf ? [3, "utf-8"] : [0, "utf-8"];
+  return {text: new TextDecoder(encoding, {ignoreBOM: true}).decode(bytes.subarray(mark)), mark};
+}
+
+// Returns why bytes, whose text is text, are no score, or "": a score is no
+// RIFF file (a WAV), and its text holds no NUL.
 function notText(bytes, text) {
   if (bytes.length >= 4 && String.fromCharCode(...bytes.subarray(0, 4)) === "RIFF") {
     return "it is a RIFF file (such as a WAV file), not a score's text";
   }
-  return text.includes(0) ? "it holds NUL bytes: it is not a text file" : "";
+  return text.includes("\0") ? "it holds NUL bytes: it is not a text file" : "";
 }
 
 // Loads a score from bytes, as if the console program were given its
@@ -104,14 +113,13 @@ function notText(bytes, text) {
 function load(bytes, name, origin) {
   // The editor shows the text the converter reads: a UTF-16 file's text,
   // a marked UTF-8 file's text without its mark.
-  const decoded = scoreText(bytes);
-  const why = notText(bytes, decoded);
+  const {text, mark} = textOf(bytes);
+  const why = notText(bytes, text);
   if (why !== "") {
     showNotice(`"${name}" was not loaded: ${why}. The score stays as it was.`);
     return;
   }
-  const text = new TextDecoder("utf-8", {ignoreBOM: true}).decode(decoded);
-  if (text.length === 0 && decoded.length > 0) { // a browser's decoder gives up on huge texts so
+  if (text.length === 0 && bytes.length > mark) { // a browser's decoder gives up on huge texts so
     showNotice(`"${name}" was not loaded: the browser could not decode its text (it is too large). ` +
                "The score stays as it was.");
     return;
@@ -164,7 +172,7 @@ function show(answer, bytes, current) {
   state.chord = fieldsOf("chord");
   state.format = answer.format;
   state.roll = answer.roll;
-  state.textIndex = current ? offsetMap(scoreText(bytes)) : null;
+  state.current = current;
   const samples = result.wav === null ? new Uint8Array(0) : result.wav.subarray(state.format.headerSize);
   showMessage(result, samples.length / state.format.sampleRate);
   showWarnings(warningsOf(result));
@@ -212,12 +220,10 @@ function showWarnings(warnings) {
       button.className = "warning";
       button.textContent = said;
       button.addEventListener("click", () => {
-        const range = textRange(warning.offset, warning.length);
-        if (range !== null) editor.select(range[0], range[1]);
+        if (state.current) editor.select(warning.editorFrom, warning.editorTo);
       });
       item.append(button);
-      const range = textRange(warning.offset, warning.length);
-      if (range !== null) marks.push({from: range[0], to: range[1], message: said});
+      if (state.current) marks.push({from: warning.editorFrom, to: warning.editorTo, message: said});
     }
     list.append(item);
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/conversion.h"
+#include "driver/editor_offsets.h"
 #include "driver/memory_conversion.h"
 #include "driver/messages.h"
 #include "driver/output_path.h"
@@ -36,6 +37,8 @@ struct PageChord {
   double echoLength;
   double notesStart;  // its notes in the notes array (-1: not kept, past noteLimit)
   double noteCount;
+  double editorFrom;  // where its text stands in the page's editor (UTF-16 units)
+  double editorTo;
 };
 
 // A warning as the page's script reads it.
@@ -47,19 +50,22 @@ struct PageWarning {
   double column;
   double textStart;  // what it says, in the warnings' text
   double textLength;
+  double editorFrom;  // where what it is about stands in the page's editor (UTF-16 units)
+  double editorTo;
 };
 
 // The records' layout, which the core publishes once (score2wavLayout) and
 // the scripts read by name: the fields of each record in order, and the
 // warning kinds by their number.
-constexpr const char* chordFieldNames[] = {"firstSample", "sampleCount", "offset",    "length",
-                                           "line",        "column",      "echoStart", "echoLength",
-                                           "notesStart",  "noteCount"};
+constexpr const char* chordFieldNames[] = {"firstSample", "sampleCount", "offset",     "length",
+                                           "line",        "column",      "echoStart",  "echoLength",
+                                           "notesStart",  "noteCount",   "editorFrom", "editorTo"};
 static_assert(sizeof(PageChord) ==
                   sizeof chordFieldNames / sizeof *chordFieldNames * sizeof(double),
               "a name for every field of a chord");
-constexpr const char* warningFieldNames[] = {"kind",   "offset",    "length",    "line",
-                                             "column", "textStart", "textLength"};
+constexpr const char* warningFieldNames[] = {"kind",       "offset",     "length",
+                                             "line",       "column",     "textStart",
+                                             "textLength", "editorFrom", "editorTo"};
 static_assert(sizeof(PageWarning) ==
                   sizeof warningFieldNames / sizeof *warningFieldNames * sizeof(double),
               "a name for every field of a warning");
@@ -115,7 +121,9 @@ void keepChord(void* context, const ChordRecord& chord) {
                  echoStart,
                  echoLength,
                  notesKept ? static_cast<double>(page.notes.size()) : -1.0,
-                 static_cast<double>(chord.noteCount)};
+                 static_cast<double>(chord.noteCount),
+                 static_cast<double>(chord.offset),  // byte offsets until placeInEditor
+                 static_cast<double>(chord.offset + chord.length)};
   if (notesKept) page.notes.insert(page.notes.end(), chord.notes, chord.notes + chord.noteCount);
   page.chords.push_back(kept);
 }
@@ -134,8 +142,38 @@ void keepWarning(void* context, const WarningRecord& warning) {
                   static_cast<double>(warning.length),
                   placed ? static_cast<double>(warning.position.line) : 0.0,
                   placed ? static_cast<double>(warning.position.column) : 0.0,
-                  static_cast<double>(page.warningText.size()), static_cast<double>(said.size())});
+                  static_cast<double>(page.warningText.size()), static_cast<double>(said.size()),
+                  static_cast<double>(warning.offset),  // byte offsets until placeInEditor
+                  static_cast<double>(warning.offset + warning.length)});
   page.warningText += said;
+}
+
+// Turns the records' byte offsets into where they stand in the page's
+// editor, so that the page's script decodes nothing itself.
+void placeInEditor(PageConversion& page, const unsigned char* bytes, std::size_t size) {
+  std::vector<std::int64_t> places;
+  places.reserve(2 * (page.chords.size() + page.warnings.size()));
+  for (const PageChord& chord : page.chords) {
+    places.push_back(static_cast<std::int64_t>(chord.editorFrom));
+    places.push_back(static_cast<std::int64_t>(chord.editorTo));
+  }
+  for (const PageWarning& warning : page.warnings) {
+    places.push_back(static_cast<std::int64_t>(warning.editorFrom));
+    places.push_back(static_cast<std::int64_t>(warning.editorTo));
+  }
+  std::vector<std::int64_t*> slots;
+  slots.reserve(places.size());
+  for (std::int64_t& place : places) slots.push_back(&place);
+  toEditorIndexes(bytes, size, slots);
+  std::size_t i = 0;
+  for (PageChord& chord : page.chords) {
+    chord.editorFrom = static_cast<double>(places[i++]);
+    chord.editorTo = static_cast<double>(places[i++]);
+  }
+  for (PageWarning& warning : page.warnings) {
+    warning.editorFrom = static_cast<double>(places[i++]);
+    warning.editorTo = static_cast<double>(places[i++]);
+  }
 }
 
 // Renders the failure's message and reason as the console shows them.
@@ -163,6 +201,7 @@ EMSCRIPTEN_KEEPALIVE PageConversion* score2wavConvert(const unsigned char* bytes
   page->outputName = makeOutputName(name);
   ConversionEvents records{page, countEcho, keepChord, keepWarning};
   convertMemory(bytes, size, name, page->conversion, static_cast<std::size_t>(wavLimit), &records);
+  placeInEditor(*page, bytes, size);
   keepFailure(*page, name);
   return page;
 }

@@ -1,18 +1,11 @@
 // Where the latest conversion's chords stand: in the sound (their
 // samples), in the editor's text (their text indexes), and each other.
 
-// Returns the lookups over a page's state {data, chord, format, textIndex}:
+// Returns the lookups over a page's state {data, chord, format, current}:
 // the latest conversion's data, where each field of a chord's record stands
-// (records.js), the WAV's format, and the map from the converted bytes'
-// offsets to the editor's text (null once the text has changed since).
+// (records.js), the WAV's format, and whether the conversion is of the
+// editor's text, so that its records' places in the editor stand.
 export function createChordIndex(state) {
-  // Returns the editor's text indexes of a stretch of the converted bytes,
-  // or null when the text has changed since.
-  function textRange(offset, length) {
-    if (state.textIndex === null) return null;
-    return [state.textIndex(offset), state.textIndex(offset + length)];
-  }
-
   // Returns the index of the chord whose samples hold sample, or -1.
   function chordAt(sample) {
     if (state.data === null) return -1;
@@ -37,14 +30,15 @@ export function createChordIndex(state) {
 
   // Returns the editor's text indexes of a chord's text, or null.
   function chordRange(chord) {
-    return chord < 0 ? null : textRange(chordValue(chord, "offset"), chordValue(chord, "length"));
+    if (chord < 0 || !state.current) return null;
+    return [chordValue(chord, "editorFrom"), chordValue(chord, "editorTo")];
   }
 
   // Returns the chord whose text holds the editor's text index at, or the
   // last one before it (a cursor after a bar stands at the chord just
   // written); the first chord before them all; -1 where none is kept.
   function chordAtText(at) {
-    if (state.data === null || state.textIndex === null) return -1;
+    if (state.data === null || !state.current) return -1;
     let low = 0;
     let high = state.data.chordTable.length / state.chord.count - 1;
     let found = high >= 0 ? 0 : -1;
@@ -67,5 +61,5 @@ export function createChordIndex(state) {
     return [start / rate, (start + chordValue(chord, "sampleCount")) / rate];
   }
 
-  return {textRange, chordAt, chordValue, chordRange, chordAtText, chordSeconds};
+  return {chordAt, chordValue, chordRange, chordAtText, chordSeconds};
 }

@@ -40,6 +40,7 @@ export function chordsOf(data, first, end) {
       firstSample: value("firstSample"), sampleCount: value("sampleCount"), line: value("line"),
       column: value("column"),
       offset: value("offset"), length: value("length"),
+      editorFrom: value("editorFrom"), editorTo: value("editorTo"),
       notes: notesStart < 0 ? null : Array.from(data.notes.subarray(notesStart, notesStart + value("noteCount"))),
     });
   }
@@ -56,7 +57,8 @@ export function warningsOf(data) {
     const textStart = value("textStart");
     const text = decoder.decode(data.warningText.subarray(textStart, textStart + value("textLength")));
     warnings.push({kind: layout.warningKinds[value("kind")], line: value("line"), column: value("column"),
-                   offset: value("offset"), length: value("length"), text});
+                   offset: value("offset"), length: value("length"), editorFrom: value("editorFrom"),
+                   editorTo: value("editorTo"), text});
   }
   return warnings;
 }

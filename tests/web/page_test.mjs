@@ -200,6 +200,8 @@ async function checkTunesAndLinks(browser, url, where) {
   const second = await openPage(context, url, false);
   check((await view(second)).text === mine, `${where}: a new tab opens the tune edited last`);
   await typeAndKeep(first, "2d|");
+  await second.waitForFunction(() => /another tab/.test(document.getElementById("kept").textContent), {timeout: 10000})
+    .catch(() => {});
   const told = await second.$eval("#kept", (element) => element.textContent);
   await typeAndKeep(second, "3d|");
   const texts = await keptTexts(second);

@@ -1,13 +1,13 @@
 // The page's modules that need no browser, under Node's own test runner:
-// note names, the text map from bytes to the editor's text, links, and the
-// records as the core's layout names their fields.
+// note names, links, and the records as the core's layout names their
+// fields. (Where a record stands in the editor the core works out: see
+// tests/editor_offsets_test.cpp.)
 import assert from "node:assert/strict";
 import test from "node:test";
 
 import {linkOf, scoreOfLink} from "../../../web/keeping.js";
 import {noteName, pitchName} from "../../../web/note_names.js";
 import {chordsOf, fieldsOf, takeLayout, warningsOf} from "../../../web/records.js";
-import {offsetMap, scoreText} from "../../../web/text_map.js";
 
 test("notes are named as a musician reads them: d is A, and octaves change at C", () => {
   assert.equal(noteName("2d"), "2d: A4, 440 Hz");
@@ -18,19 +18,6 @@ test("notes are named as a musician reads them: d is A, and octaves change at C"
   assert.equal(noteName("0db"), "0db: outside the notes 0d to 3t");
   assert.equal(noteName("2x"), null);
   assert.deepEqual([0, 3, 12, 47].map(pitchName), ["A2", "C3", "A3", "G♯6"]);
-});
-
-test("a UTF-16 score's text is its UTF-8, each unit that is no character one FF byte", () => {
-  const utf16 = Uint8Array.from([0xff, 0xfe, 0x61, 0, 0xe9, 0, 0x34, 0xd8, 0x1e, 0xdd, 0x00, 0xdc, 0x7c, 0, 0x41]);
-  assert.deepEqual(Array.from(scoreText(utf16)), [0x61, 0xc3, 0xa9, 0xf0, 0x9d, 0x84, 0x9e, 0xff, 0x7c, 0xff]);
-  assert.deepEqual(Array.from(scoreText(Uint8Array.from([0xef, 0xbb, 0xbf, 0x31]))), [0x31]);
-});
-
-test("a byte offset maps to the editor's text, CR LF one character, bad bytes one U+FFFD", () => {
-  const bytes = new TextEncoder().encode("é\r\n𝄞|");
-  const map = offsetMap(Uint8Array.from([...bytes, 0xff, 0x41]));
-  // é is 2 bytes and 1 unit, CR LF 2 bytes and 1 unit, the clef 4 bytes and 2 units.
-  assert.deepEqual([0, 2, 4, 8, 9, 10, 11].map(map), [0, 1, 2, 4, 5, 6, 7]);
 });
 
 test("a link carries its score and name, and a bad one is refused with its reason", async () => {
@@ -60,21 +47,24 @@ test("a link carries its score and name, and a bad one is refused with its reaso
 test("records are read by the names the core's layout gives their fields", () => {
   takeLayout({
     chord: ["firstSample", "sampleCount", "offset", "length", "line", "column", "echoStart", "echoLength",
-            "notesStart", "noteCount"],
-    warning: ["kind", "offset", "length", "line", "column", "textStart", "textLength"],
+            "notesStart", "noteCount", "editorFrom", "editorTo"],
+    warning: ["kind", "offset", "length", "line", "column", "textStart", "textLength", "editorFrom", "editorTo"],
     warningKinds: ["zeroLength", "negativeLength", "skipped"],
   });
-  assert.equal(fieldsOf("chord").count, 10);
+  assert.equal(fieldsOf("chord").count, 12);
   const data = {
-    chordTable: Float64Array.from([0, 8, 6, 5, 2, 1, 0, 4, 0, 2, 8, 8, 11, 2, 2, 6, 5, 2, -1, 0]),
+    chordTable: Float64Array.from([0, 8, 6, 5, 2, 1, 0, 4, 0, 2, 6, 11, 8, 8, 11, 2, 2, 6, 5, 2, -1, 0, 11, 13]),
     stdoutBytes: new TextEncoder().encode("2d2m\n\n"),
     notes: Int16Array.from([24, 28]),
-    warningTable: Float64Array.from([2, 6, 2, 2, 1, 0, 8]),
+    warningTable: Float64Array.from([2, 6, 2, 2, 1, 0, 8, 6, 8]),
     warningText: new TextEncoder().encode("skipped!"),
   };
   assert.deepEqual(chordsOf(data, 0, 2), [
-    {text: "2d2m", firstSample: 0, sampleCount: 8, line: 2, column: 1, offset: 6, length: 5, notes: [24, 28]},
-    {text: "", firstSample: 8, sampleCount: 8, line: 2, column: 6, offset: 11, length: 2, notes: null},
+    {text: "2d2m", firstSample: 0, sampleCount: 8, line: 2, column: 1, offset: 6, length: 5, editorFrom: 6,
+     editorTo: 11, notes: [24, 28]},
+    {text: "", firstSample: 8, sampleCount: 8, line: 2, column: 6, offset: 11, length: 2, editorFrom: 11,
+     editorTo: 13, notes: null},
   ]);
-  assert.deepEqual(warningsOf(data), [{kind: "skipped", line: 2, column: 1, offset: 6, length: 2, text: "skipped!"}]);
+  assert.deepEqual(warningsOf(data), [{kind: "skipped", line: 2, column: 1, offset: 6, length: 2, editorFrom: 6,
+                                       editorTo: 8, text: "skipped!"}]);
 });
