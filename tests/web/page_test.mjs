@@ -348,6 +348,27 @@ async function checkPlayAndSeek(page, where) {
   check(Math.abs(sought - duration * 0.75) < duration * 0.02, `${where}: clicking the picture seeks: ${sought} of ${duration}`);
 }
 
+// axe-core finds no violation with warnings on screen, on a desktop's
+// window and a phone's, in light and dark colours where the browser can
+// emulate them.
+async function checkAccessibility(browser, url, where) {
+  const axeSource = fs.readFileSync(new URL("./node_modules/axe-core/axe.min.js", import.meta.url), "utf8");
+  for (const [device, viewport] of [["desktop", {width: 1280, height: 900}], ["phone", {width: 390, height: 844}]]) {
+    const page = await openPage(browser, url);
+    await page.setViewport(viewport);
+    await drop(page, fs.readFileSync(path.join(options.data, "malformed.txt")), "malformed.txt");
+    await page.addScriptTag({content: axeSource});
+    for (const scheme of [null, "light", "dark"]) {
+      if (scheme !== null && !(await page.emulateMediaFeatures([{name: "prefers-color-scheme", value: scheme}])
+        .then(() => true, () => false))) continue;
+      const found = await page.evaluate(async () => (await window.axe.run(document, {resultTypes: ["violations"]}))
+        .violations.map((violation) => `${violation.id}: ${violation.nodes.map((node) => node.target).join(" ")}`));
+      check(found.length === 0, `${where}: axe-core finds no violation (${device}, ${scheme || "the browser's"} colours): ${found}`);
+    }
+    await page.close();
+  }
+}
+
 // Listens to what reaches the audio output: every source connected to it
 // records the samples it plays, as the player sends them (-1 to 1).
 async function listen(page) {
@@ -755,6 +776,7 @@ async function run(browser, label, url, downloads) {
   await checkPhone(browser, url, where);
   await checkKeepRefused(browser, url, where);
   await checkTunesAndLinks(browser, url, where);
+  await checkAccessibility(browser, url, where);
 }
 
 // Runs the checks in each browser and from each place, or in the one that
