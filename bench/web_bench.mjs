@@ -5,7 +5,8 @@
 // loaded score); the longest main-thread task while it is typed into,
 // converted and drawn (and apart, while the file is loaded into the editor
 // and while the editor moves to its end); and how long after its conversion ends the picture of the sound
-// is on screen. Measured, not asserted.
+// is on screen; and, for the first score, how long after a key its sound
+// starts: Ctrl+Enter's chord alone, and Play (Space). Measured, not asserted.
 //
 //   node bench/web_bench.mjs build-web/page [runs]
 // (needs the page's test packages: npm ci --prefix tests/web)
@@ -83,6 +84,37 @@ async function usePage(page, file) {
   return Object.assign(measured, {picture: shown.pictureReady});
 }
 
+// Returns the median time, over tries, from a key (Ctrl+Enter in the
+// editor, or Space on the picture) to the first sound it starts.
+async function soundLatency(page) {
+  await page.evaluate(() => {
+    const start = AudioBufferSourceNode.prototype.start;
+    AudioBufferSourceNode.prototype.start = function (...args) {
+      if (window.benchStartedAt === null) window.benchStartedAt = performance.now();
+      return start.apply(this, args);
+    };
+    document.addEventListener("keydown", (event) => {
+      window.benchKeyAt = event.timeStamp;
+      window.benchStartedAt = null;
+    }, true);
+  });
+  const tries = {audition: [], play: []};
+  for (let i = 0; i < 5; ++i) {
+    await page.focus(".cm-content");
+    await page.keyboard.down("Control");
+    await page.keyboard.press("Enter");
+    await page.keyboard.up("Control");
+    await new Promise((done) => setTimeout(done, 300));
+    tries.audition.push(await page.evaluate(() => window.benchStartedAt - window.benchKeyAt));
+    await page.focus("#picture");
+    await page.keyboard.press(" ");
+    await new Promise((done) => setTimeout(done, 300));
+    tries.play.push(await page.evaluate(() => window.benchStartedAt - window.benchKeyAt));
+    await page.keyboard.press(" ");
+  }
+  return {audition: median(tries.audition), play: median(tries.play)};
+}
+
 const browser = await launchChromium();
 try {
   const url = pathToFileURL(path.resolve(pageFolder, "index.html")).href;
@@ -107,6 +139,10 @@ try {
             ` (${task(used.longest.load)} loading the file into the editor,` +
             ` ${task(used.longest.jump)} moving to its end)` +
             `; picture ${used.picture.toFixed(1)} ms after the conversion`;
+    if (score === scores[0]) {
+      const latency = await soundLatency(page);
+      line += `; sound starts ${latency.audition.toFixed(1)} ms after Ctrl+Enter, ${latency.play.toFixed(1)} ms after Play`;
+    }
     console.log(line);
     await page.close();
   }
