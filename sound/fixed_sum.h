@@ -19,6 +19,11 @@
 // Range: n * g <= 120 for a chord of n notes (the loudness rule), so
 // |U| <= 120 * 2^23 and U + 128 * 2^23 lies in (0, 2^32): it fits unsigned
 // 32 bits, and u + 128 is always positive, so truncation is the floor.
+//
+// Nothing here needs N to be small: the fixed sets (sum_fixed_rows.cpp)
+// sum chords of up to 4096 notes so, a row a distinct pitch times its
+// count (unsigned 32-bit sums wrap alike in any order), where N * 2^-46 is
+// still far below a unit and N/2 + 1 units far below a whole number.
 #pragma once
 
 #include <cstddef>
