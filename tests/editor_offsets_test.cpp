@@ -18,8 +18,9 @@ std::vector<std::int64_t> indexes(const std::string& score, std::vector<std::int
 TEST(EditorOffsets, CountTheUnitsABrowserAndAnEditorMakeOfTheText) {
   // é: 2 bytes, 1 unit; CR LF: 2 bytes, 1 line break; the G clef: 4 bytes,
   // a surrogate pair; FF: no character, one U+FFFD.
-  const std::string text = "\xC3\xA9\r\n\xF0\x9D\x84\x9E|\xFF"
-                           "A";
+  const std::string text =
+      "\xC3\xA9\r\n\xF0\x9D\x84\x9E|\xFF"
+      "A";
   EXPECT_EQ(indexes(text, {11, 0, 2, 4, 8, 9, 10}),
             (std::vector<std::int64_t>{7, 0, 1, 2, 4, 5, 6}));
   // A lone CR is a line break of its own; a sequence cut short is one U+FFFD
