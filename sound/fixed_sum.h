@@ -39,43 +39,17 @@ constexpr std::uint32_t fixedMidpoint = 128u << fixedShift;  // the silence, 128
 // sum of n rows may name the wrong sample.
 constexpr std::uint32_t unsureUnits(int n) { return static_cast<std::uint32_t>(n / 2 + 1); }
 
+// True if a fixed sum v (offset by the midpoint) lies within edge units of
+// a whole number: too near to name its sample.
+inline bool unsure(std::uint32_t v, std::uint32_t edge) {
+  return ((v + edge) & (fixedOne - 1)) < 2 * edge;
+}
+
 // Returns a row value: fl(ramp * gain) scaled by 2^fixedShift and rounded to
 // nearest (a product of at most 120 in magnitude fits 32 bits scaled).
 inline std::int32_t fixedValue(double ramp, double gain) {
   double scaled = (ramp * gain) * static_cast<double>(fixedOne);  // exact: a power of two
   return static_cast<std::int32_t>(scaled < 0.0 ? scaled - 0.5 : scaled + 0.5);
-}
-
-// Returns the fixed sum of sample k of N rows, offset by the midpoint.
-template <int N>
-inline std::uint32_t fixedSampleSum(const std::int32_t* const* rows, std::size_t k) {
-  std::uint32_t v = fixedMidpoint;
-  for (int i = 0; i < N; ++i) v += static_cast<std::uint32_t>(rows[i][k]);
-  return v;
-}
-
-// True if a fixed sum of N rows lies too near a whole number to name its sample.
-template <int N>
-inline bool unsure(std::uint32_t v) {
-  constexpr std::uint32_t edge = unsureUnits(N);
-  return ((v + edge) & (fixedOne - 1)) < 2 * edge;
-}
-
-// Writes samples from..end of a chord of N notes whose fixed rows are
-// rows[0..N) to out; returns true if any may be wrong (see unsure), to be
-// recomputed.
-template <int N>
-inline bool sumFixed(const std::int32_t* const* rows, std::size_t from, std::size_t end,
-                     unsigned char* out) {
-  const std::int32_t* row[N];
-  for (int i = 0; i < N; ++i) row[i] = rows[i];
-  std::uint32_t anyUnsure = 0;
-  for (std::size_t k = from; k < end; ++k) {
-    std::uint32_t v = fixedSampleSum<N>(row, k);
-    out[k] = static_cast<unsigned char>(v >> fixedShift);
-    anyUnsure |= unsure<N>(v) ? 1u : 0u;
-  }
-  return anyUnsure != 0;
 }
 
 }  // namespace fixedSum

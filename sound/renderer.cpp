@@ -15,7 +15,8 @@
 //                cache at once (renderChord, inline in renderer.h)
 //   silence      a rest, or chords of no samples: nothing to sum
 //   cache        a chord met before, whose samples the cache kept
-//   fixed rows   up to four notes, with the score's tables: 32-bit sums
+//   fixed rows   up to four notes, with the score's tables: 32-bit sums, a
+//                row a note
 //   fixed sets   more notes, while rows of their note count fit: 32-bit
 //                sums, a term per distinct pitch
 //   counted      64 notes or more: a term per distinct pitch, in 64 bits

@@ -1,6 +1,8 @@
-// Fixed rows: chords of up to four notes summed from 32-bit fixed-point
-// rows (fixed_sum.h), each pitch's row carrying the chord's gain; a sample
-// the fixed sum cannot name for sure is recomputed in doubles.
+// Fixed rows: chords summed from 32-bit fixed-point rows (fixed_sum.h),
+// each pitch's row carrying the chord's gain: a row a note for chords of up
+// to four notes, and for more, the fixed sets of their note count, a row a
+// distinct pitch times its count. A sample the fixed sum cannot name for
+// sure is recomputed in doubles, note by note.
 #include <algorithm>
 
 #include "base/allocation.h"
@@ -10,47 +12,6 @@
 namespace render {
 
 namespace {
-
-// Returns sample k of a chord of count notes from their double rows, by
-// the defining formula: what a fixed-point sample falls back on.
-unsigned char exactSample(const double* const* rows, std::int64_t count, double gain,
-                          std::size_t k) {
-  double u = 0.0;
-  for (std::int64_t i = 0; i < count; ++i) u = rows[i][k] * gain + u;
-  return sampleOf(u);
-}
-
-// Samples of a chord of N notes from its fixed rows; those the fixed sum
-// cannot name (all of them, if every one is to be exact) from its double
-// rows. The samples go in stretches, so that one unsure sample (every
-// chord's first may be: all its ramps are -1 there) costs a short stretch.
-template <int N>
-SCORE2WAV_ALWAYS_INLINE void sumFixedKernel(const std::int32_t* const* fixed,
-                                            const double* const* exact, double gain,
-                                            std::size_t count, bool allExact, unsigned char* out) {
-  constexpr std::size_t stretch = 64;
-  for (std::size_t from = 0; from < count; from += stretch) {
-    std::size_t end = std::min(count, from + stretch);
-    if (!fixedSum::sumFixed<N>(fixed, from, end, out) && !allExact) continue;
-    for (std::size_t k = from; k < end; ++k) {
-      if (allExact || fixedSum::unsure<N>(fixedSum::fixedSampleSum<N>(fixed, k))) {
-        out[k] = exactSample(exact, N, gain, k);
-      }
-    }
-  }
-}
-
-SCORE2WAV_VECTOR_CLONES
-void sumFixedNotes(const std::int32_t* const* fixed, const double* const* exact,
-                   std::int64_t noteCount, double gain, std::size_t count, bool allExact,
-                   unsigned char* out) {
-  switch (noteCount) {
-    case 1: sumFixedKernel<1>(fixed, exact, gain, count, allExact, out); break;
-    case 2: sumFixedKernel<2>(fixed, exact, gain, count, allExact, out); break;
-    case 3: sumFixedKernel<3>(fixed, exact, gain, count, allExact, out); break;
-    default: sumFixedKernel<4>(fixed, exact, gain, count, allExact, out); break;
-  }
-}
 
 // The samples a fixed set's sum is checked for in one go: a sum near a
 // whole number (every chord's first may be) costs only its stretch again.
@@ -83,7 +44,7 @@ SCORE2WAV_ALWAYS_INLINE bool sumSetStretch(const std::int32_t* const* rows,
   std::uint32_t anyUnsure = 0;
   for (std::size_t k = 0; k < count; ++k) {
     out[from + k] = static_cast<unsigned char>(v[k] >> fixedShift);
-    anyUnsure |= ((v[k] + edge) & (fixedOne - 1)) < 2 * edge ? 1u : 0u;
+    anyUnsure |= unsure(v[k], edge) ? 1u : 0u;
   }
   if (anyUnsure == 0) return false;
   for (std::size_t k = 0; k < count; ++k) sums[from + k] = v[k];
@@ -109,6 +70,36 @@ std::uint32_t sumFixedSet(const std::int32_t* const* rows, const std::uint32_t* 
     unsureStretches |= 1u << (from / setStretch);
   }
   return unsureStretches;
+}
+
+// Renders the pass's next count samples from fixed rows (terms of them,
+// each times[i] over), a block at a time; the rare sums near a whole number
+// are recomputed by the double formula, note by note, from the double rows.
+void sumFixedTerms(Renderer& renderer, ChordPass& pass, const std::int32_t** rows,
+                   const std::uint32_t* times, int terms, std::size_t count, unsigned char* out) {
+  const Chord& chord = *pass.chord;
+  const double* rowOf[scoreFormat::pitchCount] = {};
+  for (std::int64_t i = 0; i < chord.noteCount; ++i) {
+    rowOf[chord.notes[i]] = renderer.rows[chord.notes[i]].get() + pass.done;
+  }
+  const std::uint32_t edge = fixedSum::unsureUnits(static_cast<int>(chord.noteCount));
+  std::uint32_t sums[Renderer::blockSamples];
+  for (std::size_t from = 0; from < count; from += Renderer::blockSamples) {
+    std::size_t part = std::min(count - from, Renderer::blockSamples);
+    std::uint32_t recheck = sumFixedSet(rows, times, terms, part, edge, sums, out + from);
+    for (int i = 0; i < terms; ++i) rows[i] += part;
+    if (renderer.exactSamples) recheck = ~0u;
+    for (; recheck != 0; recheck &= recheck - 1) {
+      std::size_t first = static_cast<std::size_t>(__builtin_ctz(recheck)) * setStretch;
+      for (std::size_t k = first; k < std::min(part, first + setStretch); ++k) {
+        std::uint32_t v = sums[k];
+        if (renderer.exactSamples || fixedSum::unsure(v, edge)) {
+          sumTile<1>(rowOf, chord.notes, chord.noteCount, pass.gain, from + k, out);
+        }
+      }
+    }
+  }
+  pass.done += count;
 }
 
 }  // namespace
@@ -137,14 +128,13 @@ bool ensureFixedRows(Renderer& renderer, const PitchSet& set, std::int64_t noteC
 // fixed-point rows into out.
 void renderFixed(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
   const Chord& chord = *pass.chord;
-  const std::int32_t* fixed[fewNotes];
-  const double* exact[fewNotes];
+  const std::int32_t* rows[fewNotes];
+  std::uint32_t times[fewNotes];
   for (std::int64_t i = 0; i < chord.noteCount; ++i) {
-    fixed[i] = renderer.fixedRows[chord.noteCount - 1][chord.notes[i]].get() + pass.done;
-    exact[i] = renderer.rows[chord.notes[i]].get() + pass.done;
+    rows[i] = renderer.fixedRows[chord.noteCount - 1][chord.notes[i]].get() + pass.done;
+    times[i] = 1;  // a row a note, repeated pitches and all
   }
-  sumFixedNotes(fixed, exact, chord.noteCount, pass.gain, count, renderer.exactSamples, out);
-  pass.done += count;
+  sumFixedTerms(renderer, pass, rows, times, static_cast<int>(chord.noteCount), count, out);
 }
 
 const Renderer::FixedSet* ensureFixedSet(Renderer& renderer, const PitchSet& set,
@@ -176,36 +166,14 @@ const Renderer::FixedSet* ensureFixedSet(Renderer& renderer, const PitchSet& set
 }
 
 void renderFixedSet(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
-  const Chord& chord = *pass.chord;
   const std::int32_t* rows[scoreFormat::pitchCount];
   std::uint32_t times[scoreFormat::pitchCount];
-  const double* rowOf[scoreFormat::pitchCount] = {};
   for (int i = 0; i < pass.pitches.count; ++i) {
     int pitch = pass.pitches.pitches[i];
     rows[i] = pass.fixedSet->rows[pitch].get() + pass.done;
     times[i] = static_cast<std::uint32_t>(pass.counts[pitch]);
-    rowOf[pitch] = renderer.rows[pitch].get() + pass.done;
   }
-  const std::uint32_t edge = fixedSum::unsureUnits(static_cast<int>(chord.noteCount));
-  std::uint32_t sums[Renderer::blockSamples];
-  for (std::size_t from = 0; from < count; from += Renderer::blockSamples) {
-    std::size_t part = std::min(count - from, Renderer::blockSamples);
-    std::uint32_t recheck =
-        sumFixedSet(rows, times, pass.pitches.count, part, edge, sums, out + from);
-    for (int i = 0; i < pass.pitches.count; ++i) rows[i] += part;
-    if (renderer.exactSamples) recheck = ~0u;
-    // The rare sums near a whole number: the double formula, note by note.
-    for (; recheck != 0; recheck &= recheck - 1) {
-      std::size_t first = static_cast<std::size_t>(__builtin_ctz(recheck)) * setStretch;
-      for (std::size_t k = first; k < std::min(part, first + setStretch); ++k) {
-        std::uint32_t v = sums[k];
-        if (renderer.exactSamples || ((v + edge) & (fixedSum::fixedOne - 1)) < 2 * edge) {
-          sumTile<1>(rowOf, chord.notes, chord.noteCount, pass.gain, from + k, out);
-        }
-      }
-    }
-  }
-  pass.done += count;
+  sumFixedTerms(renderer, pass, rows, times, pass.pitches.count, count, out);
 }
 
 }  // namespace render
