@@ -314,11 +314,9 @@ PortResult takeMemory(void* context, std::size_t count) {
   return portOk;
 }
 
-struct MemoryScore {
-  const unsigned char* bytes;
-  std::size_t size;
-  std::size_t offset;
-};
+}  // namespace
+
+namespace {
 
 // The memory source: reads up to capacity bytes from its offset.
 PortResult readMemoryScore(void* context, unsigned char* buffer, std::size_t capacity,
@@ -339,6 +337,10 @@ PortResult seekMemoryScore(void* context, std::int64_t offset) {
 }
 
 }  // namespace
+
+ByteSource memoryScoreSource(MemoryScore& score) {
+  return ByteSource{&score, readMemoryScore, seekMemoryScore};
+}
 
 Outcome declareDataSize(const ScoreStats& stats, std::int64_t chordSamples, WaveFormat& format) {
   double duration = stats.noteDuration;
@@ -412,7 +414,7 @@ Outcome convertBytes(const unsigned char* bytes, std::size_t size, const std::st
     return failed(Failure::openWrite, Cause::scoreIsOutput);
   }
   MemoryScore score{bytes, size, 0};
-  ByteSource source{&score, readMemoryScore, seekMemoryScore};
+  ByteSource source = memoryScoreSource(score);
   ByteSink sink{&wav, writeMemory, reserveMemory, lendMemory, takeMemory};
   Outcome outcome = convertStreams(source, sink, events, blockSize);
   if (!succeeded(outcome)) wav.size = 0;

@@ -112,6 +112,17 @@ struct MemoryWav {
   ~MemoryWav();
 };
 
+// Score bytes held in memory, read from offset on.
+struct MemoryScore {
+  const unsigned char* bytes = nullptr;
+  std::size_t size = 0;
+  std::size_t offset = 0;
+};
+
+// Returns a source (that can seek) reading the score in memory, which must
+// outlive it.
+ByteSource memoryScoreSource(MemoryScore& score);
+
 // Converts size bytes of a score named scoreName into wav, reporting to
 // events; on failure wav is left empty. A score whose output path would be
 // its own name is refused, as the console program refuses it.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "driver/conversion.h"
 #include "score/text_decoder.h"
 
 namespace {
@@ -93,22 +94,6 @@ void countTo(TextStream& text, UnitCount& c, std::size_t end) {
   }
 }
 
-// A memory source of the score's bytes.
-struct Memory {
-  const unsigned char* bytes;
-  std::size_t size;
-  std::size_t next;
-};
-
-PortResult readMemory(void* context, unsigned char* buffer, std::size_t capacity,
-                      std::size_t& count) {
-  auto& m = *static_cast<Memory*>(context);
-  count = std::min(capacity, m.size - m.next);
-  std::copy(m.bytes + m.next, m.bytes + m.next + count, buffer);
-  m.next += count;
-  return portOk;
-}
-
 // A place to look up, and where to put its index.
 struct Query {
   std::size_t offset;
@@ -126,10 +111,10 @@ void toEditorIndexes(const unsigned char* bytes, std::size_t size,
   }
   std::sort(queries.begin(), queries.end(),
             [](const Query& a, const Query& b) { return a.offset < b.offset; });
-  Memory memory{bytes, size, 0};
+  MemoryScore memory{bytes, size, 0};
   auto decoder = std::make_unique<TextDecoder>();
   auto text = std::make_unique<TextStream>();
-  text->source = decodedSource(*decoder, ByteSource{&memory, readMemory, nullptr});
+  text->source = decodedSource(*decoder, memoryScoreSource(memory));
   UnitCount c;
   for (const Query& query : queries) {
     countTo(*text, c, query.offset);
