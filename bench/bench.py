@@ -96,6 +96,22 @@ def echo_cost(program, score, folder, runs):
         print("  %-10s median %8.1f ms" % (what, statistics.median(values) * 1000))
 
 
+def compared_programs(default_runs):
+    """Parses --program, --runs (default default_runs), --baseline and --only;
+    returns (options, programs): the program and, with --baseline, the
+    other build measured in turns with it, as absolute paths."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", default="build/score2wav")
+    parser.add_argument("--runs", type=int, default=default_runs)
+    parser.add_argument("--only", default="", help="measures only the scores whose name holds this text")
+    parser.add_argument("--baseline", help="another build, measured in turns with the program")
+    options = parser.parse_args()
+    programs = [os.path.abspath(options.program)]
+    if options.baseline:
+        programs.append(os.path.abspath(options.baseline))
+    return options, programs
+
+
 def peak_memory_kib(argv):
     """Maximum resident set size of argv, from GNU time (a child forked from
     this Python process would count Python's own pages as well)."""

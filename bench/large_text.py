@@ -23,7 +23,6 @@ drifts, and builds compared in one hour, run by run, drift alike.
 
 The files go to a temporary folder beside the program (2.2 GB of disk).
 """
-import argparse
 import itertools
 import os
 import random
@@ -31,7 +30,7 @@ import statistics
 import subprocess
 import tempfile
 
-from bench import floor_argv, peak_memory_kib, timed_cpu
+from bench import compared_programs, floor_argv, peak_memory_kib, timed_cpu
 
 
 def make_files(folder, only):
@@ -107,15 +106,7 @@ def run_program(program, path, into_pipe, folder):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", default="build/score2wav")
-    parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--only", default="", help="measures only the scores whose name holds this text")
-    parser.add_argument("--baseline", help="another build, measured in turns with the program")
-    options = parser.parse_args()
-    programs = [os.path.abspath(options.program)]
-    if options.baseline:
-        programs.append(os.path.abspath(options.baseline))
+    options, programs = compared_programs(5)
     with tempfile.TemporaryDirectory(dir=os.path.dirname(programs[0])) as folder:
         for name, path in make_files(folder, options.only).items():
             into_pipe = name.endswith("to a pipe")

@@ -9,15 +9,15 @@ floor, writing the same WAV's bytes in 256 KiB blocks (dd), and their
 ratio; with --baseline, another build runs on the same files, its runs
 taking turns with the program's, since the machine's speed drifts.
 
-    python3 bench/thick_chords.py --program build/score2wav [--runs 7] [--baseline other/score2wav]
+    python3 bench/thick_chords.py --program build/score2wav [--runs 7] [--only "48 notes"]
+        [--baseline other/score2wav]
 """
-import argparse
 import os
 import random
 import statistics
 import tempfile
 
-from bench import floor_argv, make_scores, timed_cpu
+from bench import compared_programs, floor_argv, make_scores, timed_cpu
 
 NOTES = "drmfslt"
 
@@ -54,16 +54,11 @@ def make_files(folder):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", default="build/score2wav")
-    parser.add_argument("--runs", type=int, default=7)
-    parser.add_argument("--baseline", help="another build, measured in turns with the program")
-    options = parser.parse_args()
-    programs = [os.path.abspath(options.program)]
-    if options.baseline:
-        programs.append(os.path.abspath(options.baseline))
+    options, programs = compared_programs(7)
     with tempfile.TemporaryDirectory(dir=os.path.dirname(programs[0])) as folder:
         for name, path in make_files(folder).items():
+            if options.only not in name:
+                continue
             timed_cpu([programs[0], path])  # the score is now in the page cache
             wav_bytes = os.path.getsize(path[:-4] + ".wav")
             runs = {program: [] for program in programs}
