@@ -93,13 +93,11 @@ void putEscaped(TextOutput& out, const unsigned char* bytes, std::size_t length)
 // Windows, where no name holds a quote and every path is full of
 // backslashes, as Explorer shows it (C:\Music\song.txt), controls escaped.
 void putQuoted(TextOutput& out, const std::string& text) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   putChar(out, '"');
 #ifdef _WIN32
   putVisible(out, text.data(), text.size());
-  static_cast<void>(bytes);
 #else
-  putEscaped(out, bytes, text.size());
+  putEscaped(out, reinterpret_cast<const unsigned char*>(text.data()), text.size());
 #endif
   putChar(out, '"');
 }

@@ -289,6 +289,7 @@ function followCursor() {
   const chord = chordAtText(editor.selection().from);
   if (chord < 0) return;
   const second = chordSeconds(chord)[0];
+  if (second === player.position()) return; // typing within a chord moves nothing
   player.seek(second);
   showPosition(second);
 }

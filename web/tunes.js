@@ -14,6 +14,10 @@ const recentCount = 30; // kept tunes offered again
 export function createTunes(page) {
   const keeper = createKeeper();
   let keepTimer = 0;
+  let recentStale = false; // a tune was kept since the list was filled
+  const refreshRecent = () => recentStale && showRecent();
+  element("recent").addEventListener("focus", refreshRecent);
+  element("recent").addEventListener("pointerdown", refreshRecent);
 
   // Keeps the text, its name and a loaded file's bytes as its tune, for
   // the next visit; says so beside the editor when the browser refuses.
@@ -26,15 +30,19 @@ export function createTunes(page) {
     try {
       await keeper.keep(info.tune, {text: editor.text(), name: info.name, origin: info.origin, bytes: info.bytes});
       if (edits === page.edits()) showKept("");
-      showRecent();
+      recentStale = true;
+      element("open-recent").disabled = false;
     } catch (error) {
       showKept(`This text is not kept in the browser (${error && error.name ? error.name : error}): ` +
                "the copy kept before stays, and a reload would show that one. Save score keeps this one as a file.", true);
     }
   }
 
-  // Fills the list of recent tunes, the last edited first.
+  // Fills the list of recent tunes, the last edited first. Reading them
+  // reads their texts too: so it is done at the start and when the list is
+  // reached for after a keep, never at every pause in the typing.
   async function showRecent() {
+    recentStale = false;
     const tunes = await keeper.recent(recentCount);
     const list = element("recent");
     const chosen = list.value;
@@ -63,7 +71,7 @@ export function createTunes(page) {
   // Says so when another tab keeps the tune this one shows: the later edit
   // wins, and the version it replaces stays among the recent tunes.
   function changedElsewhere(id) {
-    showRecent();
+    recentStale = true;
     const editor = page.editor();
     if (editor === null || id !== editor.info().tune) return;
     showKept("This tune was changed in another tab. An edit here replaces that version, which then stays " +
