@@ -17,8 +17,10 @@
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__) && \
     !defined(SCORE2WAV_NO_CLONES)
 #define SCORE2WAV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define SCORE2WAV_WIDE_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define SCORE2WAV_VECTOR_CLONES
+#define SCORE2WAV_WIDE_CLONES
 #endif
 #if defined(__GNUC__)
 #define SCORE2WAV_ALWAYS_INLINE inline __attribute__((always_inline))
@@ -77,6 +79,7 @@ struct ChordPass {
   bool fromTables = false;                       // ramp rows come from the score's tables
   bool fixed = false;                            // and fixed-point rows too
   bool counted = false;                          // a chord of many notes, summed from counts
+  bool wraps = false;                            // summed from its pitches' wrap rows
   const Renderer::FixedSet* fixedSet = nullptr;  // its note count's fixed rows, if they fit
   std::int64_t counts[scoreFormat::pitchCount];  // notes of each pitch, when counted
   std::size_t done = 0;                          // samples rendered so far
@@ -104,6 +107,21 @@ void renderFixed(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
 const Renderer::FixedSet* ensureFixedSet(Renderer& renderer, const PitchSet& set,
                                          std::int64_t noteCount, double gain);
 void renderFixedSet(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out);
+
+// Recomputes by the double formula, note by note, the samples of a block
+// (first its first sample in the chord, part long, written at out) whose
+// fixed sums lie within edge units of a whole number, looking only in the
+// stretches marked (a bit each of stretch samples); every sample if the
+// renderer is told to (sum_fixed_rows.cpp).
+void recheckSums(const Renderer& renderer, const ChordPass& pass, std::uint32_t marked,
+                 std::size_t stretch, const std::uint32_t* sums, std::uint32_t edge,
+                 std::size_t first, std::size_t part, unsigned char* out);
+
+// Wraps: chords of more than fewNotes notes, from the periods their pitches
+// have begun, while those fit 16 bits (sum_wraps.cpp).
+bool ensureWrapRows(Renderer& renderer, const PitchSet& set);
+bool wrapsFit(const Renderer& renderer, const ChordPass& pass);
+void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out);
 
 // Counted pitches: chords of manyNotes notes or more (sum_counted.cpp).
 PitchSet countPitches(const Chord& chord, std::int64_t* counts);

@@ -43,7 +43,9 @@ void choosePath(Renderer& renderer, ChordPass& pass) {
   pass.fromTables = ensureRows(renderer, pass.pitches);
   pass.fixed = pass.fromTables && !many &&
                ensureFixedRows(renderer, pass.pitches, chord.noteCount, pass.gain);
-  if (pass.fromTables && many && chord.noteCount <= fixedSetNotes) {
+  pass.wraps =
+      pass.fromTables && many && ensureWrapRows(renderer, pass.pitches) && wrapsFit(renderer, pass);
+  if (pass.fromTables && many && !pass.wraps && chord.noteCount <= fixedSetNotes) {
     pass.fixedSet = ensureFixedSet(renderer, pass.pitches, chord.noteCount, pass.gain);
   }
 }
@@ -52,6 +54,10 @@ void choosePath(Renderer& renderer, ChordPass& pass) {
 void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
   if (pass.fixed) {
     renderFixed(renderer, pass, count, out);
+    return;
+  }
+  if (pass.wraps) {
+    renderWraps(renderer, pass, count, out);
     return;
   }
   if (pass.fixedSet != nullptr) {

@@ -77,6 +77,9 @@ struct Renderer {
   static constexpr int fixedSetCount = 4;
   FixedSet fixedSets[fixedSetCount];
   std::size_t fixedSetBytes = 0;
+  // For chords of more notes still, each pitch's whole periods begun by
+  // each sample (see sum_wraps.cpp), shared by every note count.
+  OwnedArray<std::uint16_t> wrapRows[scoreFormat::pitchCount];
   std::size_t tableBytes = 0;
   bool exactSamples = false;  // recompute every fixed-point sample the double way (for tests)
   ChordCache cache;

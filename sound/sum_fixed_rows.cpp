@@ -74,35 +74,42 @@ std::uint32_t sumFixedSet(const std::int32_t* const* rows, const std::uint32_t* 
 
 // Renders the pass's next count samples from fixed rows (terms of them,
 // each times[i] over), a block at a time; the rare sums near a whole number
-// are recomputed by the double formula, note by note, from the double rows.
+// are recomputed by the double formula.
 void sumFixedTerms(Renderer& renderer, ChordPass& pass, const std::int32_t** rows,
                    const std::uint32_t* times, int terms, std::size_t count, unsigned char* out) {
-  const Chord& chord = *pass.chord;
-  const double* rowOf[scoreFormat::pitchCount] = {};
-  for (std::int64_t i = 0; i < chord.noteCount; ++i) {
-    rowOf[chord.notes[i]] = renderer.rows[chord.notes[i]].get() + pass.done;
-  }
-  const std::uint32_t edge = fixedSum::unsureUnits(static_cast<int>(chord.noteCount));
+  const std::uint32_t edge = fixedSum::unsureUnits(static_cast<int>(pass.chord->noteCount));
   std::uint32_t sums[Renderer::blockSamples];
   for (std::size_t from = 0; from < count; from += Renderer::blockSamples) {
     std::size_t part = std::min(count - from, Renderer::blockSamples);
     std::uint32_t recheck = sumFixedSet(rows, times, terms, part, edge, sums, out + from);
     for (int i = 0; i < terms; ++i) rows[i] += part;
-    if (renderer.exactSamples) recheck = ~0u;
-    for (; recheck != 0; recheck &= recheck - 1) {
-      std::size_t first = static_cast<std::size_t>(__builtin_ctz(recheck)) * setStretch;
-      for (std::size_t k = first; k < std::min(part, first + setStretch); ++k) {
-        std::uint32_t v = sums[k];
-        if (renderer.exactSamples || fixedSum::unsure(v, edge)) {
-          sumTile<1>(rowOf, chord.notes, chord.noteCount, pass.gain, from + k, out);
-        }
-      }
-    }
+    recheckSums(renderer, pass, recheck, setStretch, sums, edge, pass.done + from, part,
+                out + from);
   }
   pass.done += count;
 }
 
 }  // namespace
+
+void recheckSums(const Renderer& renderer, const ChordPass& pass, std::uint32_t marked,
+                 std::size_t stretch, const std::uint32_t* sums, std::uint32_t edge,
+                 std::size_t first, std::size_t part, unsigned char* out) {
+  if (renderer.exactSamples) marked = ~0u;
+  if (marked == 0) return;
+  const Chord& chord = *pass.chord;
+  const double* rowOf[scoreFormat::pitchCount] = {};
+  for (std::int64_t i = 0; i < chord.noteCount; ++i) {
+    rowOf[chord.notes[i]] = renderer.rows[chord.notes[i]].get() + first;
+  }
+  for (; marked != 0; marked &= marked - 1) {
+    std::size_t from = static_cast<std::size_t>(__builtin_ctz(marked)) * stretch;
+    for (std::size_t k = from; k < std::min(part, from + stretch); ++k) {
+      if (renderer.exactSamples || fixedSum::unsure(sums[k], edge)) {
+        sumTile<1>(rowOf, chord.notes, chord.noteCount, pass.gain, k, out);
+      }
+    }
+  }
+}
 
 // Builds the missing fixed rows of a chord of few notes from its double
 // rows (which it has), within the table budget; returns true if every pitch
