@@ -69,7 +69,8 @@ bool ensureRows(Renderer& renderer, const PitchSet& set) {
 // Frees the score's time and ramp tables.
 void dropTables(Renderer& renderer) {
   for (OwnedArray<double>& row : renderer.rows) row.reset();
-  for (OwnedArray<std::uint16_t>& row : renderer.wrapRows) row.reset();
+  for (OwnedArray<std::uint64_t>& row : renderer.wrapBits) row.reset();
+  for (OwnedArray<std::uint16_t>& row : renderer.wrapStarts) row.reset();
   for (Renderer::FixedSet& set : renderer.fixedSets) {
     for (OwnedArray<std::int32_t>& row : set.rows) row.reset();
     set.noteCount = 0;

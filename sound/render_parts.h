@@ -111,11 +111,11 @@ void renderFixedSet(Renderer& renderer, ChordPass& pass, std::size_t count, unsi
 // Recomputes by the double formula, note by note, the samples of a block
 // (first its first sample in the chord, part long, written at out) whose
 // fixed sums lie within edge units of a whole number, looking only in the
-// stretches marked (a bit each of stretch samples); every sample if the
-// renderer is told to (sum_fixed_rows.cpp).
+// stretches marked (a bit each of stretch samples); every sample there if
+// every, or if the renderer is told to (sum_fixed_rows.cpp).
 void recheckSums(const Renderer& renderer, const ChordPass& pass, std::uint32_t marked,
                  std::size_t stretch, const std::uint32_t* sums, std::uint32_t edge,
-                 std::size_t first, std::size_t part, unsigned char* out);
+                 std::size_t first, std::size_t part, unsigned char* out, bool every = false);
 
 // Wraps: chords of more than fewNotes notes, from the periods their pitches
 // have begun, while those fit 16 bits (sum_wraps.cpp).

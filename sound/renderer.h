@@ -21,6 +21,7 @@
 #include "score/score_format.h"
 #include "sound/chord_cache.h"
 #include "sound/output_buffer.h"
+#include "sound/wrap_kernel.h"
 
 // What every chord of one score shares.
 struct RenderSettings {
@@ -79,7 +80,9 @@ struct Renderer {
   std::size_t fixedSetBytes = 0;
   // For chords of more notes still, each pitch's whole periods begun by
   // each sample (see sum_wraps.cpp), shared by every note count.
-  OwnedArray<std::uint16_t> wrapRows[scoreFormat::pitchCount];
+  OwnedArray<std::uint64_t> wrapBits[scoreFormat::pitchCount];    // a bit a sample
+  OwnedArray<std::uint16_t> wrapStarts[scoreFormat::pitchCount];  // by each stretch's start
+  WrapKernel wrapKernel = chosenWrapKernel();                     // counts periods in stretches
   std::size_t tableBytes = 0;
   bool exactSamples = false;  // recompute every fixed-point sample the double way (for tests)
   ChordCache cache;

@@ -11,19 +11,27 @@
 namespace render {
 
 // Returns the chord's distinct pitches in rising order, and stores at
-// counts[pitch] how many of its notes have each pitch. Four tallies take
-// turns, so that a run of one pitch does not wait on its own last count.
+// counts[pitch] how many of its notes have each pitch. In a chord of many
+// notes four tallies take turns, so that a run of one pitch does not wait
+// on its own last count.
 PitchSet countPitches(const Chord& chord, std::int64_t* counts) {
-  std::int64_t tally[4][scoreFormat::pitchCount] = {};
   const std::int16_t* notes = chord.notes;
-  std::int64_t i = 0;
-  for (; i + 4 <= chord.noteCount; i += 4) {
-    for (int j = 0; j < 4; ++j) ++tally[j][notes[i + j]];
-  }
-  for (; i < chord.noteCount; ++i) ++tally[0][notes[i]];
   PitchSet set;
+  if (chord.noteCount < manyNotes) {
+    for (int pitch = 0; pitch < scoreFormat::pitchCount; ++pitch) counts[pitch] = 0;
+    for (std::int64_t i = 0; i < chord.noteCount; ++i) ++counts[notes[i]];
+  } else {
+    std::int64_t tally[4][scoreFormat::pitchCount] = {};
+    std::int64_t i = 0;
+    for (; i + 4 <= chord.noteCount; i += 4) {
+      for (int j = 0; j < 4; ++j) ++tally[j][notes[i + j]];
+    }
+    for (; i < chord.noteCount; ++i) ++tally[0][notes[i]];
+    for (int pitch = 0; pitch < scoreFormat::pitchCount; ++pitch) {
+      counts[pitch] = tally[0][pitch] + tally[1][pitch] + tally[2][pitch] + tally[3][pitch];
+    }
+  }
   for (int pitch = 0; pitch < scoreFormat::pitchCount; ++pitch) {
-    counts[pitch] = tally[0][pitch] + tally[1][pitch] + tally[2][pitch] + tally[3][pitch];
     if (counts[pitch] > 0) set.pitches[set.count++] = pitch;
   }
   return set;

@@ -93,9 +93,10 @@ void sumFixedTerms(Renderer& renderer, ChordPass& pass, const std::int32_t** row
 
 void recheckSums(const Renderer& renderer, const ChordPass& pass, std::uint32_t marked,
                  std::size_t stretch, const std::uint32_t* sums, std::uint32_t edge,
-                 std::size_t first, std::size_t part, unsigned char* out) {
-  if (renderer.exactSamples) marked = ~0u;
-  if (marked == 0) return;
+                 std::size_t first, std::size_t part, unsigned char* out, bool every) {
+  every = every || renderer.exactSamples;
+  if (every) marked = ~0u;
+  if (marked == 0 || part == 0) return;
   const Chord& chord = *pass.chord;
   const double* rowOf[scoreFormat::pitchCount] = {};
   for (std::int64_t i = 0; i < chord.noteCount; ++i) {
@@ -104,7 +105,7 @@ void recheckSums(const Renderer& renderer, const ChordPass& pass, std::uint32_t 
   for (; marked != 0; marked &= marked - 1) {
     std::size_t from = static_cast<std::size_t>(__builtin_ctz(marked)) * stretch;
     for (std::size_t k = from; k < std::min(part, from + stretch); ++k) {
-      if (renderer.exactSamples || fixedSum::unsure(sums[k], edge)) {
+      if (every || fixedSum::unsure(sums[k], edge)) {
         sumTile<1>(rowOf, chord.notes, chord.noteCount, pass.gain, k, out);
       }
     }

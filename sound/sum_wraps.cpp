@@ -6,9 +6,11 @@
 // sums, in exact arithmetic,
 //   g (2 r1 / P1 - 1) + ... + g (2 rn / Pn - 1) = (128 - g n) + (g T) t - 2 g M - 128,
 // where T is the sum of 2 / P over its notes and M the sum of their m. Each
-// pitch's m at every sample is kept in 16 bits (wrapRows, shared by every
-// gain), the chord's M is summed in 16-bit lanes (it must stay below 2^16),
-// and the rest is a line through the chord's samples and one product.
+// pitch's periods are kept as a bit a sample, set where one begins, and
+// its m where each stretch of 128 samples begins (shared by every gain); a
+// kernel (wrap_kernel.h) counts the periods the chord's notes begin within
+// each stretch, and the rest is a line through the chord's samples and one
+// product a sample.
 //
 // The bound, in units of 2^-23 of a sample. For a stretch from sample s,
 // with M0 = M(s) and dM = M - M0, the program computes
@@ -35,14 +37,16 @@
 #include "sound/fixed_sum.h"
 #include "sound/period_table.h"
 #include "sound/render_parts.h"
+#include "sound/wrap_kernel.h"
 
 namespace render {
 
 namespace {
 
-constexpr std::size_t wrapStretch = 128;  // samples checked for unsure sums at once
+static_assert(Renderer::blockSamples % wrapStretch == 0, "blocks are whole stretches");
 static_assert(Renderer::blockSamples / wrapStretch <= 32, "a block's stretches fit a mask");
-constexpr std::uint32_t maxWraps = 0xFFFF;  // the most M a chord may reach in 16-bit lanes
+constexpr std::uint64_t maxWraps = 0xFFFF;  // the most M a chord may reach
+constexpr std::int64_t maxWrapNotes = 255;  // the most notes a sample's byte lane may count
 
 // One chord's line and product, in fixed point (see the bound above).
 struct WrapLine {
@@ -54,47 +58,80 @@ struct WrapLine {
   std::uint32_t rises[wrapStretch];  // j steps' whole units, for j in a stretch
 };
 
-// A chord's distinct pitches: each one's wrap rows and notes.
-struct WrapTerms {
-  const std::uint16_t* rows[scoreFormat::pitchCount];  // its wraps by each sample
-  std::uint32_t times[scoreFormat::pitchCount];        // notes of the pitch
-  bool counted = false;                                // some pitch has more than one
-  int count = 0;
-};
+// Returns the periods of pitch begun by sample k of a chord.
+std::uint64_t wrapsBy(const Renderer& renderer, int pitch, std::size_t k) {
+  const std::uint64_t* bits = renderer.wrapBits[pitch].get();
+  std::size_t stretch = k / wrapStretch;
+  std::uint64_t wraps = renderer.wrapStarts[pitch][stretch];
+  std::uint64_t low = bits[2 * stretch] & ~std::uint64_t{1};  // the stretch's first is counted
+  std::uint64_t high = bits[2 * stretch + 1];
+  std::size_t at = k % wrapStretch;
+  if (at < 64) return wraps + static_cast<std::uint64_t>(__builtin_popcountll(low << (63 - at)));
+  return wraps + static_cast<std::uint64_t>(__builtin_popcountll(low)) +
+         static_cast<std::uint64_t>(__builtin_popcountll(high << (127 - at)));
+}
 
-// Sums the samples [from, from + N) of a block whose first sample is the
-// chord's sample first: M in 16-bit lanes (from its value where the stretch
-// began and each pitch's wraps since), then the line less 2 g M from level
-// (the line at sample from). The samples lie in one stretch of the chord.
-// Returns true if one lies within the edge of a whole number, storing the
-// sums at sums[from..) then, to be rechecked.
-template <std::size_t N, bool Counted>
-SCORE2WAV_ALWAYS_INLINE bool sumWrapStretch(const WrapTerms& terms, std::size_t first,
+// Returns the most periods of pitch that begin within a stretch: a stretch
+// spans less than wrapStretch sample steps, so no more than that time holds,
+// and one more.
+std::uint32_t mostWraps(const Renderer& renderer, int pitch) {
+  return static_cast<std::uint32_t>(static_cast<double>(wrapStretch) *
+                                    renderer.settings.sampleStep / periodTable[pitch]) +
+         1;
+}
+
+// Returns the chord's line, product and edge (the rises only if asked); a
+// zero edge if it has more notes than a byte counts, its M could pass 2^16
+// or its edge half a sample (then it takes another way).
+WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass, bool withRises) {
+  WrapLine line;
+  double slope = 0.0;  // T, a second
+  std::uint64_t wrapsAtEnd = 0;
+  std::uint64_t stretchWraps = 0;  // the most M may rise within a stretch
+  for (int i = 0; i < pass.pitches.count; ++i) {
+    int pitch = pass.pitches.pitches[i];
+    std::uint64_t count = static_cast<std::uint64_t>(pass.counts[pitch]);
+    slope += static_cast<double>(count) * (2.0 / periodTable[pitch]);
+    wrapsAtEnd += count * wrapsBy(renderer, pitch, renderer.timeCount - 1);
+    stretchWraps += count * mostWraps(renderer, pitch);
+  }
+  double gain = pass.gain;
+  double notes = static_cast<double>(pass.chord->noteCount);
+  double rise = gain * slope;  // g T, at most 240 * 1661.2 a second
+  double last = renderer.times[renderer.timeCount - 1];
+  double lineUnits =
+      rise * last * (notes + 8.0 + static_cast<double>(renderer.timeCount)) * std::ldexp(1.0, -30);
+  double edge = std::ceil(lineUnits) + notes / 2.0 + static_cast<double>(stretchWraps / 2) + 8.0;
+  if (pass.chord->noteCount > maxWrapNotes || wrapsAtEnd > maxWraps ||
+      !(edge < std::ldexp(1.0, 21))) {
+    return line;
+  }
+  line.edge = static_cast<std::uint32_t>(edge);
+  line.start = static_cast<std::uint64_t>((128.0 - gain * notes) * std::ldexp(1.0, 55));
+  line.step =
+      static_cast<std::uint64_t>((rise * renderer.settings.sampleStep) * std::ldexp(1.0, 55));
+  line.twice = static_cast<std::uint64_t>(gain * std::ldexp(1.0, 40));  // exact: g * 2^40 < 2^47
+  line.whole = static_cast<std::uint32_t>((line.twice + 0x8000) >> 16);
+  std::uint64_t lift = 0;  // j steps
+  for (std::size_t j = 0; withRises && j < wrapStretch; ++j, lift += line.step) {
+    line.rises[j] = static_cast<std::uint32_t>(lift >> 32);
+  }
+  return line;
+}
+
+// Sums samples [from, from + N) of a block's stretch, given M0, the periods
+// its notes had begun where the stretch began, wraps (those begun since,
+// wrapStretch of them) and level, the line at sample from. Returns true if
+// one lies within the edge of a whole number, storing the sums at
+// sums[from..) then, to be rechecked.
+template <std::size_t N>
+SCORE2WAV_ALWAYS_INLINE bool sumWrapStretch(std::uint32_t begun, const std::uint16_t* wraps,
                                             std::size_t from, std::size_t n, const WrapLine& line,
                                             std::uint32_t level, std::uint32_t* sums,
                                             unsigned char* out) {
   using namespace fixedSum;
   const std::size_t count = N > 0 ? N : n;
-  const std::size_t at = first + from;
-  std::uint32_t begun = 0;  // M at the stretch's first sample
-  for (int i = 0; i < terms.count; ++i) begun += terms.times[i] * terms.rows[i][at];
   const std::uint32_t offset = level - static_cast<std::uint32_t>((line.twice * begun) >> 16);
-  // M's rise since then, in 16-bit lanes (M itself fits them).
-  std::uint16_t wraps[wrapStretch];
-  for (std::size_t k = 0; k < count; ++k) wraps[k] = static_cast<std::uint16_t>(0u - begun);
-  // One way for every pitch of the chord: a branch a pitch would be
-  // mispredicted where counts are mixed.
-  for (int i = 0; i < terms.count; ++i) {
-    const std::uint16_t* row = terms.rows[i] + at;
-    if (!Counted) {
-      for (std::size_t k = 0; k < count; ++k)
-        wraps[k] = static_cast<std::uint16_t>(wraps[k] + row[k]);
-    } else {
-      const std::uint32_t each = terms.times[i];
-      for (std::size_t k = 0; k < count; ++k)
-        wraps[k] = static_cast<std::uint16_t>(wraps[k] + each * row[k]);
-    }
-  }
   std::uint32_t nearest = ~0u;  // the least distance above a whole number, edge added
   for (std::size_t k = 0; k < count; ++k) {
     std::uint32_t v = (offset + line.rises[k]) - line.whole * wraps[k];
@@ -108,134 +145,94 @@ SCORE2WAV_ALWAYS_INLINE bool sumWrapStretch(const WrapTerms& terms, std::size_t 
   return true;
 }
 
-// Returns the line's whole units at sample from of a block whose first
-// sample's line is base (units of 2^-55).
-inline std::uint32_t levelAt(std::uint64_t base, std::size_t from, const WrapLine& line) {
-  return static_cast<std::uint32_t>((base + from * line.step) >> 32);
-}
-
-// Sums count samples (at most a block) of a chord from its sample first,
-// the line there being base, a stretch at a time; returns the mask of the
-// stretches that hold a sum near a whole number, whose sums it leaves in sums.
-template <bool Counted>
-SCORE2WAV_ALWAYS_INLINE std::uint32_t sumWrapStretches(const WrapTerms& terms, std::size_t first,
-                                                       std::size_t count, const WrapLine& line,
-                                                       std::uint64_t base, std::uint32_t* sums,
-                                                       unsigned char* out) {
-  std::uint32_t unsureStretches = 0;
-  std::size_t from = 0;
-  for (; from + wrapStretch <= count; from += wrapStretch) {
-    if (sumWrapStretch<wrapStretch, Counted>(terms, first, from, wrapStretch, line,
-                                             levelAt(base, from, line), sums, out)) {
-      unsureStretches |= 1u << (from / wrapStretch);
-    }
-  }
-  if (from < count && sumWrapStretch<0, Counted>(terms, first, from, count - from, line,
-                                                 levelAt(base, from, line), sums, out)) {
-    unsureStretches |= 1u << (from / wrapStretch);
-  }
-  return unsureStretches;
-}
-
-// sumWrapStretches for a chord whose pitches each have one note, or not.
-SCORE2WAV_WIDE_CLONES
-std::uint32_t sumWrapSet(const WrapTerms& terms, std::size_t first, std::size_t count,
+// Sums count samples (at most a block, beginning a stretch) from the
+// periods begun (begun: at each stretch's start; wraps: since), the line at
+// the first being base; returns the mask of the stretches that hold a sum
+// near a whole number, whose sums it leaves in sums.
+SCORE2WAV_VECTOR_CLONES
+std::uint32_t sumWrapSet(const std::uint32_t* begun, const std::uint16_t* wraps, std::size_t count,
                          const WrapLine& line, std::uint64_t base, std::uint32_t* sums,
                          unsigned char* out) {
-  if (terms.counted) return sumWrapStretches<true>(terms, first, count, line, base, sums, out);
-  return sumWrapStretches<false>(terms, first, count, line, base, sums, out);
-}
-
-// Returns the most periods of pitch that begin within a stretch: a stretch
-// spans less than wrapStretch sample steps, so no more than that time holds,
-// and one more.
-std::uint32_t mostWraps(const Renderer& renderer, int pitch) {
-  return static_cast<std::uint32_t>(static_cast<double>(wrapStretch) *
-                                    renderer.settings.sampleStep / periodTable[pitch]) +
-         1;
-}
-
-// Returns the chord's line, product and edge; a zero edge if its M could
-// pass 2^16 or its edge half a sample (then it takes another way).
-WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass) {
-  WrapLine line;
-  double slope = 0.0;  // T, a second
-  std::uint64_t wrapsAtEnd = 0;
-  std::uint64_t stretchWraps = 0;  // the most M may rise within a stretch
-  for (int i = 0; i < pass.pitches.count; ++i) {
-    int pitch = pass.pitches.pitches[i];
-    std::uint64_t count = static_cast<std::uint64_t>(pass.counts[pitch]);
-    slope += static_cast<double>(count) * (2.0 / periodTable[pitch]);
-    std::size_t last = renderer.timeCount - 1;
-    wrapsAtEnd += count * renderer.wrapRows[pitch][last];
-    stretchWraps += count * mostWraps(renderer, pitch);
+  std::uint32_t unsureStretches = 0;
+  for (std::size_t from = 0; from < count; from += wrapStretch) {
+    std::size_t s = from / wrapStretch;
+    std::uint32_t level = static_cast<std::uint32_t>((base + from * line.step) >> 32);
+    bool unsure =
+        from + wrapStretch <= count
+            ? sumWrapStretch<wrapStretch>(begun[s], wraps + from, from, wrapStretch, line, level,
+                                          sums, out)
+            : sumWrapStretch<0>(begun[s], wraps + from, from, count - from, line, level, sums, out);
+    if (unsure) unsureStretches |= 1u << s;
   }
-  double gain = pass.gain;
-  double notes = static_cast<double>(pass.chord->noteCount);
-  double rise = gain * slope;  // g T, at most 240 * 1661.2 a second
-  double last = renderer.times[renderer.timeCount - 1];
-  double lineUnits =
-      rise * last * (notes + 8.0 + static_cast<double>(renderer.timeCount)) * std::ldexp(1.0, -30);
-  double edge = std::ceil(lineUnits) + notes / 2.0 + static_cast<double>(stretchWraps / 2) + 8.0;
-  if (wrapsAtEnd > maxWraps || !(edge < std::ldexp(1.0, 21))) return line;
-  line.edge = static_cast<std::uint32_t>(edge);
-  line.start = static_cast<std::uint64_t>((128.0 - gain * notes) * std::ldexp(1.0, 55));
-  line.step =
-      static_cast<std::uint64_t>((rise * renderer.settings.sampleStep) * std::ldexp(1.0, 55));
-  line.twice = static_cast<std::uint64_t>(gain * std::ldexp(1.0, 40));  // exact: g * 2^40 < 2^47
-  line.whole = static_cast<std::uint32_t>((line.twice + 0x8000) >> 16);
-  for (std::size_t j = 0; j < wrapStretch; ++j) {
-    line.rises[j] = static_cast<std::uint32_t>((j * line.step) >> 32);
-  }
-  return line;
+  return unsureStretches;
 }
 
 }  // namespace
 
 // Builds the missing wrap rows of the chord's pitches from their ramp rows
 // (which it has): the ramp falls exactly where a period begins, as a sample
-// step is shorter than every period. Returns true if every pitch has one.
+// step is shorter than every period. Returns true if every pitch has them.
 bool ensureWrapRows(Renderer& renderer, const PitchSet& set) {
-  std::size_t rowBytes = renderer.timeCount * sizeof(std::uint16_t);
+  std::size_t stretches = (renderer.timeCount + wrapStretch - 1) / wrapStretch;
+  std::size_t rowBytes = stretches * (2 * sizeof(std::uint64_t) + sizeof(std::uint16_t));
   for (int i = 0; i < set.count; ++i) {
     int pitch = set.pitches[i];
-    OwnedArray<std::uint16_t>& row = renderer.wrapRows[pitch];
-    if (row) continue;
+    if (renderer.wrapBits[pitch]) continue;
     if (renderer.tableBytes + rowBytes > tableBudget) return false;
-    row = allocateArray<std::uint16_t>(renderer.timeCount);
-    if (!row) return false;
+    OwnedArray<std::uint64_t> bits = allocateArray<std::uint64_t>(2 * stretches);
+    OwnedArray<std::uint16_t> starts = allocateArray<std::uint16_t>(stretches);
+    if (!bits || !starts) return false;
+    for (std::size_t w = 0; w < 2 * stretches; ++w) bits[w] = 0;
     const double* ramps = renderer.rows[pitch].get();
     std::uint16_t wraps = 0;  // at most 16 s of 1661 Hz: far below 2^16
-    row[0] = 0;
-    for (std::size_t k = 1; k < renderer.timeCount; ++k) {
-      if (ramps[k] < ramps[k - 1]) ++wraps;
-      row[k] = wraps;
+    for (std::size_t k = 0; k < renderer.timeCount; ++k) {
+      if (k > 0 && ramps[k] < ramps[k - 1]) {
+        ++wraps;
+        bits[k / 64] |= std::uint64_t{1} << (k % 64);
+      }
+      if (k % wrapStretch == 0) starts[k / wrapStretch] = wraps;
     }
+    renderer.wrapBits[pitch] = std::move(bits);
+    renderer.wrapStarts[pitch] = std::move(starts);
     renderer.tableBytes += rowBytes;
   }
   return true;
 }
 
 bool wrapsFit(const Renderer& renderer, const ChordPass& pass) {
-  return wrapLine(renderer, pass).edge != 0;
+  return wrapLine(renderer, pass, false).edge != 0;
 }
 
 void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
-  const WrapLine line = wrapLine(renderer, pass);
+  const WrapLine line = wrapLine(renderer, pass, true);
   WrapTerms terms;
   terms.count = pass.pitches.count;
   for (int i = 0; i < terms.count; ++i) {
     int pitch = pass.pitches.pitches[i];
-    terms.rows[i] = renderer.wrapRows[pitch].get();
+    terms.bits[i] = renderer.wrapBits[pitch].get();
     terms.times[i] = static_cast<std::uint32_t>(pass.counts[pitch]);
-    terms.counted = terms.counted || terms.times[i] > 1;
   }
+  // Samples before the first whole stretch (where a chord is rendered in
+  // pieces) take the double formula.
+  std::size_t head = std::min(count, (wrapStretch - pass.done % wrapStretch) % wrapStretch);
+  recheckSums(renderer, pass, ~0u, wrapStretch, nullptr, 0, pass.done, head, out, true);
+  std::uint16_t wraps[Renderer::blockSamples];
+  std::uint32_t begun[Renderer::blockSamples / wrapStretch];
   std::uint32_t sums[Renderer::blockSamples];
-  for (std::size_t from = 0; from < count; from += Renderer::blockSamples) {
+  for (std::size_t from = head; from < count; from += Renderer::blockSamples) {
     std::size_t first = pass.done + from;
     std::size_t part = std::min(count - from, Renderer::blockSamples);
+    std::size_t stretches = (part + wrapStretch - 1) / wrapStretch;
+    countWraps(renderer.wrapKernel, terms, first / wrapStretch, stretches, wraps);
+    for (std::size_t s = 0; s < stretches; ++s) {
+      std::uint32_t m = 0;
+      for (int i = 0; i < terms.count; ++i) {
+        m += terms.times[i] * renderer.wrapStarts[pass.pitches.pitches[i]][first / wrapStretch + s];
+      }
+      begun[s] = m;
+    }
     std::uint64_t base = line.start + first * line.step;
-    std::uint32_t recheck = sumWrapSet(terms, first, part, line, base, sums, out + from);
+    std::uint32_t recheck = sumWrapSet(begun, wraps, part, line, base, sums, out + from);
     recheckSums(renderer, pass, recheck, wrapStretch, sums, line.edge, first, part, out + from);
   }
   pass.done += count;

@@ -21,7 +21,8 @@ const double step = 1.0 / 8000;
 // Renders a sequence of chords through one renderer into memory.
 std::vector<unsigned char> renderAll(const std::vector<std::vector<std::int16_t>>& chords,
                                      std::int64_t maxChordNotes, double duration,
-                                     std::size_t blockSize = 1000, bool exactSamples = false) {
+                                     std::size_t blockSize = 1000, bool exactSamples = false,
+                                     WrapKernel wrapKernel = chosenWrapKernel()) {
   MemorySink sink;
   OutputBuffer output;
   startOutput(output, memorySink(sink), blockSize);
@@ -31,6 +32,7 @@ std::vector<unsigned char> renderAll(const std::vector<std::vector<std::int16_t>
   auto renderer = std::make_unique<Renderer>();
   startRenderer(*renderer, settings);
   renderer->exactSamples = exactSamples;
+  renderer->wrapKernel = wrapKernel;
   for (std::vector<std::int16_t> notes : chords) {
     EXPECT_TRUE(renderChord(*renderer, output, chordOf(notes)));
   }
@@ -305,6 +307,42 @@ TEST(ExhaustiveRenderer, EveryNoteCountAtItsNearTiesMatchesTheLiteralFormula) {
   ASSERT_EQ(fast, renderAll(chords, 300, 0.004, 65536, true));
   ASSERT_EQ(fast, renderAllLiterally(chords, 300, 0.004));
 }
+
+class WrapKernels : public testing::TestWithParam<WrapKernel> {};
+
+// Chords of 5 to 255 notes summed from the periods their notes begin, by
+// each kernel: of any pitches, of one (a sample's count at its most), and
+// of high ones held until M nears its bound of 2^16 (or passes it, and the
+// chord takes another way); whole, and in pieces that split stretches.
+TEST_P(WrapKernels, ChordsMatchTheLiteralFormula) {
+  const WrapKernel kernel = GetParam();
+  if (!wrapKernelAvailable(kernel)) {
+    GTEST_SKIP() << "the " << wrapKernelName(kernel) << " kernel is not in this build or processor";
+  }
+  std::mt19937 random(255);
+  for (int score = 0; score < 12; ++score) {
+    std::int64_t n = score % 3 == 2 ? 12 + random() % 3 : 5 + random() % 251;
+    double duration = score % 3 == 0 ? 0.004 + 0.001 * static_cast<double>(random() % 300) : 3.0;
+    std::vector<std::vector<std::int16_t>> chords;
+    for (int c = 0; c < 2; ++c) {
+      std::vector<std::int16_t> notes;
+      for (std::int64_t i = 0; i < n; ++i) {
+        auto pitch = score % 3 == 0 ? random() % 48 : score % 3 == 1 ? 30 : 40 + random() % 8;
+        notes.push_back(static_cast<std::int16_t>(pitch));
+      }
+      chords.push_back(notes);
+    }
+    std::size_t blockSize = score % 2 == 0 ? 65536 : 1000 + random() % 200;
+    Bytes fast = renderAll(chords, n + score % 2, duration, blockSize, false, kernel);
+    ASSERT_EQ(fast, renderAll(chords, n + score % 2, duration, 65536, true, kernel)) << score;
+    ASSERT_EQ(fast, renderAllLiterally(chords, n + score % 2, duration)) << score;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Renderer, WrapKernels, testing::ValuesIn(allWrapKernels),
+                         [](const testing::TestParamInfo<WrapKernel>& each) {
+                           return std::string(wrapKernelName(each.param));
+                         });
 
 }  // namespace
 
