@@ -48,16 +48,6 @@ static_assert(Renderer::blockSamples / wrapStretch <= 32, "a block's stretches f
 constexpr std::uint64_t maxWraps = 0xFFFF;  // the most M a chord may reach
 constexpr std::int64_t maxWrapNotes = 255;  // the most notes a sample's byte lane may count
 
-// One chord's line and product, in fixed point (see the bound above).
-struct WrapLine {
-  std::uint64_t start = 0;           // (128 - g n) at the chord's first sample, units of 2^-55
-  std::uint64_t step = 0;            // g T h: the rise a sample, units of 2^-55
-  std::uint64_t twice = 0;           // 2 g in units of 2^-39 (2^-16 of a unit)
-  std::uint32_t whole = 0;           // 2 g in units, rounded
-  std::uint32_t edge = 0;            // units within which a sum may name the wrong sample
-  std::uint32_t rises[wrapStretch];  // j steps' whole units, for j in a stretch
-};
-
 // Returns the periods of pitch begun by sample k of a chord.
 std::uint64_t wrapsBy(const Renderer& renderer, int pitch, std::size_t k) {
   const std::uint64_t* bits = renderer.wrapBits[pitch].get();
@@ -119,54 +109,6 @@ WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass, bool withRise
   return line;
 }
 
-// Sums samples [from, from + N) of a block's stretch, given M0, the periods
-// its notes had begun where the stretch began, wraps (those begun since,
-// wrapStretch of them) and level, the line at sample from. Returns true if
-// one lies within the edge of a whole number, storing the sums at
-// sums[from..) then, to be rechecked.
-template <std::size_t N>
-SCORE2WAV_ALWAYS_INLINE bool sumWrapStretch(std::uint32_t begun, const std::uint16_t* wraps,
-                                            std::size_t from, std::size_t n, const WrapLine& line,
-                                            std::uint32_t level, std::uint32_t* sums,
-                                            unsigned char* out) {
-  using namespace fixedSum;
-  const std::size_t count = N > 0 ? N : n;
-  const std::uint32_t offset = level - static_cast<std::uint32_t>((line.twice * begun) >> 16);
-  std::uint32_t nearest = ~0u;  // the least distance above a whole number, edge added
-  for (std::size_t k = 0; k < count; ++k) {
-    std::uint32_t v = (offset + line.rises[k]) - line.whole * wraps[k];
-    out[from + k] = static_cast<unsigned char>(v >> fixedShift);
-    nearest = std::min(nearest, (v + line.edge) & (fixedOne - 1));
-  }
-  if (nearest >= 2 * line.edge) return false;
-  for (std::size_t k = 0; k < count; ++k) {
-    sums[from + k] = (offset + line.rises[k]) - line.whole * wraps[k];
-  }
-  return true;
-}
-
-// Sums count samples (at most a block, beginning a stretch) from the
-// periods begun (begun: at each stretch's start; wraps: since), the line at
-// the first being base; returns the mask of the stretches that hold a sum
-// near a whole number, whose sums it leaves in sums.
-SCORE2WAV_VECTOR_CLONES
-std::uint32_t sumWrapSet(const std::uint32_t* begun, const std::uint16_t* wraps, std::size_t count,
-                         const WrapLine& line, std::uint64_t base, std::uint32_t* sums,
-                         unsigned char* out) {
-  std::uint32_t unsureStretches = 0;
-  for (std::size_t from = 0; from < count; from += wrapStretch) {
-    std::size_t s = from / wrapStretch;
-    std::uint32_t level = static_cast<std::uint32_t>((base + from * line.step) >> 32);
-    bool unsure =
-        from + wrapStretch <= count
-            ? sumWrapStretch<wrapStretch>(begun[s], wraps + from, from, wrapStretch, line, level,
-                                          sums, out)
-            : sumWrapStretch<0>(begun[s], wraps + from, from, count - from, line, level, sums, out);
-    if (unsure) unsureStretches |= 1u << s;
-  }
-  return unsureStretches;
-}
-
 }  // namespace
 
 // Builds the missing wrap rows of the chord's pitches from their ramp rows
@@ -216,14 +158,12 @@ void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
   // pieces) take the double formula.
   std::size_t head = std::min(count, (wrapStretch - pass.done % wrapStretch) % wrapStretch);
   recheckSums(renderer, pass, ~0u, wrapStretch, nullptr, 0, pass.done, head, out, true);
-  std::uint16_t wraps[Renderer::blockSamples];
   std::uint32_t begun[Renderer::blockSamples / wrapStretch];
   std::uint32_t sums[Renderer::blockSamples];
   for (std::size_t from = head; from < count; from += Renderer::blockSamples) {
     std::size_t first = pass.done + from;
     std::size_t part = std::min(count - from, Renderer::blockSamples);
     std::size_t stretches = (part + wrapStretch - 1) / wrapStretch;
-    countWraps(renderer.wrapKernel, terms, first / wrapStretch, stretches, wraps);
     for (std::size_t s = 0; s < stretches; ++s) {
       std::uint32_t m = 0;
       for (int i = 0; i < terms.count; ++i) {
@@ -231,8 +171,18 @@ void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
       }
       begun[s] = m;
     }
-    std::uint64_t base = line.start + first * line.step;
-    std::uint32_t recheck = sumWrapSet(begun, wraps, part, line, base, sums, out + from);
+    // Every ramp is -1 at a chord's first sample, which loud chords put on
+    // a whole number: it is summed at once.
+    // (Its sum is never read, but is set as one far from a whole number.)
+    if (first == 0) out[from] = sampleOf(repeatedSum(-pass.gain, pass.chord->noteCount));
+    if (first == 0) sums[0] = fixedSum::fixedOne / 2;
+    WrapBlock block;
+    block.first = first;
+    block.count = part;
+    block.skip = first == 0 ? 1 : 0;
+    block.begun = begun;
+    block.base = line.start + first * line.step;
+    std::uint32_t recheck = sumWrapBlock(renderer.wrapKernel, terms, line, block, sums, out + from);
     recheckSums(renderer, pass, recheck, wrapStretch, sums, line.edge, first, part, out + from);
   }
   pass.done += count;

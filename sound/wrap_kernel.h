@@ -2,7 +2,8 @@
 // stretch of samples, one for each instruction set: a scalar twin in every
 // build (wrap_kernel.cpp), which visits the bits that are set, and one in
 // AVX-512 (wrap_kernel_avx512.cpp: the notes added 64 samples at a time
-// under the bits as masks, x86-64 builds with GCC or clang). The renderer
+// under the bits as masks, x86-64 ELF builds with GCC or clang: where the
+// stack cannot be aligned for its vectors, as on Windows, the twin serves). The renderer
 // takes the best the processor has, chosen once; tests run each by name.
 #pragma once
 
@@ -11,7 +12,7 @@
 
 #include "score/score_format.h"
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(SCORE2WAV_NO_CLONES)
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && !defined(SCORE2WAV_NO_CLONES)
 #define SCORE2WAV_AVX512_KERNEL 1
 #else
 #define SCORE2WAV_AVX512_KERNEL 0
@@ -27,6 +28,26 @@ struct WrapTerms {
   const std::uint64_t* bits[scoreFormat::pitchCount];
   std::uint32_t times[scoreFormat::pitchCount];  // notes of the pitch (all of them at most 255)
   int count = 0;
+};
+
+// One chord's line and product, in fixed point (the bound is beside the
+// renderer's wrap sums, sum_wraps.cpp).
+struct WrapLine {
+  std::uint64_t start = 0;           // (128 - g n) at the chord's first sample, units of 2^-55
+  std::uint64_t step = 0;            // g T h: the rise a sample, units of 2^-55
+  std::uint64_t twice = 0;           // 2 g in units of 2^-39 (2^-16 of a unit)
+  std::uint32_t whole = 0;           // 2 g in units, rounded
+  std::uint32_t edge = 0;            // units within which a sum may name the wrong sample
+  std::uint32_t rises[wrapStretch];  // j steps' whole units, for j in a stretch
+};
+
+// A block of a chord's samples, for the kernels.
+struct WrapBlock {
+  std::size_t first = 0;                 // its first sample in the chord: a stretch's first
+  std::size_t count = 0;                 // samples, at most Renderer::blockSamples
+  std::size_t skip = 0;                  // samples at its start left as they are
+  const std::uint32_t* begun = nullptr;  // the periods begun where each of its stretches begins
+  std::uint64_t base = 0;                // the line at its first sample
 };
 
 enum class WrapKernel {
@@ -45,14 +66,19 @@ bool wrapKernelAvailable(WrapKernel kernel);
 // Returns the best kernel available, chosen once.
 WrapKernel chosenWrapKernel();
 
-// Stores at wraps[s * wrapStretch + i], for each of the stretches from
-// stretch first on (s counted from 0), how many of the chord's notes begin
-// a period at samples 1 to i of the stretch (not at its first: the count
-// of periods by then is the stretch's start). The kernel must be available.
-void countWraps(WrapKernel kernel, const WrapTerms& terms, std::size_t first, std::size_t stretches,
-                std::uint16_t* wraps);
+// Sums a block's samples into out[0..count) but the skipped: the line less
+// 2 g M, M being the periods begun where a stretch began and the notes'
+// periods begun since. Returns the mask of the block's stretches that hold a
+// sum within the edge of a whole number, whose sums it leaves in sums (a
+// bit a stretch). The kernel must be available.
+std::uint32_t sumWrapBlock(WrapKernel kernel, const WrapTerms& terms, const WrapLine& line,
+                           const WrapBlock& block, std::uint32_t* sums, unsigned char* out);
 
 #if SCORE2WAV_AVX512_KERNEL
+// Stores at wraps[s * wrapStretch + i], for each of the stretches from
+// stretch first on (s counted from 0), how many of the chord's notes begin
+// a period at samples 1 to i of the stretch (not at its first: the periods
+// begun by then are the stretch's start).
 void countWrapsAvx512(const WrapTerms& terms, std::size_t first, std::size_t stretches,
                       std::uint16_t* wraps);
 #endif
