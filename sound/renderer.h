@@ -82,6 +82,7 @@ struct Renderer {
   // each sample (see sum_wraps.cpp), shared by every note count.
   OwnedArray<std::uint64_t> wrapBits[scoreFormat::pitchCount];    // a bit a sample
   OwnedArray<std::uint16_t> wrapStarts[scoreFormat::pitchCount];  // by each stretch's start
+  std::uint32_t wrapMost[scoreFormat::pitchCount] = {};           // periods a stretch may begin
   WrapKernel wrapKernel = chosenWrapKernel();                     // counts periods in stretches
   std::size_t tableBytes = 0;
   bool exactSamples = false;  // recompute every fixed-point sample the double way (for tests)

@@ -32,7 +32,8 @@ PitchSet countPitches(const Chord& chord, std::int64_t* counts) {
     }
   }
   for (int pitch = 0; pitch < scoreFormat::pitchCount; ++pitch) {
-    if (counts[pitch] > 0) set.pitches[set.count++] = pitch;
+    set.pitches[set.count] = pitch;  // kept only if counted: no branch to mispredict
+    set.count += counts[pitch] > 0 ? 1 : 0;
   }
   return set;
 }

@@ -48,17 +48,18 @@ static_assert(Renderer::blockSamples / wrapStretch <= 32, "a block's stretches f
 constexpr std::uint64_t maxWraps = 0xFFFF;  // the most M a chord may reach
 constexpr std::int64_t maxWrapNotes = 255;  // the most notes a sample's byte lane may count
 
-// Returns the periods of pitch begun by sample k of a chord.
-std::uint64_t wrapsBy(const Renderer& renderer, int pitch, std::size_t k) {
-  const std::uint64_t* bits = renderer.wrapBits[pitch].get();
-  std::size_t stretch = k / wrapStretch;
-  std::uint64_t wraps = renderer.wrapStarts[pitch][stretch];
-  std::uint64_t low = bits[2 * stretch] & ~std::uint64_t{1};  // the stretch's first is counted
-  std::uint64_t high = bits[2 * stretch + 1];
-  std::size_t at = k % wrapStretch;
-  if (at < 64) return wraps + static_cast<std::uint64_t>(__builtin_popcountll(low << (63 - at)));
-  return wraps + static_cast<std::uint64_t>(__builtin_popcountll(low)) +
-         static_cast<std::uint64_t>(__builtin_popcountll(high << (127 - at)));
+// Returns the sum at a chord's first sample, where every term is -g: added
+// one by one for few notes, else in steps a binade.
+double firstSum(double gain, std::int64_t notes) {
+  if (notes > 32) return repeatedSum(-gain, notes);
+  double u = 0.0;
+  for (std::int64_t i = 0; i < notes; ++i) u = -gain + u;
+  return u;
+}
+
+// Returns the stretches of a chord.
+std::size_t stretchesOf(const Renderer& renderer) {
+  return (renderer.timeCount + wrapStretch - 1) / wrapStretch;
 }
 
 // Returns the most periods of pitch that begin within a stretch: a stretch
@@ -82,8 +83,8 @@ WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass, bool withRise
     int pitch = pass.pitches.pitches[i];
     std::uint64_t count = static_cast<std::uint64_t>(pass.counts[pitch]);
     slope += static_cast<double>(count) * (2.0 / periodTable[pitch]);
-    wrapsAtEnd += count * wrapsBy(renderer, pitch, renderer.timeCount - 1);
-    stretchWraps += count * mostWraps(renderer, pitch);
+    wrapsAtEnd += count * renderer.wrapStarts[pitch][stretchesOf(renderer)];
+    stretchWraps += count * renderer.wrapMost[pitch];
   }
   double gain = pass.gain;
   double notes = static_cast<double>(pass.chord->noteCount);
@@ -113,16 +114,18 @@ WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass, bool withRise
 
 // Builds the missing wrap rows of the chord's pitches from their ramp rows
 // (which it has): the ramp falls exactly where a period begins, as a sample
-// step is shorter than every period. Returns true if every pitch has them.
+// step is shorter than every period. The starts end with the periods begun
+// by the chord's last sample. Returns true if every pitch has them.
 bool ensureWrapRows(Renderer& renderer, const PitchSet& set) {
-  std::size_t stretches = (renderer.timeCount + wrapStretch - 1) / wrapStretch;
-  std::size_t rowBytes = stretches * (2 * sizeof(std::uint64_t) + sizeof(std::uint16_t));
+  std::size_t stretches = stretchesOf(renderer);
+  std::size_t rowBytes =
+      stretches * 2 * sizeof(std::uint64_t) + (stretches + 1) * sizeof(std::uint16_t);
   for (int i = 0; i < set.count; ++i) {
     int pitch = set.pitches[i];
     if (renderer.wrapBits[pitch]) continue;
     if (renderer.tableBytes + rowBytes > tableBudget) return false;
     OwnedArray<std::uint64_t> bits = allocateArray<std::uint64_t>(2 * stretches);
-    OwnedArray<std::uint16_t> starts = allocateArray<std::uint16_t>(stretches);
+    OwnedArray<std::uint16_t> starts = allocateArray<std::uint16_t>(stretches + 1);
     if (!bits || !starts) return false;
     for (std::size_t w = 0; w < 2 * stretches; ++w) bits[w] = 0;
     const double* ramps = renderer.rows[pitch].get();
@@ -134,6 +137,8 @@ bool ensureWrapRows(Renderer& renderer, const PitchSet& set) {
       }
       if (k % wrapStretch == 0) starts[k / wrapStretch] = wraps;
     }
+    starts[stretches] = wraps;
+    renderer.wrapMost[pitch] = mostWraps(renderer, pitch);
     renderer.wrapBits[pitch] = std::move(bits);
     renderer.wrapStarts[pitch] = std::move(starts);
     renderer.tableBytes += rowBytes;
@@ -164,17 +169,17 @@ void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
     std::size_t first = pass.done + from;
     std::size_t part = std::min(count - from, Renderer::blockSamples);
     std::size_t stretches = (part + wrapStretch - 1) / wrapStretch;
-    for (std::size_t s = 0; s < stretches; ++s) {
-      std::uint32_t m = 0;
-      for (int i = 0; i < terms.count; ++i) {
-        m += terms.times[i] * renderer.wrapStarts[pass.pitches.pitches[i]][first / wrapStretch + s];
+    for (std::size_t s = 0; s < stretches; ++s) begun[s] = 0;
+    for (int i = 0; i < terms.count; ++i) {
+      const std::uint16_t* starts = renderer.wrapStarts[pass.pitches.pitches[i]].get();
+      for (std::size_t s = 0; s < stretches; ++s) {
+        begun[s] += terms.times[i] * starts[first / wrapStretch + s];
       }
-      begun[s] = m;
     }
     // Every ramp is -1 at a chord's first sample, which loud chords put on
     // a whole number: it is summed at once.
     // (Its sum is never read, but is set as one far from a whole number.)
-    if (first == 0) out[from] = sampleOf(repeatedSum(-pass.gain, pass.chord->noteCount));
+    if (first == 0) out[from] = sampleOf(firstSum(pass.gain, pass.chord->noteCount));
     if (first == 0) sums[0] = fixedSum::fixedOne / 2;
     WrapBlock block;
     block.first = first;
