@@ -1,6 +1,7 @@
 // The renderer's parts, shared by the files that hold its ways of summing
-// a chord (sum_tiles, sum_fixed_rows, sum_counted), its tables
-// (ramp_tables) and the renderer that picks among them (renderer.cpp).
+// a chord (sum_tiles, sum_fixed_rows, sum_wraps with its kernels in
+// wrap_kernel, sum_counted), its tables (ramp_tables) and the renderer that
+// picks among them (renderer.cpp).
 // Not for use outside sound/.
 #pragma once
 

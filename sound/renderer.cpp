@@ -17,8 +17,12 @@
 //   cache        a chord met before, whose samples the cache kept
 //   fixed rows   up to four notes, with the score's tables: 32-bit sums, a
 //                row a note
-//   fixed sets   more notes, while rows of their note count fit: 32-bit
-//                sums, a term per distinct pitch
+//   wraps        5 to 255 notes, with the tables, while the periods their
+//                notes begin stay below 2^16: a line less 2 g times those
+//                periods, counted from a bit a sample by a kernel per
+//                instruction set (sum_wraps.cpp, wrap_kernel.h)
+//   fixed sets   more notes, or longer, while rows of their note count
+//                fit: 32-bit sums, a term per distinct pitch
 //   counted      64 notes or more: a term per distinct pitch, in 64 bits
 //   tiles        every other chord: double sums, note by note
 // Every way gives the defining formula's bytes; the tests compare each with
@@ -31,9 +35,10 @@ namespace {
 constexpr std::int64_t endlessChord = std::numeric_limits<std::int64_t>::max();
 
 // Prepares the pass's way of summing a chord that is neither a rest nor in
-// the cache: counted pitches for a chord of many notes (a term a pitch, not
-// an addition a note); fixed rows for one of few notes while its pitches'
-// rows fit the tables' budget (integer sums need no order); else tiles.
+// the cache: fixed rows for one of few notes while its pitches' rows fit the
+// tables' budget (integer sums need no order); for more notes, wraps where
+// they fit, else fixed sets, else counted pitches (a term a pitch, not an
+// addition a note); else tiles.
 void choosePath(Renderer& renderer, ChordPass& pass) {
   const Chord& chord = *pass.chord;
   bool many = chord.noteCount > fewNotes;
