@@ -46,7 +46,7 @@ namespace {
 static_assert(Renderer::blockSamples % wrapStretch == 0, "blocks are whole stretches");
 static_assert(Renderer::blockSamples / wrapStretch <= 32, "a block's stretches fit a mask");
 constexpr std::uint64_t maxWraps = 0xFFFF;  // the most M a chord may reach
-constexpr std::int64_t maxWrapNotes = 255;  // the most notes a sample's byte lane may count
+constexpr std::int64_t maxWrapNotes = 127;  // twice of them fill a byte lane (wrap_kernel.h)
 
 // Returns the sum at a chord's first sample, where every term is -g: added
 // one by one for few notes, else in steps a binade.

@@ -26,7 +26,7 @@ struct WrapTerms {
   // A bit a sample of the chord (bit k % 64 of word k / 64), set where a
   // period of the pitch begins; whole stretches of them.
   const std::uint64_t* bits[scoreFormat::pitchCount];
-  std::uint32_t times[scoreFormat::pitchCount];  // notes of the pitch (all of them at most 255)
+  std::uint32_t times[scoreFormat::pitchCount];  // notes of the pitch (all of them at most 127)
   int count = 0;
 };
 

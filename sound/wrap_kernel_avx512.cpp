@@ -1,7 +1,9 @@
 // The AVX-512 wrap kernel: a stretch's 128 samples are two vectors of 64
 // byte lanes, and each pitch adds its notes under its two words of bits as
-// masks; the bytes (at most 255 notes a sample) then widen to four vectors
-// of 32 words, each summed along its lanes in five shifted additions.
+// masks; the bytes are summed along each eighth of a vector in three
+// shifted additions, the eighths' totals along the vector in three more,
+// and each eighth's start, spread over its samples, is added as they widen
+// to words.
 #include "sound/wrap_kernel.h"
 
 #if SCORE2WAV_AVX512_KERNEL
@@ -17,32 +19,37 @@
 
 namespace {
 
-// Returns x with every lane i holding the sum of lanes 0..i; shifts[d] moves
-// lanes up by 2^d, and masks[d] keeps the lanes it fills.
-SCORE2WAV_AVX512 inline __m512i runningSums(__m512i x, const __m512i* shifts,
-                                            const __mmask32* masks) {
-  for (int d = 0; d < 5; ++d) {
-    x = _mm512_add_epi16(x, _mm512_maskz_permutexvar_epi16(masks[d], shifts[d], x));
-  }
-  return x;
-}
-
 // Returns x's upper 256 bits in its lower half.
 SCORE2WAV_AVX512 inline __m512i upperHalf(__m512i x) { return _mm512_shuffle_i64x2(x, x, 0xEE); }
+
+// Returns bytes x summed along each eighth (64-bit lane): byte i of an
+// eighth holds the sum of its bytes 0..i, which fits a byte (an eighth
+// begins at most two periods of a pitch, and a chord has at most 127 notes).
+SCORE2WAV_AVX512 inline __m512i eighthSums(__m512i x) {
+  x = _mm512_add_epi8(x, _mm512_slli_epi64(x, 8));
+  x = _mm512_add_epi8(x, _mm512_slli_epi64(x, 16));
+  return _mm512_add_epi8(x, _mm512_slli_epi64(x, 32));
+}
+
+// Returns the 64-bit lanes of x summed along the vector (lane i: lanes 0..i).
+SCORE2WAV_AVX512 inline __m512i laneSums(__m512i x) {
+  const __m512i zero = _mm512_setzero_si512();
+  x = _mm512_add_epi64(x, _mm512_alignr_epi64(x, zero, 7));
+  x = _mm512_add_epi64(x, _mm512_alignr_epi64(x, zero, 6));
+  return _mm512_add_epi64(x, _mm512_alignr_epi64(x, zero, 4));
+}
 
 }  // namespace
 
 SCORE2WAV_AVX512 void countWrapsAvx512(const WrapTerms& terms, std::size_t first,
                                        std::size_t stretches, std::uint16_t* wraps) {
-  const __m512i lanes = _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17,
-                                         16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
-  __m512i shifts[5];
-  __mmask32 masks[5];
-  for (int d = 0; d < 5; ++d) {
-    shifts[d] = _mm512_sub_epi16(lanes, _mm512_set1_epi16(static_cast<short>(1 << d)));
-    masks[d] = static_cast<__mmask32>(~0u << (1 << d));
-  }
-  const __m512i last = _mm512_set1_epi16(31);
+  // The word lanes that spread each eighth's starting count over its eight
+  // samples: the low word of 64-bit lane i / 8, in the vector's lower or
+  // upper half.
+  const __m512i lowerEighths = _mm512_set_epi16(12, 12, 12, 12, 12, 12, 12, 12, 8, 8, 8, 8, 8, 8, 8,
+                                                8, 4, 4, 4, 4, 4, 4, 4, 4, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m512i upperEighths = _mm512_add_epi16(lowerEighths, _mm512_set1_epi16(16));
+  const __m512i lastLane = _mm512_set1_epi64(7);
   for (std::size_t s = 0; s < stretches; ++s) {
     const std::size_t word = 2 * (first + s);
     __m512i low = _mm512_setzero_si512();
@@ -54,17 +61,28 @@ SCORE2WAV_AVX512 void countWrapsAvx512(const WrapTerms& terms, std::size_t first
           _mm512_mask_add_epi8(low, static_cast<__mmask64>(bits[0] & ~std::uint64_t{1}), low, each);
       high = _mm512_mask_add_epi8(high, static_cast<__mmask64>(bits[1]), high, each);
     }
-    __m512i quarters[4] = {
-        _mm512_cvtepu8_epi16(_mm512_castsi512_si256(low)),
-        _mm512_cvtepu8_epi16(_mm512_castsi512_si256(upperHalf(low))),
-        _mm512_cvtepu8_epi16(_mm512_castsi512_si256(high)),
-        _mm512_cvtepu8_epi16(_mm512_castsi512_si256(upperHalf(high))),
+    // Sums within each eighth, then each eighth's start: the sums of the
+    // eighths before it (their totals are their top bytes).
+    low = eighthSums(low);
+    high = eighthSums(high);
+    const __m512i lowTotals = laneSums(_mm512_srli_epi64(low, 56));
+    const __m512i highTotals = laneSums(_mm512_srli_epi64(high, 56));
+    const __m512i lowStarts = _mm512_sub_epi64(lowTotals, _mm512_srli_epi64(low, 56));
+    const __m512i highStarts =
+        _mm512_add_epi64(_mm512_sub_epi64(highTotals, _mm512_srli_epi64(high, 56)),
+                         _mm512_permutexvar_epi64(lastLane, lowTotals));
+    const __m512i quarters[4] = {
+        _mm512_add_epi16(_mm512_cvtepu8_epi16(_mm512_castsi512_si256(low)),
+                         _mm512_permutexvar_epi16(lowerEighths, lowStarts)),
+        _mm512_add_epi16(_mm512_cvtepu8_epi16(_mm512_castsi512_si256(upperHalf(low))),
+                         _mm512_permutexvar_epi16(upperEighths, lowStarts)),
+        _mm512_add_epi16(_mm512_cvtepu8_epi16(_mm512_castsi512_si256(high)),
+                         _mm512_permutexvar_epi16(lowerEighths, highStarts)),
+        _mm512_add_epi16(_mm512_cvtepu8_epi16(_mm512_castsi512_si256(upperHalf(high))),
+                         _mm512_permutexvar_epi16(upperEighths, highStarts)),
     };
-    __m512i carry = _mm512_setzero_si512();
-    for (int q = 0; q < 4; ++q) {
-      __m512i sums = _mm512_add_epi16(runningSums(quarters[q], shifts, masks), carry);
-      _mm512_storeu_si512(wraps + s * wrapStretch + 32 * static_cast<std::size_t>(q), sums);
-      carry = _mm512_permutexvar_epi16(last, sums);
+    for (std::size_t q = 0; q < 4; ++q) {
+      _mm512_storeu_si512(wraps + s * wrapStretch + 32 * q, quarters[q]);
     }
   }
 }
