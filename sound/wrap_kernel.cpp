@@ -43,32 +43,6 @@ void countWrapsScalar(const WrapTerms& terms, std::size_t first, std::size_t str
   }
 }
 
-// Sums samples [from, from + N) of a block's stretch, given M0, the periods
-// its notes had begun where the stretch began, wraps (those begun since,
-// wrapStretch of them) and level, the line at sample from. Returns true if
-// one lies within the edge of a whole number, storing the sums at
-// sums[from..) then, to be rechecked.
-template <std::size_t N>
-SCORE2WAV_ALWAYS_INLINE bool sumWrapStretch(std::uint32_t begun, const std::uint16_t* wraps,
-                                            std::size_t from, std::size_t n, const WrapLine& line,
-                                            std::uint32_t level, std::uint32_t* sums,
-                                            unsigned char* out) {
-  using namespace fixedSum;
-  const std::size_t count = N > 0 ? N : n;
-  const std::uint32_t offset = level - static_cast<std::uint32_t>((line.twice * begun) >> 16);
-  std::uint32_t nearest = ~0u;  // the least distance above a whole number, edge added
-  for (std::size_t k = 0; k < count; ++k) {
-    std::uint32_t v = (offset + line.rises[k]) - line.whole * wraps[k];
-    out[from + k] = static_cast<unsigned char>(v >> fixedShift);
-    nearest = std::min(nearest, (v + line.edge) & (fixedOne - 1));
-  }
-  if (nearest >= 2 * line.edge) return false;
-  for (std::size_t k = 0; k < count; ++k) {
-    sums[from + k] = (offset + line.rises[k]) - line.whole * wraps[k];
-  }
-  return true;
-}
-
 // Sums count samples (at most a block, beginning a stretch) from the
 // periods begun (begun: at each stretch's start; wraps: since), the line at
 // the first being base, all but the first skip; returns the mask of the
@@ -79,14 +53,15 @@ std::uint32_t sumWrapSet(const std::uint32_t* begun, const std::uint16_t* wraps,
                          std::uint32_t* sums, unsigned char* out) {
   std::uint32_t unsureStretches = 0;
   for (std::size_t s = 0; s * wrapStretch < count; ++s) {
-    std::size_t from = s * wrapStretch + (s == 0 ? skip : 0);
-    std::size_t end = std::min(count, (s + 1) * wrapStretch);
-    std::uint32_t level = static_cast<std::uint32_t>((base + from * line.step) >> 32);
+    const std::size_t from = s * wrapStretch;
+    const std::size_t begin = s == 0 ? skip : 0;
+    const std::size_t end = std::min(count - from, wrapStretch);
+    const std::uint32_t start = wrapStart(line, base + from * line.step, begun[s]);
     bool unsure =
-        end - from == wrapStretch
-            ? sumWrapStretch<wrapStretch>(begun[s], wraps + from, from, wrapStretch, line, level,
-                                          sums, out)
-            : sumWrapStretch<0>(begun[s], wraps + from, from, end - from, line, level, sums, out);
+        begin == 0 && end == wrapStretch
+            ? sumWrapStretch<wrapStretch>(start, wraps + from, line, 0, wrapStretch, sums + from,
+                                          out + from)
+            : sumWrapStretch<0>(start, wraps + from, line, begin, end, sums + from, out + from);
     if (unsure) unsureStretches |= 1u << s;
   }
   return unsureStretches;
@@ -115,6 +90,7 @@ std::uint32_t sumWrapBlock(WrapKernel kernel, const WrapTerms& terms, const Wrap
 #if SCORE2WAV_AVX512_KERNEL
   if (kernel == WrapKernel::avx512) {
     countWrapsAvx512(terms, block.first / wrapStretch, stretches, wraps);
+    return sumWrapSetAvx512(wraps, line, block, sums, out);
   } else {
     countWrapsScalar(terms, block.first / wrapStretch, stretches, wraps);
   }

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "score/score_format.h"
+#include "sound/fixed_sum.h"
 
 #if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && !defined(SCORE2WAV_NO_CLONES)
 #define SCORE2WAV_AVX512_KERNEL 1
@@ -50,6 +51,38 @@ struct WrapBlock {
   std::uint64_t base = 0;                // the line at its first sample
 };
 
+// Returns a stretch's line less 2 g M0 at its first sample, in whole
+// units: level being the line there (units of 2^-55) and begun M0.
+inline std::uint32_t wrapStart(const WrapLine& line, std::uint64_t level, std::uint32_t begun) {
+  return static_cast<std::uint32_t>(level >> 32) -
+         static_cast<std::uint32_t>((line.twice * begun) >> 16);
+}
+
+// Sums samples [begin, end) of a stretch (wraps, sums and out taken at its
+// first sample; N samples if N, then all of them), start being wrapStart:
+// stores their bytes in out, and returns true if one lies within the edge
+// of a whole number, storing their sums then. Both kernels' way for a
+// stretch the vectors do not take whole.
+template <std::size_t N>
+inline bool sumWrapStretch(std::uint32_t start, const std::uint16_t* wraps, const WrapLine& line,
+                           std::size_t begin, std::size_t end, std::uint32_t* sums,
+                           unsigned char* out) {
+  using namespace fixedSum;
+  const std::size_t first = N > 0 ? 0 : begin;
+  const std::size_t last = N > 0 ? N : end;
+  std::uint32_t nearest = ~0u;  // the least distance above a whole number, edge added
+  for (std::size_t k = first; k < last; ++k) {
+    std::uint32_t v = (start + line.rises[k]) - line.whole * wraps[k];
+    out[k] = static_cast<unsigned char>(v >> fixedShift);
+    nearest =
+        nearest < ((v + line.edge) & (fixedOne - 1)) ? nearest : ((v + line.edge) & (fixedOne - 1));
+  }
+  if (nearest >= 2 * line.edge) return false;
+  for (std::size_t k = first; k < last; ++k)
+    sums[k] = (start + line.rises[k]) - line.whole * wraps[k];
+  return true;
+}
+
 enum class WrapKernel {
   scalar,  // the bits that are set, one at a time
   avx512,  // 64 samples at a time, the bits as masks
@@ -81,4 +114,7 @@ std::uint32_t sumWrapBlock(WrapKernel kernel, const WrapTerms& terms, const Wrap
 // begun by then are the stretch's start).
 void countWrapsAvx512(const WrapTerms& terms, std::size_t first, std::size_t stretches,
                       std::uint16_t* wraps);
+// Sums a block from the periods countWrapsAvx512 counted, as sumWrapBlock.
+std::uint32_t sumWrapSetAvx512(const std::uint16_t* wraps, const WrapLine& line,
+                               const WrapBlock& block, std::uint32_t* sums, unsigned char* out);
 #endif

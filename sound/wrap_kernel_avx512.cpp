@@ -4,6 +4,9 @@
 // shifted additions, the eighths' totals along the vector in three more,
 // and each eighth's start, spread over its samples, is added as they widen
 // to words.
+#include <algorithm>
+
+#include "sound/fixed_sum.h"
 #include "sound/wrap_kernel.h"
 
 #if SCORE2WAV_AVX512_KERNEL
@@ -85,6 +88,54 @@ SCORE2WAV_AVX512 void countWrapsAvx512(const WrapTerms& terms, std::size_t first
       _mm512_storeu_si512(wraps + s * wrapStretch + 32 * q, quarters[q]);
     }
   }
+}
+
+SCORE2WAV_AVX512 std::uint32_t sumWrapSetAvx512(const std::uint16_t* wraps, const WrapLine& line,
+                                                const WrapBlock& block, std::uint32_t* sums,
+                                                unsigned char* out) {
+  const __m512i whole = _mm512_set1_epi32(static_cast<int>(line.whole));
+  const __m512i edge = _mm512_set1_epi32(static_cast<int>(line.edge));
+  // Bytes packed from four vectors lie in each 128-bit lane a vector at a
+  // time: this puts them back in order.
+  const __m512i order = _mm512_set_epi32(15, 11, 7, 3, 14, 10, 6, 2, 13, 9, 5, 1, 12, 8, 4, 0);
+  std::uint32_t unsureStretches = 0;
+  for (std::size_t s = 0; s * wrapStretch < block.count; ++s) {
+    const std::size_t from = s * wrapStretch;
+    const std::size_t begin = s == 0 ? block.skip : 0;
+    const std::size_t end = std::min(block.count - from, wrapStretch);
+    const std::uint32_t start = wrapStart(line, block.base + from * line.step, block.begun[s]);
+    if (begin != 0 || end != wrapStretch) {
+      // A stretch cut short at a block's start or a chord's end.
+      if (sumWrapStretch<0>(start, wraps + from, line, begin, end, sums + from, out + from)) {
+        unsureStretches |= 1u << s;
+      }
+      continue;
+    }
+    const __m512i offset = _mm512_set1_epi32(static_cast<int>(start));
+    // The least distance above a whole number (edge added), moved to the
+    // top of the lanes: a sum is unsure where it is below twice the edge.
+    __m512i nearest = _mm512_set1_epi32(-1);
+    for (std::size_t k = 0; k < wrapStretch; k += 64) {
+      __m512i v[4];
+      for (std::size_t j = 0; j < 4; ++j) {
+        const __m256i m =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wraps + from + k + 16 * j));
+        const __m512i rises = _mm512_loadu_si512(line.rises + k + 16 * j);
+        v[j] = _mm512_sub_epi32(_mm512_add_epi32(offset, rises),
+                                _mm512_mullo_epi32(_mm512_cvtepu16_epi32(m), whole));
+        nearest = _mm512_min_epu32(nearest, _mm512_slli_epi32(_mm512_add_epi32(v[j], edge), 9));
+      }
+      const int shift = fixedSum::fixedShift;
+      const __m512i bytes = _mm512_packus_epi16(
+          _mm512_packus_epi32(_mm512_srli_epi32(v[0], shift), _mm512_srli_epi32(v[1], shift)),
+          _mm512_packus_epi32(_mm512_srli_epi32(v[2], shift), _mm512_srli_epi32(v[3], shift)));
+      _mm512_storeu_si512(out + from + k, _mm512_permutexvar_epi32(order, bytes));
+    }
+    if (_mm512_reduce_min_epu32(nearest) >= (2 * line.edge) << 9) continue;
+    unsureStretches |= 1u << s;
+    sumWrapStretch<wrapStretch>(start, wraps + from, line, 0, wrapStretch, sums + from, out + from);
+  }
+  return unsureStretches;
 }
 
 #endif
