@@ -15,14 +15,14 @@
 //                cache at once (renderChord, inline in renderer.h)
 //   silence      a rest, or chords of no samples: nothing to sum
 //   cache        a chord met before, whose samples the cache kept
-//   fixed rows   up to four notes, with the score's tables: 32-bit sums, a
+//   wraps        up to 127 notes, with the score's tables, while the
+//                periods their notes begin stay below 2^16: a line less
+//                2 g times those periods, counted from a bit a sample by a
+//                kernel per instruction set (sum_wraps.cpp, wrap_kernel.h)
+//   fixed rows   else up to four notes, with the tables: 32-bit sums, a
 //                row a note
-//   wraps        5 to 255 notes, with the tables, while the periods their
-//                notes begin stay below 2^16: a line less 2 g times those
-//                periods, counted from a bit a sample by a kernel per
-//                instruction set (sum_wraps.cpp, wrap_kernel.h)
-//   fixed sets   more notes, or longer, while rows of their note count
-//                fit: 32-bit sums, a term per distinct pitch
+//   fixed sets   else more notes, while rows of their note count fit:
+//                32-bit sums, a term per distinct pitch
 //   counted      64 notes or more: a term per distinct pitch, in 64 bits
 //   tiles        every other chord: double sums, note by note
 // Every way gives the defining formula's bytes; the tests compare each with
@@ -35,21 +35,21 @@ namespace {
 constexpr std::int64_t endlessChord = std::numeric_limits<std::int64_t>::max();
 
 // Prepares the pass's way of summing a chord that is neither a rest nor in
-// the cache: fixed rows for one of few notes while its pitches' rows fit the
-// tables' budget (integer sums need no order); for more notes, wraps where
-// they fit, else fixed sets, else counted pitches (a term a pitch, not an
-// addition a note); else tiles.
+// the cache: wraps where they fit; else fixed rows for one of few notes
+// while its pitches' rows fit the tables' budget (integer sums need no
+// order), fixed sets for more, counted pitches for many (a term a pitch,
+// not an addition a note); else tiles.
 void choosePath(Renderer& renderer, ChordPass& pass) {
   const Chord& chord = *pass.chord;
   bool many = chord.noteCount > fewNotes;
   pass.counted = chord.noteCount >= manyNotes;
-  pass.pitches = many ? countPitches(chord, pass.counts) : pitchesOf(chord);
+  pass.pitches = countPitches(chord, pass.counts);
   pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
   pass.fromTables = ensureRows(renderer, pass.pitches);
-  pass.fixed = pass.fromTables && !many &&
+  pass.wraps = renderer.wrapSums && pass.fromTables && ensureWrapRows(renderer, pass.pitches) &&
+               wrapsFit(renderer, pass);
+  pass.fixed = pass.fromTables && !many && !pass.wraps &&
                ensureFixedRows(renderer, pass.pitches, chord.noteCount, pass.gain);
-  pass.wraps =
-      pass.fromTables && many && ensureWrapRows(renderer, pass.pitches) && wrapsFit(renderer, pass);
   if (pass.fromTables && many && !pass.wraps && chord.noteCount <= fixedSetNotes) {
     pass.fixedSet = ensureFixedSet(renderer, pass.pitches, chord.noteCount, pass.gain);
   }
@@ -57,12 +57,12 @@ void choosePath(Renderer& renderer, ChordPass& pass) {
 
 // Renders the pass's next count samples into out (the scratch is ready).
 void renderNext(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
-  if (pass.fixed) {
-    renderFixed(renderer, pass, count, out);
-    return;
-  }
   if (pass.wraps) {
     renderWraps(renderer, pass, count, out);
+    return;
+  }
+  if (pass.fixed) {
+    renderFixed(renderer, pass, count, out);
     return;
   }
   if (pass.fixedSet != nullptr) {

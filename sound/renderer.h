@@ -86,6 +86,7 @@ struct Renderer {
   WrapKernel wrapKernel = chosenWrapKernel();                     // counts periods in stretches
   std::size_t tableBytes = 0;
   bool exactSamples = false;  // recompute every fixed-point sample the double way (for tests)
+  bool wrapSums = true;       // take the wrap sums where they fit (tests reach the other ways)
   ChordCache cache;
   // Scratch for one block of samples.
   OwnedArray<double> blockTimes;

@@ -22,7 +22,8 @@ const double step = 1.0 / 8000;
 std::vector<unsigned char> renderAll(const std::vector<std::vector<std::int16_t>>& chords,
                                      std::int64_t maxChordNotes, double duration,
                                      std::size_t blockSize = 1000, bool exactSamples = false,
-                                     WrapKernel wrapKernel = chosenWrapKernel()) {
+                                     WrapKernel wrapKernel = chosenWrapKernel(),
+                                     bool wrapSums = true) {
   MemorySink sink;
   OutputBuffer output;
   startOutput(output, memorySink(sink), blockSize);
@@ -33,6 +34,7 @@ std::vector<unsigned char> renderAll(const std::vector<std::vector<std::int16_t>
   startRenderer(*renderer, settings);
   renderer->exactSamples = exactSamples;
   renderer->wrapKernel = wrapKernel;
+  renderer->wrapSums = wrapSums;
   for (std::vector<std::int16_t> notes : chords) {
     EXPECT_TRUE(renderChord(*renderer, output, chordOf(notes)));
   }
@@ -178,10 +180,11 @@ TEST(Renderer, MatchesTheLiteralFormulaOnRandomScores) {
 }
 
 TEST(Renderer, FixedPointSamplesAreTheExactOnes) {
-  // Chords of one to four notes are summed in fixed point: each sample must
-  // be the one the double formula gives, which the exact switch computes
-  // for every sample. Some scores have chords of one note count only, so
-  // that all four gains are met at their loudest.
+  // Chords of one to four notes are summed in fixed point (wrap sums off,
+  // which they would take): each sample must be the one the double formula
+  // gives, which the exact switch computes for every sample. Some scores
+  // have chords of one note count only, so that all four gains are met at
+  // their loudest.
   std::mt19937 random(24);
   for (int score = 0; score < 24; ++score) {
     std::int64_t maxNotes = score % 4 + 1;
@@ -195,8 +198,9 @@ TEST(Renderer, FixedPointSamplesAreTheExactOnes) {
         notes.push_back(static_cast<std::int16_t>(random() % 48));
       chords.push_back(notes);
     }
-    Bytes fast = renderAll(chords, maxNotes, duration, 65536);
-    ASSERT_EQ(fast, renderAll(chords, maxNotes, duration, 65536, true)) << "score " << score;
+    Bytes fast = renderAll(chords, maxNotes, duration, 65536, false, chosenWrapKernel(), false);
+    ASSERT_EQ(fast, renderAll(chords, maxNotes, duration, 65536, true, chosenWrapKernel(), false))
+        << "score " << score;
     ASSERT_EQ(fast, renderAllLiterally(chords, maxNotes, duration)) << "score " << score;
   }
 }
@@ -279,33 +283,40 @@ TEST(ExhaustiveRamps, ExactForEveryChordTimeUpTo600Seconds) {
 
 // Every note count from 1 to 300, each in a score of its own (so that its
 // fixed rows are built), at its loudest and at a lower gain, of pitches
-// that repeat and of any: every chord's first sample lies on or near a
-// whole number, where the fixed sums must give way to the double formula.
+// that repeat and of any, with the wrap sums and without: every chord's
+// first sample lies on or near a whole number, where the fixed sums must
+// give way to the double formula.
 TEST(ExhaustiveRenderer, EveryNoteCountAtItsNearTiesMatchesTheLiteralFormula) {
-  std::mt19937 random(300);
-  for (std::int64_t n = 1; n <= 300; ++n) {
-    for (std::int64_t maxNotes : {n, std::int64_t{300}}) {
-      std::vector<std::int16_t> notes;
-      int span = n % 3 == 0 ? 3 : 48;
-      for (std::int64_t i = 0; i < n; ++i)
-        notes.push_back(static_cast<std::int16_t>(random() % span));
-      std::vector<std::vector<std::int16_t>> chords = {notes};
-      Bytes fast = renderAll(chords, maxNotes, 0.004, 65536);
-      ASSERT_EQ(fast, renderAll(chords, maxNotes, 0.004, 65536, true)) << n << " of " << maxNotes;
-      ASSERT_EQ(fast, renderAllLiterally(chords, maxNotes, 0.004)) << n << " of " << maxNotes;
+  const WrapKernel kernel = chosenWrapKernel();
+  for (bool wraps : {true, false}) {
+    std::mt19937 random(300);
+    for (std::int64_t n = 1; n <= 300; ++n) {
+      for (std::int64_t maxNotes : {n, std::int64_t{300}}) {
+        std::vector<std::int16_t> notes;
+        int span = n % 3 == 0 ? 3 : 48;
+        for (std::int64_t i = 0; i < n; ++i)
+          notes.push_back(static_cast<std::int16_t>(random() % span));
+        std::vector<std::vector<std::int16_t>> chords = {notes};
+        Bytes fast = renderAll(chords, maxNotes, 0.004, 65536, false, kernel, wraps);
+        ASSERT_EQ(fast, renderAll(chords, maxNotes, 0.004, 65536, true, kernel, wraps))
+            << n << " of " << maxNotes;
+        ASSERT_EQ(fast, renderAllLiterally(chords, maxNotes, 0.004)) << n << " of " << maxNotes;
+      }
     }
+    // All of them in one score: without the wrap sums the first four counts
+    // above four notes take the fixed sets, the rest tiles (under 64 notes)
+    // or counted pitches; with them, all up to 127.
+    std::vector<std::vector<std::int16_t>> chords;
+    for (std::int64_t n = 1; n <= 300; ++n) {
+      std::vector<std::int16_t> notes;
+      for (std::int64_t i = 0; i < n; ++i)
+        notes.push_back(static_cast<std::int16_t>(random() % 48));
+      chords.push_back(notes);
+    }
+    Bytes fast = renderAll(chords, 300, 0.004, 65536, false, kernel, wraps);
+    ASSERT_EQ(fast, renderAll(chords, 300, 0.004, 65536, true, kernel, wraps));
+    ASSERT_EQ(fast, renderAllLiterally(chords, 300, 0.004));
   }
-  // All of them in one score: the first four counts above four notes take
-  // the fixed sets, the rest tiles (under 64 notes) or counted pitches.
-  std::vector<std::vector<std::int16_t>> chords;
-  for (std::int64_t n = 1; n <= 300; ++n) {
-    std::vector<std::int16_t> notes;
-    for (std::int64_t i = 0; i < n; ++i) notes.push_back(static_cast<std::int16_t>(random() % 48));
-    chords.push_back(notes);
-  }
-  Bytes fast = renderAll(chords, 300, 0.004, 65536);
-  ASSERT_EQ(fast, renderAll(chords, 300, 0.004, 65536, true));
-  ASSERT_EQ(fast, renderAllLiterally(chords, 300, 0.004));
 }
 
 class WrapKernels : public testing::TestWithParam<WrapKernel> {};
