@@ -86,7 +86,10 @@ struct Renderer {
   WrapKernel wrapKernel = chosenWrapKernel();                     // counts periods in stretches
   std::size_t tableBytes = 0;
   bool exactSamples = false;  // recompute every fixed-point sample the double way (for tests)
-  bool wrapSums = true;       // take the wrap sums where they fit (tests reach the other ways)
+  // Take the wrap sums where they fit: where a vector kernel counts the
+  // periods (the scalar twin is slower than the fixed rows it would
+  // replace); tests turn them on or off to reach every way.
+  bool wrapSums = chosenWrapKernel() != WrapKernel::scalar;
   ChordCache cache;
   // Scratch for one block of samples.
   OwnedArray<double> blockTimes;

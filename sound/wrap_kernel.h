@@ -1,10 +1,12 @@
 // The kernels that count, for a chord, the periods its notes begin in each
-// stretch of samples, one for each instruction set: a scalar twin in every
-// build (wrap_kernel.cpp), which visits the bits that are set, and one in
-// AVX-512 (wrap_kernel_avx512.cpp: the notes added 64 samples at a time
-// under the bits as masks, x86-64 ELF builds with GCC or clang: where the
-// stack cannot be aligned for its vectors, as on Windows, the twin serves). The renderer
-// takes the best the processor has, chosen once; tests run each by name.
+// stretch of samples and sum its samples from them, one for each
+// instruction set: a scalar twin in every build (wrap_kernel.cpp), which
+// visits the bits that are set, and one in AVX-512 (wrap_kernel_avx512.cpp:
+// the notes added 64 samples at a time under the bits as masks, x86-64 ELF
+// builds with GCC or clang; not where the stack cannot be aligned for its
+// vectors, as on Windows). The renderer takes the best the processor has,
+// chosen once, and the wrap sums only with a vector kernel; tests run each
+// kernel by name.
 #pragma once
 
 #include <cstddef>
