@@ -15,10 +15,12 @@
 //                cache at once (renderChord, inline in renderer.h)
 //   silence      a rest, or chords of no samples: nothing to sum
 //   cache        a chord met before, whose samples the cache kept
-//   wraps        up to 127 notes, with the score's tables, while the
-//                periods their notes begin stay below 2^16: a line less
-//                2 g times those periods, counted from a bit a sample by a
-//                kernel per instruction set (sum_wraps.cpp, wrap_kernel.h)
+//   wraps        up to 127 notes (from as many as the kernel beats the
+//                fixed rows at: wrapSumsFrom), with the score's tables,
+//                while the periods their notes begin stay below 2^16: a
+//                line less 2 g times those periods, counted from a bit a
+//                sample by a kernel per instruction set (sum_wraps.cpp,
+//                wrap_kernel.h)
 //   fixed rows   else up to four notes, with the tables: 32-bit sums, a
 //                row a note
 //   fixed sets   else more notes, while rows of their note count fit:
@@ -46,8 +48,8 @@ void choosePath(Renderer& renderer, ChordPass& pass) {
   pass.pitches = countPitches(chord, pass.counts);
   pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
   pass.fromTables = ensureRows(renderer, pass.pitches);
-  pass.wraps = renderer.wrapSums && pass.fromTables && ensureWrapRows(renderer, pass.pitches) &&
-               wrapsFit(renderer, pass);
+  pass.wraps = chord.noteCount >= renderer.wrapNotes && pass.fromTables &&
+               ensureWrapRows(renderer, pass.pitches) && wrapsFit(renderer, pass);
   pass.fixed = pass.fromTables && !many && !pass.wraps &&
                ensureFixedRows(renderer, pass.pitches, chord.noteCount, pass.gain);
   if (pass.fromTables && many && !pass.wraps && chord.noteCount <= fixedSetNotes) {

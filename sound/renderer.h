@@ -86,10 +86,10 @@ struct Renderer {
   WrapKernel wrapKernel = chosenWrapKernel();                     // counts periods in stretches
   std::size_t tableBytes = 0;
   bool exactSamples = false;  // recompute every fixed-point sample the double way (for tests)
-  // Take the wrap sums where they fit: where a vector kernel counts the
-  // periods (the scalar twin is slower than the fixed rows it would
-  // replace); tests turn them on or off to reach every way.
-  bool wrapSums = chosenWrapKernel() != WrapKernel::scalar;
+  // Chords of at least this many notes take the wrap sums where they fit
+  // (wrapSumsFrom: as many as their kernel beats the fixed rows at; tests
+  // set 1 to reach the kernels, or none to reach the other ways).
+  std::int64_t wrapNotes = wrapSumsFrom(chosenWrapKernel());
   ChordCache cache;
   // Scratch for one block of samples.
   OwnedArray<double> blockTimes;

@@ -1,11 +1,22 @@
 #include "sound/wrap_kernel.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "sound/fixed_sum.h"
 #include "sound/render_parts.h"
 
 namespace {
+
+// True if the processor has AVX2 (asked once).
+bool processorHasAvx2() {
+#if SCORE2WAV_AVX2_WRAP_KERNEL
+  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
+  return has;
+#else
+  return false;
+#endif
+}
 
 // True if the processor has AVX-512 with byte and word lanes (asked once).
 bool processorHasAvx512() {
@@ -70,33 +81,57 @@ std::uint32_t sumWrapSet(const std::uint32_t* begun, const std::uint16_t* wraps,
 }  // namespace
 
 const char* wrapKernelName(WrapKernel kernel) {
-  return kernel == WrapKernel::avx512 ? "avx512" : "scalar";
+  switch (kernel) {
+    case WrapKernel::scalar: return "scalar";
+    case WrapKernel::avx2: return "avx2";
+    case WrapKernel::avx512: return "avx512";
+  }
+  return "scalar";
 }
 
 bool wrapKernelAvailable(WrapKernel kernel) {
-  return kernel == WrapKernel::scalar || processorHasAvx512();
+  switch (kernel) {
+    case WrapKernel::scalar: return true;
+    case WrapKernel::avx2: return processorHasAvx2();
+    case WrapKernel::avx512: return processorHasAvx512();
+  }
+  return false;
 }
 
 WrapKernel chosenWrapKernel() {
-  static const WrapKernel chosen =
-      wrapKernelAvailable(WrapKernel::avx512) ? WrapKernel::avx512 : WrapKernel::scalar;
+  static const WrapKernel chosen = wrapKernelAvailable(WrapKernel::avx512) ? WrapKernel::avx512
+                                   : wrapKernelAvailable(WrapKernel::avx2) ? WrapKernel::avx2
+                                                                           : WrapKernel::scalar;
   return chosen;
+}
+
+std::int64_t wrapSumsFrom(WrapKernel kernel) {
+  switch (kernel) {
+    case WrapKernel::avx512: return 1;
+    case WrapKernel::avx2: return 8;
+    case WrapKernel::scalar: break;
+  }
+  return std::numeric_limits<std::int64_t>::max();
 }
 
 std::uint32_t sumWrapBlock(WrapKernel kernel, const WrapTerms& terms, const WrapLine& line,
                            const WrapBlock& block, std::uint32_t* sums, unsigned char* out) {
   std::uint16_t wraps[Renderer::blockSamples];
+  std::size_t first = block.first / wrapStretch;
   std::size_t stretches = (block.count + wrapStretch - 1) / wrapStretch;
 #if SCORE2WAV_AVX512_KERNEL
   if (kernel == WrapKernel::avx512) {
-    countWrapsAvx512(terms, block.first / wrapStretch, stretches, wraps);
+    countWrapsAvx512(terms, first, stretches, wraps);
     return sumWrapSetAvx512(wraps, line, block, sums, out);
-  } else {
-    countWrapsScalar(terms, block.first / wrapStretch, stretches, wraps);
   }
-#else
-  (void)kernel;
-  countWrapsScalar(terms, block.first / wrapStretch, stretches, wraps);
 #endif
+#if SCORE2WAV_AVX2_WRAP_KERNEL
+  if (kernel == WrapKernel::avx2) {
+    countWrapsAvx2(terms, first, stretches, wraps);
+    return sumWrapSet(block.begun, wraps, block.count, block.skip, line, block.base, sums, out);
+  }
+#endif
+  (void)kernel;
+  countWrapsScalar(terms, first, stretches, wraps);
   return sumWrapSet(block.begun, wraps, block.count, block.skip, line, block.base, sums, out);
 }

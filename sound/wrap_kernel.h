@@ -1,12 +1,13 @@
 // The kernels that count, for a chord, the periods its notes begin in each
 // stretch of samples and sum its samples from them, one for each
 // instruction set: a scalar twin in every build (wrap_kernel.cpp), which
-// visits the bits that are set, and one in AVX-512 (wrap_kernel_avx512.cpp:
-// the notes added 64 samples at a time under the bits as masks, x86-64 ELF
-// builds with GCC or clang; not where the stack cannot be aligned for its
-// vectors, as on Windows). The renderer takes the best the processor has,
-// chosen once, and the wrap sums only with a vector kernel; tests run each
-// kernel by name.
+// visits the bits that are set; one in AVX2 (wrap_kernel_avx2.cpp: 32
+// samples at a time, each lane testing its bit) and one in AVX-512
+// (wrap_kernel_avx512.cpp: 64 at a time under the bits as masks), in x86-64
+// ELF builds with GCC or clang, not where the stack cannot be aligned for
+// their vectors, as on Windows. The renderer takes the best the processor
+// has, chosen once, and the wrap sums only with a vector kernel; tests run
+// each kernel by name.
 #pragma once
 
 #include <cstddef>
@@ -17,8 +18,10 @@
 
 #if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && !defined(SCORE2WAV_NO_CLONES)
 #define SCORE2WAV_AVX512_KERNEL 1
+#define SCORE2WAV_AVX2_WRAP_KERNEL 1
 #else
 #define SCORE2WAV_AVX512_KERNEL 0
+#define SCORE2WAV_AVX2_WRAP_KERNEL 0
 #endif
 
 // Samples in a stretch: a stretch of a pitch's wrap bits is two 64-bit words.
@@ -87,12 +90,13 @@ inline bool sumWrapStretch(std::uint32_t start, const std::uint16_t* wraps, cons
 
 enum class WrapKernel {
   scalar,  // the bits that are set, one at a time
+  avx2,    // 32 samples at a time, each lane testing its bit
   avx512,  // 64 samples at a time, the bits as masks
 };
 
-constexpr WrapKernel allWrapKernels[] = {WrapKernel::scalar, WrapKernel::avx512};
+constexpr WrapKernel allWrapKernels[] = {WrapKernel::scalar, WrapKernel::avx2, WrapKernel::avx512};
 
-// Returns the kernel's name: "scalar" or "avx512".
+// Returns the kernel's name: "scalar", "avx2" or "avx512".
 const char* wrapKernelName(WrapKernel kernel);
 
 // True if this build has the kernel and the processor running it can take it.
@@ -101,6 +105,12 @@ bool wrapKernelAvailable(WrapKernel kernel);
 // Returns the best kernel available, chosen once.
 WrapKernel chosenWrapKernel();
 
+// Returns the fewest notes of a chord that the wrap sums with this kernel
+// beat the fixed rows at (on the all-different hours of bench/thick_chords.py):
+// every chord in AVX-512, eight notes in AVX2 (where three notes took 12% more
+// time and six the same), none with the scalar twin (twice the time).
+std::int64_t wrapSumsFrom(WrapKernel kernel);
+
 // Sums a block's samples into out[0..count) but the skipped: the line less
 // 2 g M, M being the periods begun where a stretch began and the notes'
 // periods begun since. Returns the mask of the block's stretches that hold a
@@ -108,6 +118,12 @@ WrapKernel chosenWrapKernel();
 // bit a stretch). The kernel must be available.
 std::uint32_t sumWrapBlock(WrapKernel kernel, const WrapTerms& terms, const WrapLine& line,
                            const WrapBlock& block, std::uint32_t* sums, unsigned char* out);
+
+#if SCORE2WAV_AVX2_WRAP_KERNEL
+// countWrapsAvx512 in AVX2.
+void countWrapsAvx2(const WrapTerms& terms, std::size_t first, std::size_t stretches,
+                    std::uint16_t* wraps);
+#endif
 
 #if SCORE2WAV_AVX512_KERNEL
 // Stores at wraps[s * wrapStretch + i], for each of the stretches from

@@ -34,7 +34,7 @@ std::vector<unsigned char> renderAll(const std::vector<std::vector<std::int16_t>
   startRenderer(*renderer, settings);
   renderer->exactSamples = exactSamples;
   renderer->wrapKernel = wrapKernel;
-  renderer->wrapSums = wrapSums;
+  renderer->wrapNotes = wrapSums ? 1 : std::numeric_limits<std::int64_t>::max();
   for (std::vector<std::int16_t> notes : chords) {
     EXPECT_TRUE(renderChord(*renderer, output, chordOf(notes)));
   }
