@@ -1,5 +1,5 @@
-// Wraps: chords of more than four notes from the periods their pitches
-// have begun, an exact integer, and a straight line.
+// Wraps: chords of up to 127 notes from the periods their pitches have
+// begun, an exact integer, and a straight line.
 //
 // A note's ramp is 2 r / P - 1, where r = t - m P is fmod's exact remainder
 // and m the whole periods of P within chord time t. So a chord of n notes
@@ -177,8 +177,8 @@ void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
       }
     }
     // Every ramp is -1 at a chord's first sample, which loud chords put on
-    // a whole number: it is summed at once.
-    // (Its sum is never read, but is set as one far from a whole number.)
+    // a whole number: it is summed at once (and its fixed sum, never read,
+    // set far from a whole number).
     if (first == 0) out[from] = sampleOf(firstSum(pass.gain, pass.chord->noteCount));
     if (first == 0) sums[0] = fixedSum::fixedOne / 2;
     WrapBlock block;
