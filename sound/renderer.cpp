@@ -49,7 +49,7 @@ void choosePath(Renderer& renderer, ChordPass& pass) {
   pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
   pass.fromTables = ensureRows(renderer, pass.pitches);
   pass.wraps = chord.noteCount >= renderer.wrapNotes && pass.fromTables &&
-               ensureWrapRows(renderer, pass.pitches) && wrapsFit(renderer, pass);
+               ensureWrapRows(renderer, pass.pitches) && prepareWraps(renderer, pass);
   pass.fixed = pass.fromTables && !many && !pass.wraps &&
                ensureFixedRows(renderer, pass.pitches, chord.noteCount, pass.gain);
   if (pass.fromTables && many && !pass.wraps && chord.noteCount <= fixedSetNotes) {

@@ -71,10 +71,10 @@ std::uint32_t mostWraps(const Renderer& renderer, int pitch) {
          1;
 }
 
-// Returns the chord's line, product and edge (the rises only if asked); a
-// zero edge if it has more notes than a byte counts, its M could pass 2^16
-// or its edge half a sample (then it takes another way).
-WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass, bool withRises) {
+// Returns the chord's line, product and edge; a zero edge if it has more
+// notes than a byte counts, its M could pass 2^16 or its edge half a sample
+// (then it takes another way).
+WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass) {
   WrapLine line;
   double slope = 0.0;  // T, a second
   std::uint64_t wrapsAtEnd = 0;
@@ -104,7 +104,7 @@ WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass, bool withRise
   line.twice = static_cast<std::uint64_t>(gain * std::ldexp(1.0, 40));  // exact: g * 2^40 < 2^47
   line.whole = static_cast<std::uint32_t>((line.twice + 0x8000) >> 16);
   std::uint64_t lift = 0;  // j steps
-  for (std::size_t j = 0; withRises && j < wrapStretch; ++j, lift += line.step) {
+  for (std::size_t j = 0; j < wrapStretch; ++j, lift += line.step) {
     line.rises[j] = static_cast<std::uint32_t>(lift >> 32);
   }
   return line;
@@ -146,12 +146,13 @@ bool ensureWrapRows(Renderer& renderer, const PitchSet& set) {
   return true;
 }
 
-bool wrapsFit(const Renderer& renderer, const ChordPass& pass) {
-  return wrapLine(renderer, pass, false).edge != 0;
+bool prepareWraps(const Renderer& renderer, ChordPass& pass) {
+  pass.line = wrapLine(renderer, pass);
+  return pass.line.edge != 0;
 }
 
 void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
-  const WrapLine line = wrapLine(renderer, pass, true);
+  const WrapLine& line = pass.line;
   WrapTerms terms;
   terms.count = pass.pitches.count;
   for (int i = 0; i < terms.count; ++i) {
