@@ -15,23 +15,28 @@ namespace render {
 // notes four tallies take turns, so that a run of one pitch does not wait
 // on its own last count.
 PitchSet countPitches(const Chord& chord, std::int64_t* counts) {
+  static_assert(scoreFormat::pitchCount <= 64, "a chord's pitches fit a 64-bit mask");
   const std::int16_t* notes = chord.notes;
   PitchSet set;
+  for (int pitch = 0; pitch < scoreFormat::pitchCount; ++pitch) counts[pitch] = 0;
   if (chord.noteCount < manyNotes) {
-    for (int pitch = 0; pitch < scoreFormat::pitchCount; ++pitch) counts[pitch] = 0;
-    for (std::int64_t i = 0; i < chord.noteCount; ++i) ++counts[notes[i]];
-  } else {
-    std::int64_t tally[4][scoreFormat::pitchCount] = {};
-    std::int64_t i = 0;
-    for (; i + 4 <= chord.noteCount; i += 4) {
-      for (int j = 0; j < 4; ++j) ++tally[j][notes[i + j]];
+    // Few notes: their pitches, rising, from a bit each.
+    std::uint64_t seen = 0;
+    for (std::int64_t i = 0; i < chord.noteCount; ++i) {
+      ++counts[notes[i]];
+      seen |= std::uint64_t{1} << notes[i];
     }
-    for (; i < chord.noteCount; ++i) ++tally[0][notes[i]];
-    for (int pitch = 0; pitch < scoreFormat::pitchCount; ++pitch) {
-      counts[pitch] = tally[0][pitch] + tally[1][pitch] + tally[2][pitch] + tally[3][pitch];
-    }
+    for (; seen != 0; seen &= seen - 1) set.pitches[set.count++] = __builtin_ctzll(seen);
+    return set;
   }
+  std::int64_t tally[4][scoreFormat::pitchCount] = {};
+  std::int64_t i = 0;
+  for (; i + 4 <= chord.noteCount; i += 4) {
+    for (int j = 0; j < 4; ++j) ++tally[j][notes[i + j]];
+  }
+  for (; i < chord.noteCount; ++i) ++tally[0][notes[i]];
   for (int pitch = 0; pitch < scoreFormat::pitchCount; ++pitch) {
+    counts[pitch] = tally[0][pitch] + tally[1][pitch] + tally[2][pitch] + tally[3][pitch];
     set.pitches[set.count] = pitch;  // kept only if counted: no branch to mispredict
     set.count += counts[pitch] > 0 ? 1 : 0;
   }

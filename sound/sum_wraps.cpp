@@ -91,17 +91,15 @@ WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass) {
   double rise = gain * slope;  // g T, at most 240 * 1661.2 a second
   double last = renderer.times[renderer.timeCount - 1];
   double lineUnits =
-      rise * last * (notes + 8.0 + static_cast<double>(renderer.timeCount)) * std::ldexp(1.0, -30);
+      rise * last * (notes + 8.0 + static_cast<double>(renderer.timeCount)) * 0x1p-30;
   double edge = std::ceil(lineUnits) + notes / 2.0 + static_cast<double>(stretchWraps / 2) + 8.0;
-  if (pass.chord->noteCount > maxWrapNotes || wrapsAtEnd > maxWraps ||
-      !(edge < std::ldexp(1.0, 21))) {
+  if (pass.chord->noteCount > maxWrapNotes || wrapsAtEnd > maxWraps || !(edge < 0x1p21)) {
     return line;
   }
   line.edge = static_cast<std::uint32_t>(edge);
-  line.start = static_cast<std::uint64_t>((128.0 - gain * notes) * std::ldexp(1.0, 55));
-  line.step =
-      static_cast<std::uint64_t>((rise * renderer.settings.sampleStep) * std::ldexp(1.0, 55));
-  line.twice = static_cast<std::uint64_t>(gain * std::ldexp(1.0, 40));  // exact: g * 2^40 < 2^47
+  line.start = static_cast<std::uint64_t>((128.0 - gain * notes) * 0x1p55);
+  line.step = static_cast<std::uint64_t>((rise * renderer.settings.sampleStep) * 0x1p55);
+  line.twice = static_cast<std::uint64_t>(gain * 0x1p40);  // exact: g * 2^40 < 2^47
   line.whole = static_cast<std::uint32_t>((line.twice + 0x8000) >> 16);
   std::uint64_t lift = 0;  // j steps
   for (std::size_t j = 0; j < wrapStretch; ++j, lift += line.step) {
@@ -163,7 +161,8 @@ void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
   // Samples before the first whole stretch (where a chord is rendered in
   // pieces) take the double formula.
   std::size_t head = std::min(count, (wrapStretch - pass.done % wrapStretch) % wrapStretch);
-  recheckSums(renderer, pass, ~0u, wrapStretch, nullptr, 0, pass.done, head, out, true);
+  if (head > 0)
+    recheckSums(renderer, pass, ~0u, wrapStretch, nullptr, 0, pass.done, head, out, true);
   std::uint32_t begun[Renderer::blockSamples / wrapStretch];
   std::uint32_t sums[Renderer::blockSamples];
   for (std::size_t from = head; from < count; from += Renderer::blockSamples) {
