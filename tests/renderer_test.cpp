@@ -293,7 +293,7 @@ TEST(ExhaustiveRenderer, EveryNoteCountAtItsNearTiesMatchesTheLiteralFormula) {
     for (std::int64_t n = 1; n <= 300; ++n) {
       for (std::int64_t maxNotes : {n, std::int64_t{300}}) {
         std::vector<std::int16_t> notes;
-        int span = n % 3 == 0 ? 3 : 48;
+        unsigned span = n % 3 == 0 ? 3 : 48;
         for (std::int64_t i = 0; i < n; ++i)
           notes.push_back(static_cast<std::int16_t>(random() % span));
         std::vector<std::vector<std::int16_t>> chords = {notes};
@@ -373,9 +373,9 @@ TEST(Renderer, RepeatedSumIsTheSumOfItsSteps) {
   }
   for (double term : terms) {
     double u = 0.0;
-    std::int64_t step = 0;
+    std::int64_t added = 0;
     for (std::int64_t count : {1, 2, 3, 5, 100, 4097, 65536, 300001}) {
-      for (; step < count; ++step) u = term + u;
+      for (; added < count; ++added) u = term + u;
       ASSERT_EQ(repeatedSum(term, count), u) << term << " x " << count;
     }
   }
@@ -390,8 +390,8 @@ TEST(Renderer, ChordsOfManyNotesAreSummedExactly) {
     std::int64_t n =
         std::uniform_int_distribution<std::int64_t>(64, score < 10 ? 3000 : 80)(random);
     std::vector<std::int16_t> notes;
-    int span = score % 3 == 0 ? 1 : score % 3 == 1 ? 2 : 48;
-    int low = static_cast<int>(random() % 47);
+    unsigned span = score % 3 == 0 ? 1 : score % 3 == 1 ? 2 : 48;
+    unsigned low = static_cast<unsigned>(random() % 47);
     for (std::int64_t i = 0; i < n; ++i)
       notes.push_back(
           static_cast<std::int16_t>(span == 48 ? random() % 48 : low + random() % span));
