@@ -33,18 +33,6 @@ double fillTimes(double t, double step, std::size_t count, double* times) {
   return t;
 }
 
-// Returns each pitch of the chord once, in order of first appearance.
-PitchSet pitchesOf(const Chord& chord) {
-  bool seen[scoreFormat::pitchCount] = {};
-  PitchSet set;
-  for (std::int64_t i = 0; i < chord.noteCount; ++i) {
-    int pitch = chord.notes[i];
-    if (!seen[pitch]) set.pitches[set.count++] = pitch;
-    seen[pitch] = true;
-  }
-  return set;
-}
-
 // Returns a new array of count doubles, or null if memory is short.
 OwnedArray<double> newDoubles(std::size_t count) { return allocateArray<double>(count); }
 

@@ -18,10 +18,8 @@
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__) && \
     !defined(SCORE2WAV_NO_CLONES)
 #define SCORE2WAV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#define SCORE2WAV_WIDE_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define SCORE2WAV_VECTOR_CLONES
-#define SCORE2WAV_WIDE_CLONES
 #endif
 #if defined(__GNUC__)
 #define SCORE2WAV_ALWAYS_INLINE inline __attribute__((always_inline))
@@ -90,7 +88,6 @@ struct ChordPass {
 
 // Ramp tables and scratch space (ramp_tables.cpp).
 double fillTimes(double t, double step, std::size_t count, double* times);
-PitchSet pitchesOf(const Chord& chord);
 OwnedArray<double> newDoubles(std::size_t count);
 bool ensureRows(Renderer& renderer, const PitchSet& set);
 void dropTables(Renderer& renderer);

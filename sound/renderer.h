@@ -78,8 +78,9 @@ struct Renderer {
   static constexpr int fixedSetCount = 4;
   FixedSet fixedSets[fixedSetCount];
   std::size_t fixedSetBytes = 0;
-  // For chords of more notes still, each pitch's whole periods begun by
-  // each sample (see sum_wraps.cpp), shared by every note count.
+  // For the wrap sums, each pitch's periods begun (see sum_wraps.cpp),
+  // shared by every note count: where each begins, and how many by the
+  // start of each stretch (and by the chord's last sample).
   OwnedArray<std::uint64_t> wrapBits[scoreFormat::pitchCount];    // a bit a sample
   OwnedArray<std::uint16_t> wrapStarts[scoreFormat::pitchCount];  // by each stretch's start
   std::uint32_t wrapMost[scoreFormat::pitchCount] = {};           // periods a stretch may begin
