@@ -58,6 +58,7 @@ bool ensureRows(Renderer& renderer, const PitchSet& set) {
 void dropTables(Renderer& renderer) {
   for (OwnedArray<double>& row : renderer.rows) row.reset();
   for (OwnedArray<std::uint64_t>& row : renderer.wrapBits) row.reset();
+  for (OwnedArray<std::uint8_t>& row : renderer.wrapSteps) row.reset();
   for (OwnedArray<std::uint16_t>& row : renderer.wrapStarts) row.reset();
   for (Renderer::FixedSet& set : renderer.fixedSets) {
     for (OwnedArray<std::int32_t>& row : set.rows) row.reset();

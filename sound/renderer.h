@@ -82,6 +82,7 @@ struct Renderer {
   // shared by every note count: where each begins, and how many by the
   // start of each stretch (and by the chord's last sample).
   OwnedArray<std::uint64_t> wrapBits[scoreFormat::pitchCount];    // a bit a sample
+  OwnedArray<std::uint8_t> wrapSteps[scoreFormat::pitchCount];    // begun in the stretch
   OwnedArray<std::uint16_t> wrapStarts[scoreFormat::pitchCount];  // by each stretch's start
   std::uint32_t wrapMost[scoreFormat::pitchCount] = {};           // periods a stretch may begin
   WrapKernel wrapKernel = chosenWrapKernel();                     // counts periods in stretches

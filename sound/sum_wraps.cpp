@@ -47,6 +47,7 @@ static_assert(Renderer::blockSamples % wrapStretch == 0, "blocks are whole stret
 static_assert(Renderer::blockSamples / wrapStretch <= 32, "a block's stretches fit a mask");
 constexpr std::uint64_t maxWraps = 0xFFFF;  // the most M a chord may reach
 constexpr std::int64_t maxWrapNotes = 127;  // twice of them fill a byte lane (wrap_kernel.h)
+constexpr std::int64_t fewStepNotes = 8;    // notes few enough to add their steps one by one
 
 // Returns the sum at a chord's first sample, where every term is -g: added
 // one by one for few notes, else in steps a binade.
@@ -97,6 +98,7 @@ WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass) {
     return line;
   }
   line.edge = static_cast<std::uint32_t>(edge);
+  line.stretchWraps = stretchWraps;
   line.start = static_cast<std::uint64_t>((128.0 - gain * notes) * 0x1p55);
   line.step = static_cast<std::uint64_t>((rise * renderer.settings.sampleStep) * 0x1p55);
   line.twice = static_cast<std::uint64_t>(gain * 0x1p40);  // exact: g * 2^40 < 2^47
@@ -116,15 +118,16 @@ WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass) {
 // by the chord's last sample. Returns true if every pitch has them.
 bool ensureWrapRows(Renderer& renderer, const PitchSet& set) {
   std::size_t stretches = stretchesOf(renderer);
-  std::size_t rowBytes =
-      stretches * 2 * sizeof(std::uint64_t) + (stretches + 1) * sizeof(std::uint16_t);
+  std::size_t rowBytes = stretches * (2 * sizeof(std::uint64_t) + wrapStretch) +
+                         (stretches + 1) * sizeof(std::uint16_t);
   for (int i = 0; i < set.count; ++i) {
     int pitch = set.pitches[i];
     if (renderer.wrapBits[pitch]) continue;
     if (renderer.tableBytes + rowBytes > tableBudget) return false;
     OwnedArray<std::uint64_t> bits = allocateArray<std::uint64_t>(2 * stretches);
     OwnedArray<std::uint16_t> starts = allocateArray<std::uint16_t>(stretches + 1);
-    if (!bits || !starts) return false;
+    OwnedArray<std::uint8_t> steps = allocateArray<std::uint8_t>(stretches * wrapStretch);
+    if (!bits || !starts || !steps) return false;
     for (std::size_t w = 0; w < 2 * stretches; ++w) bits[w] = 0;
     const double* ramps = renderer.rows[pitch].get();
     std::uint16_t wraps = 0;  // at most 16 s of 1661 Hz: far below 2^16
@@ -134,10 +137,13 @@ bool ensureWrapRows(Renderer& renderer, const PitchSet& set) {
         bits[k / 64] |= std::uint64_t{1} << (k % 64);
       }
       if (k % wrapStretch == 0) starts[k / wrapStretch] = wraps;
+      steps[k] = static_cast<std::uint8_t>(wraps - starts[k / wrapStretch]);
     }
+    for (std::size_t k = renderer.timeCount; k < stretches * wrapStretch; ++k) steps[k] = 0;
     starts[stretches] = wraps;
     renderer.wrapMost[pitch] = mostWraps(renderer, pitch);
     renderer.wrapBits[pitch] = std::move(bits);
+    renderer.wrapSteps[pitch] = std::move(steps);
     renderer.wrapStarts[pitch] = std::move(starts);
     renderer.tableBytes += rowBytes;
   }
@@ -156,8 +162,10 @@ void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
   for (int i = 0; i < terms.count; ++i) {
     int pitch = pass.pitches.pitches[i];
     terms.bits[i] = renderer.wrapBits[pitch].get();
+    terms.steps[i] = renderer.wrapSteps[pitch].get();
     terms.times[i] = static_cast<std::uint32_t>(pass.counts[pitch]);
   }
+  terms.fewSteps = line.stretchWraps <= 255 && pass.chord->noteCount <= fewStepNotes;
   // Samples before the first whole stretch (where a chord is rendered in
   // pieces) take the double formula.
   std::size_t head = std::min(count, (wrapStretch - pass.done % wrapStretch) % wrapStretch);

@@ -121,7 +121,11 @@ std::uint32_t sumWrapBlock(WrapKernel kernel, const WrapTerms& terms, const Wrap
   std::size_t stretches = (block.count + wrapStretch - 1) / wrapStretch;
 #if SCORE2WAV_AVX512_KERNEL
   if (kernel == WrapKernel::avx512) {
-    countWrapsAvx512(terms, first, stretches, wraps);
+    if (terms.fewSteps) {
+      countStepsAvx512(terms, first, stretches, wraps);
+    } else {
+      countWrapsAvx512(terms, first, stretches, wraps);
+    }
     return sumWrapSetAvx512(wraps, line, block, sums, out);
   }
 #endif

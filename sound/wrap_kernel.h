@@ -32,8 +32,15 @@ struct WrapTerms {
   // A bit a sample of the chord (bit k % 64 of word k / 64), set where a
   // period of the pitch begins; whole stretches of them.
   const std::uint64_t* bits[scoreFormat::pitchCount];
+  // The periods begun since the sample's stretch began, a byte a sample.
+  const std::uint8_t* steps[scoreFormat::pitchCount];
   std::uint32_t times[scoreFormat::pitchCount];  // notes of the pitch (all of them at most 127)
   int count = 0;
+  // True if the notes' steps may be added in bytes: their most in a
+  // stretch stays within one, and the notes are few enough to add them
+  // one by one (the AVX-512 kernel then adds them rather than the bits;
+  // in AVX2, which sums only chords of eight notes or more, that did not pay).
+  bool fewSteps = false;
 };
 
 // One chord's line and product, in fixed point (the bound is beside the
@@ -44,6 +51,7 @@ struct WrapLine {
   std::uint64_t twice = 0;           // 2 g in units of 2^-39 (2^-16 of a unit)
   std::uint32_t whole = 0;           // 2 g in units, rounded
   std::uint32_t edge = 0;            // units within which a sum may name the wrong sample
+  std::uint64_t stretchWraps = 0;    // the most periods the notes begin within a stretch
   std::uint32_t rises[wrapStretch];  // j steps' whole units, for j in a stretch
 };
 
@@ -131,6 +139,9 @@ void countWrapsAvx2(const WrapTerms& terms, std::size_t first, std::size_t stret
 // a period at samples 1 to i of the stretch (not at its first: the periods
 // begun by then are the stretch's start).
 void countWrapsAvx512(const WrapTerms& terms, std::size_t first, std::size_t stretches,
+                      std::uint16_t* wraps);
+// The same from the notes' steps, 64 samples at a time (terms.fewSteps).
+void countStepsAvx512(const WrapTerms& terms, std::size_t first, std::size_t stretches,
                       std::uint16_t* wraps);
 // Sums a block from the periods countWrapsAvx512 counted, as sumWrapBlock.
 std::uint32_t sumWrapSetAvx512(const std::uint16_t* wraps, const WrapLine& line,

@@ -3,7 +3,9 @@
 // masks; the bytes are summed along each eighth of a vector in three
 // shifted additions, the eighths' totals along the vector in three more,
 // and each eighth's start, spread over its samples, is added as they widen
-// to words.
+// to words. A chord of few notes whose periods in a stretch fit a byte adds
+// its notes' steps instead (the periods each began since the stretch began,
+// a byte a sample): two vectors a note, and nothing to sum along the lanes.
 #include <algorithm>
 
 #include "sound/fixed_sum.h"
@@ -87,6 +89,29 @@ SCORE2WAV_AVX512 void countWrapsAvx512(const WrapTerms& terms, std::size_t first
     for (std::size_t q = 0; q < 4; ++q) {
       _mm512_storeu_si512(wraps + s * wrapStretch + 32 * q, quarters[q]);
     }
+  }
+}
+
+SCORE2WAV_AVX512 void countStepsAvx512(const WrapTerms& terms, std::size_t first,
+                                       std::size_t stretches, std::uint16_t* wraps) {
+  for (std::size_t s = 0; s < stretches; ++s) {
+    const std::size_t at = (first + s) * wrapStretch;
+    __m512i low = _mm512_setzero_si512();
+    __m512i high = _mm512_setzero_si512();
+    for (int i = 0; i < terms.count; ++i) {
+      const __m512i* steps = reinterpret_cast<const __m512i*>(terms.steps[i] + at);
+      const __m512i lower = _mm512_loadu_si512(steps);
+      const __m512i upper = _mm512_loadu_si512(steps + 1);
+      for (std::uint32_t note = 0; note < terms.times[i]; ++note) {
+        low = _mm512_add_epi8(low, lower);
+        high = _mm512_add_epi8(high, upper);
+      }
+    }
+    std::uint16_t* out = wraps + s * wrapStretch;
+    _mm512_storeu_si512(out, _mm512_cvtepu8_epi16(_mm512_castsi512_si256(low)));
+    _mm512_storeu_si512(out + 32, _mm512_cvtepu8_epi16(_mm512_castsi512_si256(upperHalf(low))));
+    _mm512_storeu_si512(out + 64, _mm512_cvtepu8_epi16(_mm512_castsi512_si256(high)));
+    _mm512_storeu_si512(out + 96, _mm512_cvtepu8_epi16(_mm512_castsi512_si256(upperHalf(high))));
   }
 }
 

@@ -321,10 +321,11 @@ TEST(ExhaustiveRenderer, EveryNoteCountAtItsNearTiesMatchesTheLiteralFormula) {
 
 class WrapKernels : public testing::TestWithParam<WrapKernel> {};
 
-// Chords of 5 to 127 notes summed from the periods their notes begin, by
+// Chords of 3 to 127 notes summed from the periods their notes begin, by
 // each kernel: of any pitches, of the highest alone (two periods of each
-// note an eighth of a stretch: its byte lanes at their fullest), and of high
-// ones held until the periods near their bound of 2^16 (or pass it, and the
+// note an eighth of a stretch: its byte lanes at their fullest), of a few
+// high ones held for seconds (added a note at a time), and of high ones
+// held until the periods near their bound of 2^16 (or pass it, and the
 // chord takes another way); whole, and in pieces that split stretches.
 TEST_P(WrapKernels, ChordsMatchTheLiteralFormula) {
   const WrapKernel kernel = GetParam();
@@ -333,7 +334,9 @@ TEST_P(WrapKernels, ChordsMatchTheLiteralFormula) {
   }
   std::mt19937 random(255);
   for (int score = 0; score < 12; ++score) {
-    std::int64_t n = score % 3 == 2 ? 12 + random() % 3 : score == 1 ? 127 : 5 + random() % 123;
+    std::int64_t n = score % 3 == 2 ? (score < 6 ? 3 + random() % 6 : 12 + random() % 3)
+                     : score == 1   ? 127
+                                    : 5 + random() % 123;
     double duration = score % 3 == 0 ? 0.004 + 0.001 * static_cast<double>(random() % 300)
                       : score == 1   ? 0.05
                                      : 3.0;
