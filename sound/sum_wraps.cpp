@@ -115,19 +115,23 @@ WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass) {
 // Builds the missing wrap rows of the chord's pitches from their ramp rows
 // (which it has): the ramp falls exactly where a period begins, as a sample
 // step is shorter than every period. The starts end with the periods begun
-// by the chord's last sample. Returns true if every pitch has them.
+// by the chord's last sample; the steps are built for the kernel that adds
+// them. Returns true if every pitch has its rows.
 bool ensureWrapRows(Renderer& renderer, const PitchSet& set) {
+  const bool withSteps = renderer.wrapKernel == WrapKernel::avx512;
   std::size_t stretches = stretchesOf(renderer);
-  std::size_t rowBytes = stretches * (2 * sizeof(std::uint64_t) + wrapStretch) +
-                         (stretches + 1) * sizeof(std::uint16_t);
+  std::size_t stepBytes = withSteps ? stretches * wrapStretch : 0;
+  std::size_t rowBytes =
+      stretches * 2 * sizeof(std::uint64_t) + (stretches + 1) * sizeof(std::uint16_t) + stepBytes;
   for (int i = 0; i < set.count; ++i) {
     int pitch = set.pitches[i];
     if (renderer.wrapBits[pitch]) continue;
     if (renderer.tableBytes + rowBytes > tableBudget) return false;
     OwnedArray<std::uint64_t> bits = allocateArray<std::uint64_t>(2 * stretches);
     OwnedArray<std::uint16_t> starts = allocateArray<std::uint16_t>(stretches + 1);
-    OwnedArray<std::uint8_t> steps = allocateArray<std::uint8_t>(stretches * wrapStretch);
-    if (!bits || !starts || !steps) return false;
+    OwnedArray<std::uint8_t> steps;
+    if (withSteps) steps = allocateArray<std::uint8_t>(stepBytes);
+    if (!bits || !starts || (withSteps && !steps)) return false;
     for (std::size_t w = 0; w < 2 * stretches; ++w) bits[w] = 0;
     const double* ramps = renderer.rows[pitch].get();
     std::uint16_t wraps = 0;  // at most 16 s of 1661 Hz: far below 2^16
@@ -137,9 +141,9 @@ bool ensureWrapRows(Renderer& renderer, const PitchSet& set) {
         bits[k / 64] |= std::uint64_t{1} << (k % 64);
       }
       if (k % wrapStretch == 0) starts[k / wrapStretch] = wraps;
-      steps[k] = static_cast<std::uint8_t>(wraps - starts[k / wrapStretch]);
+      if (withSteps) steps[k] = static_cast<std::uint8_t>(wraps - starts[k / wrapStretch]);
     }
-    for (std::size_t k = renderer.timeCount; k < stretches * wrapStretch; ++k) steps[k] = 0;
+    for (std::size_t k = renderer.timeCount; k < stepBytes; ++k) steps[k] = 0;
     starts[stretches] = wraps;
     renderer.wrapMost[pitch] = mostWraps(renderer, pitch);
     renderer.wrapBits[pitch] = std::move(bits);
@@ -165,7 +169,8 @@ void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
     terms.steps[i] = renderer.wrapSteps[pitch].get();
     terms.times[i] = static_cast<std::uint32_t>(pass.counts[pitch]);
   }
-  terms.fewSteps = line.stretchWraps <= 255 && pass.chord->noteCount <= fewStepNotes;
+  terms.fewSteps = renderer.wrapSteps[pass.pitches.pitches[0]] && line.stretchWraps <= 255 &&
+                   pass.chord->noteCount <= fewStepNotes;
   // Samples before the first whole stretch (where a chord is rendered in
   // pieces) take the double formula.
   std::size_t head = std::min(count, (wrapStretch - pass.done % wrapStretch) % wrapStretch);
