@@ -60,6 +60,10 @@ void dropTables(Renderer& renderer) {
   for (OwnedArray<std::uint64_t>& row : renderer.wrapBits) row.reset();
   for (OwnedArray<std::uint8_t>& row : renderer.wrapSteps) row.reset();
   for (OwnedArray<std::uint16_t>& row : renderer.wrapStarts) row.reset();
+  for (Renderer::FallSet& set : renderer.fallSets) {
+    for (OwnedArray<std::uint8_t>& row : set.rows) row.reset();
+    set.fall = 0;
+  }
   for (Renderer::FixedSet& set : renderer.fixedSets) {
     for (OwnedArray<std::int32_t>& row : set.rows) row.reset();
     set.noteCount = 0;

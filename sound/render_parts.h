@@ -80,6 +80,7 @@ struct ChordPass {
   bool counted = false;                          // a chord of many notes, summed from counts
   bool wraps = false;                            // summed from its pitches' wrap rows
   WrapLine line;                                 // then its line, product and edge
+  const Renderer::FallSet* falls = nullptr;      // and its fall's rows, if whole
   const Renderer::FixedSet* fixedSet = nullptr;  // its note count's fixed rows, if they fit
   std::int64_t counts[scoreFormat::pitchCount];  // notes of each pitch, when counted
   std::size_t done = 0;                          // samples rendered so far
@@ -117,10 +118,10 @@ void recheckSums(const Renderer& renderer, const ChordPass& pass, std::uint32_t 
                  std::size_t first, std::size_t part, unsigned char* out, bool every = false);
 
 // Wraps: chords from the periods their pitches have begun, while those fit
-// 16 bits (sum_wraps.cpp). prepareWraps sets the pass's line and returns
-// true if the chord can take them.
-bool ensureWrapRows(Renderer& renderer, const PitchSet& set);
-bool prepareWraps(const Renderer& renderer, ChordPass& pass);
+// 16 bits, or from their falls where those are whole (sum_wraps.cpp).
+// prepareWraps builds the rows the chord needs, sets the pass's line and
+// returns true if the chord can take them.
+bool prepareWraps(Renderer& renderer, ChordPass& pass);
 void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out);
 
 // Counted pitches: chords of manyNotes notes or more (sum_counted.cpp).

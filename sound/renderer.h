@@ -85,7 +85,16 @@ struct Renderer {
   OwnedArray<std::uint8_t> wrapSteps[scoreFormat::pitchCount];    // begun in the stretch
   OwnedArray<std::uint16_t> wrapStarts[scoreFormat::pitchCount];  // by each stretch's start
   std::uint32_t wrapMost[scoreFormat::pitchCount] = {};           // periods a stretch may begin
-  WrapKernel wrapKernel = chosenWrapKernel();                     // counts periods in stretches
+  // For the wrap sums of chords whose fall (2 g) is a whole number, each
+  // pitch's falls by each sample, modulo 256 (see sum_wraps.cpp): a byte a
+  // sample, for the first few falls the score's chords have.
+  struct FallSet {
+    std::uint32_t fall = 0;  // the chords' fall the rows carry (0: unused)
+    OwnedArray<std::uint8_t> rows[scoreFormat::pitchCount];
+  };
+  static constexpr int fallSetCount = 4;
+  FallSet fallSets[fallSetCount];
+  WrapKernel wrapKernel = chosenWrapKernel();  // counts periods in stretches
   std::size_t tableBytes = 0;
   bool exactSamples = false;  // recompute every fixed-point sample the double way (for tests)
   // Chords of at least this many notes take the wrap sums where they fit

@@ -30,6 +30,15 @@
 //
 // Range: 8 <= u + 128 < 248, so S lies in (0, 2^31), and every part of it
 // may wrap modulo 2^32 or 2^64 on the way.
+//
+// Whole falls. Where 2 g is a whole number (a chord of n notes in a score
+// whose largest has n, for n dividing 240, among others), each period
+// begun lowers the sum by it exactly, so the sample is the line's whole part
+// less 2 g M, and only the line's rounding is left in the edge (no product):
+// where the line lies more than the edge from a whole number, both name the
+// same. As 8 <= u + 128 < 248, all of it may be taken modulo 256: each
+// pitch keeps, for each fall, a byte a sample of its fall times its periods
+// begun, and a chord takes its notes' bytes from the line's.
 #include <algorithm>
 #include <cmath>
 
@@ -48,6 +57,7 @@ static_assert(Renderer::blockSamples / wrapStretch <= 32, "a block's stretches f
 constexpr std::uint64_t maxWraps = 0xFFFF;  // the most M a chord may reach
 constexpr std::int64_t maxWrapNotes = 127;  // twice of them fill a byte lane (wrap_kernel.h)
 constexpr std::int64_t fewStepNotes = 8;    // notes few enough to add their steps one by one
+constexpr std::int64_t fallNotes = 16;      // notes few enough to take their falls one by one
 
 // Returns the sum at a chord's first sample, where every term is -g: added
 // one by one for few notes, else in steps a binade.
@@ -72,20 +82,24 @@ std::uint32_t mostWraps(const Renderer& renderer, int pitch) {
          1;
 }
 
-// Returns the chord's line, product and edge; a zero edge if it has more
-// notes than a byte counts, its M could pass 2^16 or its edge half a sample
-// (then it takes another way).
-WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass) {
-  WrapLine line;
+// Returns the chord's fall where a period begun lowers its sum by a whole
+// number below 256 (2 g is one), else 0.
+std::uint32_t wholeFall(double gain) {
+  double fall = 2.0 * gain;
+  return fall == std::floor(fall) && fall < 256.0 ? static_cast<std::uint32_t>(fall) : 0;
+}
+
+// Sets the chord's line and edge, stretchWraps being the product's part of
+// the edge (0 where its notes' falls are whole); a zero edge if that passes
+// half a sample.
+void setLine(const Renderer& renderer, ChordPass& pass, std::uint64_t stretchWraps) {
+  WrapLine& line = pass.line;
+  line.edge = 0;
+  line.fall = 0;
   double slope = 0.0;  // T, a second
-  std::uint64_t wrapsAtEnd = 0;
-  std::uint64_t stretchWraps = 0;  // the most M may rise within a stretch
   for (int i = 0; i < pass.pitches.count; ++i) {
     int pitch = pass.pitches.pitches[i];
-    std::uint64_t count = static_cast<std::uint64_t>(pass.counts[pitch]);
-    slope += static_cast<double>(count) * (2.0 / periodTable[pitch]);
-    wrapsAtEnd += count * renderer.wrapStarts[pitch][stretchesOf(renderer)];
-    stretchWraps += count * renderer.wrapMost[pitch];
+    slope += static_cast<double>(pass.counts[pitch]) * (2.0 / periodTable[pitch]);
   }
   double gain = pass.gain;
   double notes = static_cast<double>(pass.chord->noteCount);
@@ -94,9 +108,7 @@ WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass) {
   double lineUnits =
       rise * last * (notes + 8.0 + static_cast<double>(renderer.timeCount)) * 0x1p-30;
   double edge = std::ceil(lineUnits) + notes / 2.0 + static_cast<double>(stretchWraps / 2) + 8.0;
-  if (pass.chord->noteCount > maxWrapNotes || wrapsAtEnd > maxWraps || !(edge < 0x1p21)) {
-    return line;
-  }
+  if (!(edge < 0x1p21)) return;
   line.edge = static_cast<std::uint32_t>(edge);
   line.stretchWraps = stretchWraps;
   line.start = static_cast<std::uint64_t>((128.0 - gain * notes) * 0x1p55);
@@ -107,10 +119,55 @@ WrapLine wrapLine(const Renderer& renderer, const ChordPass& pass) {
   for (std::size_t j = 0; j < wrapStretch; ++j, lift += line.step) {
     line.rises[j] = static_cast<std::uint32_t>(lift >> 32);
   }
-  return line;
 }
 
-}  // namespace
+// Sets the chord's line, product and edge from its periods begun; a zero
+// edge if it has more notes than a byte counts or its M could pass 2^16.
+void setCountedLine(const Renderer& renderer, ChordPass& pass) {
+  std::uint64_t wrapsAtEnd = 0;
+  std::uint64_t stretchWraps = 0;  // the most M may rise within a stretch
+  for (int i = 0; i < pass.pitches.count; ++i) {
+    int pitch = pass.pitches.pitches[i];
+    std::uint64_t count = static_cast<std::uint64_t>(pass.counts[pitch]);
+    wrapsAtEnd += count * renderer.wrapStarts[pitch][stretchesOf(renderer)];
+    stretchWraps += count * renderer.wrapMost[pitch];
+  }
+  pass.line.edge = 0;
+  if (pass.chord->noteCount > maxWrapNotes || wrapsAtEnd > maxWraps) return;
+  setLine(renderer, pass, stretchWraps);
+}
+
+// Returns the rows of the fall's set, their missing rows built from the
+// ramp rows (a period begins where the ramp falls); null if the set's
+// rows, or the set, do not fit.
+const Renderer::FallSet* ensureFallRows(Renderer& renderer, const PitchSet& set,
+                                        std::uint32_t fall) {
+  Renderer::FallSet* rows = nullptr;
+  for (Renderer::FallSet& each : renderer.fallSets) {
+    if (each.fall == fall || (each.fall == 0 && rows == nullptr)) rows = &each;
+    if (each.fall == fall) break;
+  }
+  if (rows == nullptr) return nullptr;
+  rows->fall = fall;
+  std::size_t rowBytes = stretchesOf(renderer) * wrapStretch;
+  for (int i = 0; i < set.count; ++i) {
+    int pitch = set.pitches[i];
+    if (rows->rows[pitch]) continue;
+    if (renderer.tableBytes + rowBytes > tableBudget) return nullptr;
+    OwnedArray<std::uint8_t> row = allocateArray<std::uint8_t>(rowBytes);
+    if (!row) return nullptr;
+    const double* ramps = renderer.rows[pitch].get();
+    std::uint8_t falls = 0;  // fall times the periods begun, mod 256
+    for (std::size_t k = 0; k < renderer.timeCount; ++k) {
+      if (k > 0 && ramps[k] < ramps[k - 1]) falls = static_cast<std::uint8_t>(falls + fall);
+      row[k] = falls;
+    }
+    for (std::size_t k = renderer.timeCount; k < rowBytes; ++k) row[k] = 0;
+    rows->rows[pitch] = std::move(row);
+    renderer.tableBytes += rowBytes;
+  }
+  return rows;
+}
 
 // Builds the missing wrap rows of the chord's pitches from their ramp rows
 // (which it has): the ramp falls exactly where a period begins, as a sample
@@ -154,8 +211,22 @@ bool ensureWrapRows(Renderer& renderer, const PitchSet& set) {
   return true;
 }
 
-bool prepareWraps(const Renderer& renderer, ChordPass& pass) {
-  pass.line = wrapLine(renderer, pass);
+}  // namespace
+
+bool prepareWraps(Renderer& renderer, ChordPass& pass) {
+  const std::uint32_t fall = wholeFall(pass.gain);
+  pass.falls = nullptr;
+  if (fall != 0 && pass.chord->noteCount <= fallNotes && fallsWith(renderer.wrapKernel)) {
+    pass.falls = ensureFallRows(renderer, pass.pitches, fall);
+  }
+  if (pass.falls != nullptr) {
+    setLine(renderer, pass, 0);
+    pass.line.fall = fall;
+  } else if (ensureWrapRows(renderer, pass.pitches)) {
+    setCountedLine(renderer, pass);
+  } else {
+    return false;
+  }
   return pass.line.edge != 0;
 }
 
@@ -167,9 +238,10 @@ void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
     int pitch = pass.pitches.pitches[i];
     terms.bits[i] = renderer.wrapBits[pitch].get();
     terms.steps[i] = renderer.wrapSteps[pitch].get();
+    terms.falls[i] = pass.falls != nullptr ? pass.falls->rows[pitch].get() : nullptr;
     terms.times[i] = static_cast<std::uint32_t>(pass.counts[pitch]);
   }
-  terms.fewSteps = renderer.wrapSteps[pass.pitches.pitches[0]] && line.stretchWraps <= 255 &&
+  terms.fewSteps = terms.steps[0] != nullptr && line.stretchWraps <= 255 &&
                    pass.chord->noteCount <= fewStepNotes;
   // Samples before the first whole stretch (where a chord is rendered in
   // pieces) take the double formula.
@@ -183,7 +255,7 @@ void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
     std::size_t part = std::min(count - from, Renderer::blockSamples);
     std::size_t stretches = (part + wrapStretch - 1) / wrapStretch;
     for (std::size_t s = 0; s < stretches; ++s) begun[s] = 0;
-    for (int i = 0; i < terms.count; ++i) {
+    for (int i = 0; i < terms.count && line.fall == 0; ++i) {
       const std::uint16_t* starts = renderer.wrapStarts[pass.pitches.pitches[i]].get();
       for (std::size_t s = 0; s < stretches; ++s) {
         begun[s] += terms.times[i] * starts[first / wrapStretch + s];
@@ -200,7 +272,9 @@ void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
     block.skip = first == 0 ? 1 : 0;
     block.begun = begun;
     block.base = line.start + first * line.step;
-    std::uint32_t recheck = sumWrapBlock(renderer.wrapKernel, terms, line, block, sums, out + from);
+    std::uint32_t recheck =
+        line.fall != 0 ? sumFallBlock(renderer.wrapKernel, terms, line, block, sums, out + from)
+                       : sumWrapBlock(renderer.wrapKernel, terms, line, block, sums, out + from);
     recheckSums(renderer, pass, recheck, wrapStretch, sums, line.edge, first, part, out + from);
   }
   pass.done += count;

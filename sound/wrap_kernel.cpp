@@ -29,6 +29,16 @@ bool processorHasAvx512() {
 #endif
 }
 
+// True if the processor has AVX-512 with its byte permutes (asked once).
+bool processorHasAvx512Vbmi() {
+#if SCORE2WAV_AVX512_KERNEL
+  static const bool has = processorHasAvx512() && __builtin_cpu_supports("avx512vbmi") != 0;
+  return has;
+#else
+  return false;
+#endif
+}
+
 // Adds each times at counts[k] for every bit k set in word.
 inline void addSetBits(std::uint64_t word, std::uint32_t each, std::uint32_t* counts) {
   for (; word != 0; word &= word - 1) counts[__builtin_ctzll(word)] += each;
@@ -78,6 +88,25 @@ std::uint32_t sumWrapSet(const std::uint32_t* begun, const std::uint16_t* wraps,
   return unsureStretches;
 }
 
+// Sums samples [begin, end) of the stretch from sample at of the chord
+// (out taken at the stretch's first), start being its line's whole units:
+// returns true if one lies within the edge of a whole number. sumFallBlock's
+// scalar twin.
+bool sumFallStretch(const WrapTerms& terms, const WrapLine& line, std::uint32_t start,
+                    std::size_t at, std::size_t begin, std::size_t end, unsigned char* out) {
+  std::uint32_t nearest = ~0u;  // the least part above a whole number, edge added, on top
+  for (std::size_t k = begin; k < end; ++k) {
+    const std::uint32_t v = start + line.edge + line.rises[k];
+    const std::uint32_t turned = (v << 9) | (v >> 23);  // the part on top, the whole units below
+    nearest = std::min(nearest, turned);
+    auto sample = static_cast<std::uint8_t>(turned);
+    for (int i = 0; i < terms.count; ++i)
+      sample = static_cast<std::uint8_t>(sample - terms.times[i] * terms.falls[i][at + k]);
+    out[k] = sample;
+  }
+  return nearest < (2 * line.edge) << 9;
+}
+
 }  // namespace
 
 const char* wrapKernelName(WrapKernel kernel) {
@@ -112,6 +141,34 @@ std::int64_t wrapSumsFrom(WrapKernel kernel) {
     case WrapKernel::scalar: break;
   }
   return std::numeric_limits<std::int64_t>::max();
+}
+
+bool fallsWith(WrapKernel kernel) {
+  switch (kernel) {
+    case WrapKernel::scalar: return true;
+    case WrapKernel::avx2: return false;
+    case WrapKernel::avx512: return processorHasAvx512Vbmi();
+  }
+  return false;
+}
+
+std::uint32_t sumFallBlock(WrapKernel kernel, const WrapTerms& terms, const WrapLine& line,
+                           const WrapBlock& block, std::uint32_t* sums, unsigned char* out) {
+#if SCORE2WAV_AVX512_KERNEL
+  if (kernel == WrapKernel::avx512) return sumFallBlockAvx512(terms, line, block, sums, out);
+#endif
+  (void)kernel;
+  std::uint32_t unsureStretches = 0;
+  for (std::size_t s = 0; s * wrapStretch < block.count; ++s) {
+    const std::size_t from = s * wrapStretch;
+    const std::size_t begin = s == 0 ? block.skip : 0;
+    const std::size_t end = std::min(block.count - from, wrapStretch);
+    const auto start = static_cast<std::uint32_t>((block.base + from * line.step) >> 32);
+    if (!sumFallStretch(terms, line, start, block.first + from, begin, end, out + from)) continue;
+    unsureStretches |= 1u << s;
+    for (std::size_t k = begin; k < end; ++k) sums[from + k] = start + line.rises[k];
+  }
+  return unsureStretches;
 }
 
 std::uint32_t sumWrapBlock(WrapKernel kernel, const WrapTerms& terms, const WrapLine& line,

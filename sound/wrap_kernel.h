@@ -7,7 +7,9 @@
 // ELF builds with GCC or clang, not where the stack cannot be aligned for
 // their vectors, as on Windows. The renderer takes the best the processor
 // has, chosen once, and the wrap sums only with a vector kernel; tests run
-// each kernel by name.
+// each kernel by name. Chords whose fall (2 g) is whole take their notes'
+// falls in bytes instead (sumFallBlock), with the scalar twin or, where the
+// processor has VBMI, in AVX-512 (wrap_falls_avx512.cpp).
 #pragma once
 
 #include <cstddef>
@@ -34,6 +36,9 @@ struct WrapTerms {
   const std::uint64_t* bits[scoreFormat::pitchCount];
   // The periods begun since the sample's stretch began, a byte a sample.
   const std::uint8_t* steps[scoreFormat::pitchCount];
+  // Where the chord's fall is whole (WrapLine::fall): 2 g times the
+  // periods begun by each sample, mod 256, a byte a sample of the chord.
+  const std::uint8_t* falls[scoreFormat::pitchCount];
   std::uint32_t times[scoreFormat::pitchCount];  // notes of the pitch (all of them at most 127)
   int count = 0;
   // True if the notes' steps may be added in bytes: their most in a
@@ -52,6 +57,7 @@ struct WrapLine {
   std::uint32_t whole = 0;           // 2 g in units, rounded
   std::uint32_t edge = 0;            // units within which a sum may name the wrong sample
   std::uint64_t stretchWraps = 0;    // the most periods the notes begin within a stretch
+  std::uint32_t fall = 0;            // 2 g where it is a whole number below 256, else 0
   std::uint32_t rises[wrapStretch];  // j steps' whole units, for j in a stretch
 };
 
@@ -119,12 +125,24 @@ WrapKernel chosenWrapKernel();
 // time and six the same), none with the scalar twin (twice the time).
 std::int64_t wrapSumsFrom(WrapKernel kernel);
 
+// True if the kernel sums chords whose fall is whole from their notes'
+// falls (sumFallBlock): the scalar twin, and AVX-512 where the processor has
+// its byte permutes (VBMI).
+bool fallsWith(WrapKernel kernel);
+
 // Sums a block's samples into out[0..count) but the skipped: the line less
 // 2 g M, M being the periods begun where a stretch began and the notes'
 // periods begun since. Returns the mask of the block's stretches that hold a
 // sum within the edge of a whole number, whose sums it leaves in sums (a
 // bit a stretch). The kernel must be available.
 std::uint32_t sumWrapBlock(WrapKernel kernel, const WrapTerms& terms, const WrapLine& line,
+                           const WrapBlock& block, std::uint32_t* sums, unsigned char* out);
+
+// Where the line's fall is whole, as sumWrapBlock: each sample is the
+// line's whole part less the notes' falls, in bytes (mod 256), and its sum
+// (left in sums where a stretch holds one near a whole number) the line's
+// own, as the falls are whole. The kernel must take falls (fallsWith).
+std::uint32_t sumFallBlock(WrapKernel kernel, const WrapTerms& terms, const WrapLine& line,
                            const WrapBlock& block, std::uint32_t* sums, unsigned char* out);
 
 #if SCORE2WAV_AVX2_WRAP_KERNEL
@@ -146,4 +164,7 @@ void countStepsAvx512(const WrapTerms& terms, std::size_t first, std::size_t str
 // Sums a block from the periods countWrapsAvx512 counted, as sumWrapBlock.
 std::uint32_t sumWrapSetAvx512(const std::uint16_t* wraps, const WrapLine& line,
                                const WrapBlock& block, std::uint32_t* sums, unsigned char* out);
+// sumFallBlock in AVX-512 with VBMI (wrap_falls_avx512.cpp).
+std::uint32_t sumFallBlockAvx512(const WrapTerms& terms, const WrapLine& line,
+                                 const WrapBlock& block, std::uint32_t* sums, unsigned char* out);
 #endif

@@ -354,6 +354,14 @@ TEST_P(WrapKernels, ChordsMatchTheLiteralFormula) {
     ASSERT_EQ(fast, renderAll(chords, n + score % 2, duration, 65536, true, kernel)) << score;
     ASSERT_EQ(fast, renderAllLiterally(chords, n + score % 2, duration)) << score;
   }
+  // Chords of A alone (110 to 880 Hz), whose falls are whole: their line
+  // meets a whole number every few samples, where the sums must give way.
+  const std::vector<std::int16_t> as = {24, 12, 36, 0, 24, 36};
+  for (std::size_t n : {3, 4, 6}) {
+    std::vector<std::vector<std::int16_t>> chords = {{as.begin(), as.begin() + n}};
+    Bytes fast = renderAll(chords, static_cast<std::int64_t>(n), 0.3, 1000, false, kernel);
+    ASSERT_EQ(fast, renderAllLiterally(chords, static_cast<std::int64_t>(n), 0.3)) << n;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Renderer, WrapKernels, testing::ValuesIn(allWrapKernels),
