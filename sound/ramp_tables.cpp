@@ -100,6 +100,7 @@ bool ensureScratch(Renderer& renderer, bool fromTables) {
 using render::exactRemainder;
 using render::exactRemainderLimit;
 
+SCORE2WAV_VECTOR_CLONES
 void rampValues(int pitch, const double* times, std::size_t count, double* ramps) {
   const double period = periodTable[pitch];
   const double high = periodHigh[pitch];
