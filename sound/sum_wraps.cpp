@@ -90,9 +90,9 @@ std::uint32_t wholeFall(double gain) {
 }
 
 // Sets the chord's line and edge, stretchWraps being the product's part of
-// the edge (0 where its notes' falls are whole); a zero edge if that passes
-// half a sample.
-void setLine(const Renderer& renderer, ChordPass& pass, std::uint64_t stretchWraps) {
+// the edge (0 where its notes' falls are whole), its rises in units of
+// 2^(unit - 55) of a sample; a zero edge if that passes half a sample.
+void setLine(const Renderer& renderer, ChordPass& pass, std::uint64_t stretchWraps, int unit) {
   WrapLine& line = pass.line;
   line.edge = 0;
   line.fall = 0;
@@ -117,7 +117,7 @@ void setLine(const Renderer& renderer, ChordPass& pass, std::uint64_t stretchWra
   line.whole = static_cast<std::uint32_t>((line.twice + 0x8000) >> 16);
   std::uint64_t lift = 0;  // j steps
   for (std::size_t j = 0; j < wrapStretch; ++j, lift += line.step) {
-    line.rises[j] = static_cast<std::uint32_t>(lift >> 32);
+    line.rises[j] = static_cast<std::uint32_t>(lift >> unit);
   }
 }
 
@@ -134,7 +134,7 @@ void setCountedLine(const Renderer& renderer, ChordPass& pass) {
   }
   pass.line.edge = 0;
   if (pass.chord->noteCount > maxWrapNotes || wrapsAtEnd > maxWraps) return;
-  setLine(renderer, pass, stretchWraps);
+  setLine(renderer, pass, stretchWraps, 32);
 }
 
 // Returns the rows of the fall's set, their missing rows built from the
@@ -220,8 +220,14 @@ bool prepareWraps(Renderer& renderer, ChordPass& pass) {
     pass.falls = ensureFallRows(renderer, pass.pitches, fall);
   }
   if (pass.falls != nullptr) {
-    setLine(renderer, pass, 0);
+    setLine(renderer, pass, 0, 31);
     pass.line.fall = fall;
+    // Unsure only where the part above a whole number lies below twice the
+    // edge (4 edge half units), so below the power of two above, 2^p: bits
+    // max(p, 8) to 23 are clear, and bits 8 to 23 below 2^(max(p, 8) - 8).
+    std::uint32_t near = 1;
+    while (near < 4 * pass.line.edge) near *= 2;
+    pass.line.nearTops = std::max<std::uint32_t>(near >> 8, 1) + 1;
   } else if (ensureWrapRows(renderer, pass.pitches)) {
     setCountedLine(renderer, pass);
   } else {

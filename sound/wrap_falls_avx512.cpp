@@ -1,10 +1,11 @@
 // The AVX-512 fall kernel: where a chord's fall (2 g) is a whole number,
 // a sample is the whole part of its line less its notes' falls, and all of
-// it can be taken modulo 256. Each 16 samples of the line are one vector:
-// turned left by 9 bits, each lane holds the part above a whole number on
-// top (their least, over a stretch, says whether one is unsure) and the
-// whole units below, whose low bytes a byte permute (VBMI) gathers 64 at a
-// time; the notes' falls are then taken away a byte a sample.
+// it can be taken modulo 256. Each 16 samples of the line are one vector
+// in half units, whose top bytes are the line's whole part: a byte permute
+// (VBMI) gathers them 64 at a time, and the first pitch's falls are taken
+// away; the upper 16 bits of the part above a whole number, 32 samples a
+// vector, find an unsure one; the other pitches' falls are taken away in
+// passes over the block.
 #include <algorithm>
 
 #include "sound/render_parts.h"
@@ -31,83 +32,127 @@ inline std::uint64_t spanBits(std::size_t begin, std::size_t end) {
          ~(begin >= 64 ? all : (std::uint64_t{1} << begin) - 1);
 }
 
-// Sums samples [begin, end) of a stretch (of them all if Whole) from sample
-// at of the chord, out taken at its first and start being its line's whole
-// units; returns true if one lies within the edge of a whole number.
+// A block's line where its vectors align: the rises, in half units, and
+// their upper 16 bits of the part above a whole number.
+struct AlignedLine {
+  alignas(64) std::uint32_t rises[wrapStretch];
+  alignas(64) std::uint16_t tops[wrapStretch];
+};
+
+// Stores the line's bytes of samples [begin, end) of a stretch (of them all
+// if Whole), less the first pitch's falls, at out (taken at its first
+// sample); start is the stretch's line in half units and at its first
+// sample in the chord. Returns true if one may lie within the edge of a
+// whole number.
 template <bool Whole>
-SCORE2WAV_AVX512_VBMI SCORE2WAV_ALWAYS_INLINE bool fallStretch(const WrapTerms& terms,
+SCORE2WAV_AVX512_VBMI SCORE2WAV_ALWAYS_INLINE bool lineStretch(const WrapTerms& terms,
                                                                const WrapLine& line,
+                                                               const AlignedLine& aligned,
                                                                std::uint32_t start, std::size_t at,
                                                                std::size_t begin, std::size_t end,
                                                                unsigned char* out) {
-  // Byte i of 32 from the low byte of lane i % 16 of the first vector (i
+  // Byte i of 32 from the top byte of lane i % 16 of the first vector (i
   // below 16) or of the second; the upper 32 bytes the same.
-  const __m512i lowBytes = _mm512_set_epi8(
-      124, 120, 116, 112, 108, 104, 100, 96, 92, 88, 84, 80, 76, 72, 68, 64, 60, 56, 52, 48, 44, 40,
-      36, 32, 28, 24, 20, 16, 12, 8, 4, 0, 124, 120, 116, 112, 108, 104, 100, 96, 92, 88, 84, 80,
-      76, 72, 68, 64, 60, 56, 52, 48, 44, 40, 36, 32, 28, 24, 20, 16, 12, 8, 4, 0);
-  const __m512i offset = _mm512_set1_epi32(static_cast<int>(start + line.edge));
-  __m512i nearest = _mm512_set1_epi32(-1);
-  __m512i bytes[2];
-  std::uint64_t live[2];  // the samples of each half summed
-  for (std::size_t half = 0; half < 2; ++half) {
-    const std::size_t k = 64 * half;
-    live[half] =
+  const __m512i topBytes = _mm512_set_epi8(
+      127, 123, 119, 115, 111, 107, 103, 99, 95, 91, 87, 83, 79, 75, 71, 67, 63, 59, 55, 51, 47, 43,
+      39, 35, 31, 27, 23, 19, 15, 11, 7, 3, 127, 123, 119, 115, 111, 107, 103, 99, 95, 91, 87, 83,
+      79, 75, 71, 67, 63, 59, 55, 51, 47, 43, 39, 35, 31, 27, 23, 19, 15, 11, 7, 3);
+  const std::uint32_t lifted = start + 2 * line.edge;
+  const __m512i offset = _mm512_set1_epi32(static_cast<int>(lifted));
+  for (std::size_t k = 0; k < wrapStretch; k += 64) {
+    const std::uint64_t live =
         Whole ? ~std::uint64_t{0} : spanBits(begin > k ? begin - k : 0, end > k ? end - k : 0);
-    __m512i turned[4];
+    __m512i v[4];
     for (std::size_t j = 0; j < 4; ++j) {
-      const __m512i rises = _mm512_loadu_si512(line.rises + k + 16 * j);
-      turned[j] = _mm512_rol_epi32(_mm512_add_epi32(offset, rises), 9);
-      if (Whole) {
-        nearest = _mm512_min_epu32(nearest, turned[j]);
-      } else {
-        const auto lanes = static_cast<__mmask16>(live[half] >> (16 * j));
-        nearest = _mm512_mask_min_epu32(nearest, lanes, nearest, turned[j]);
-      }
+      v[j] = _mm512_add_epi32(offset, _mm512_load_si512(aligned.rises + k + 16 * j));
     }
-    bytes[half] =
-        _mm512_mask_blend_epi64(0xF0, _mm512_permutex2var_epi8(turned[0], lowBytes, turned[1]),
-                                _mm512_permutex2var_epi8(turned[2], lowBytes, turned[3]));
-  }
-  for (int i = 0; i < terms.count; ++i) {
-    const std::uint8_t* falls = terms.falls[i] + at;
-    const __m512i lower = _mm512_loadu_si512(falls);
-    const __m512i upper = _mm512_loadu_si512(falls + 64);
-    for (std::uint32_t note = 0; note < terms.times[i]; ++note) {
-      bytes[0] = _mm512_sub_epi8(bytes[0], lower);
-      bytes[1] = _mm512_sub_epi8(bytes[1], upper);
+    __m512i bytes = _mm512_mask_blend_epi64(0xF0, _mm512_permutex2var_epi8(v[0], topBytes, v[1]),
+                                            _mm512_permutex2var_epi8(v[2], topBytes, v[3]));
+    const __m512i falls = _mm512_loadu_si512(terms.falls[0] + at + k);
+    for (std::uint32_t note = 0; note < terms.times[0]; ++note) {
+      bytes = _mm512_sub_epi8(bytes, falls);
     }
-  }
-  for (std::size_t half = 0; half < 2; ++half) {
     if (Whole) {
-      _mm512_storeu_si512(out + 64 * half, bytes[half]);
+      _mm512_storeu_si512(out + k, bytes);
     } else {
-      _mm512_mask_storeu_epi8(out + 64 * half, live[half], bytes[half]);
+      _mm512_mask_storeu_epi8(out + k, live, bytes);
     }
   }
-  const __m512i least = _mm512_set1_epi32(static_cast<int>((2 * line.edge) << 9));
-  return _mm512_cmplt_epu32_mask(nearest, least) != 0;
+  // The upper 16 bits of each part above a whole number, one more, within
+  // one below: their least says if one may be near.
+  const __m512i topOffset = _mm512_set1_epi16(static_cast<short>((lifted >> 8) + 1));
+  __m512i least = _mm512_set1_epi16(-1);
+  for (std::size_t k = 0; k < wrapStretch; k += 32) {
+    const __m512i tops = _mm512_add_epi16(topOffset, _mm512_load_si512(aligned.tops + k));
+    if (Whole) {
+      least = _mm512_min_epu16(least, tops);
+    } else {
+      const auto lanes = static_cast<__mmask32>(
+          spanBits(begin > k ? begin - k : 0, std::min<std::size_t>(end > k ? end - k : 0, 32)));
+      least = _mm512_mask_min_epu16(least, lanes, least, tops);
+    }
+  }
+  return _mm512_cmplt_epu16_mask(least, _mm512_set1_epi16(static_cast<short>(line.nearTops))) != 0;
+}
+
+// Takes the falls at falls from the bytes at out whose bits are live.
+SCORE2WAV_AVX512_VBMI SCORE2WAV_ALWAYS_INLINE void takeSome(const std::uint8_t* falls,
+                                                            std::uint64_t live, unsigned char* out) {
+  const __m512i bytes = _mm512_maskz_loadu_epi8(live, out);
+  _mm512_mask_storeu_epi8(out, live, _mm512_sub_epi8(bytes, _mm512_loadu_si512(falls)));
+}
+
+// Takes each note of the pitches after the first away from samples
+// [skip, count) of the block at out, their falls from sample first of the
+// chord on (the rows hold whole stretches, so whole vectors may be read).
+SCORE2WAV_AVX512_VBMI void takeFalls(const WrapTerms& terms, std::size_t first, std::size_t skip,
+                                     std::size_t count, unsigned char* out) {
+  for (int i = 1; i < terms.count; ++i) {
+    const std::uint8_t* falls = terms.falls[i] + first;
+    for (std::uint32_t note = 0; note < terms.times[i]; ++note) {
+      std::size_t k = 0;
+      if (skip > 0) {
+        takeSome(falls, spanBits(skip, std::min<std::size_t>(count, 64)), out);
+        k = 64;
+      }
+      for (; k + 64 <= count; k += 64) {
+        const __m512i bytes = _mm512_loadu_si512(out + k);
+        _mm512_storeu_si512(out + k, _mm512_sub_epi8(bytes, _mm512_loadu_si512(falls + k)));
+      }
+      if (k < count) takeSome(falls + k, spanBits(0, count - k), out + k);
+    }
+  }
 }
 
 }  // namespace
 
-SCORE2WAV_AVX512_VBMI std::uint32_t sumFallBlockAvx512(const WrapTerms& terms, const WrapLine& line,
-                                                       const WrapBlock& block, std::uint32_t* sums,
-                                                       unsigned char* out) {
+SCORE2WAV_AVX512_VBMI std::uint32_t sumFallBlockAvx512(const WrapTerms& terms,
+                                                       const WrapLine& line,
+                                                       const WrapBlock& block,
+                                                       std::uint32_t* sums, unsigned char* out) {
+  AlignedLine aligned;
+  for (std::size_t k = 0; k < wrapStretch; k += 16) {
+    const __m512i rises = _mm512_loadu_si512(line.rises + k);
+    _mm512_store_si512(aligned.rises + k, rises);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(aligned.tops + k),
+                       _mm512_cvtepi32_epi16(_mm512_srli_epi32(rises, 8)));
+  }
   std::uint32_t unsureStretches = 0;
   for (std::size_t s = 0; s * wrapStretch < block.count; ++s) {
     const std::size_t from = s * wrapStretch;
     const std::size_t begin = s == 0 ? block.skip : 0;
     const std::size_t end = std::min(block.count - from, wrapStretch);
-    const auto start = static_cast<std::uint32_t>((block.base + from * line.step) >> 32);
+    const auto start = static_cast<std::uint32_t>((block.base + from * line.step) >> 31);
     const std::size_t at = block.first + from;
-    const bool unsure = begin == 0 && end == wrapStretch
-                            ? fallStretch<true>(terms, line, start, at, 0, wrapStretch, out + from)
-                            : fallStretch<false>(terms, line, start, at, begin, end, out + from);
+    const bool unsure =
+        begin == 0 && end == wrapStretch
+            ? lineStretch<true>(terms, line, aligned, start, at, 0, wrapStretch, out + from)
+            : lineStretch<false>(terms, line, aligned, start, at, begin, end, out + from);
     if (!unsure) continue;
     unsureStretches |= 1u << s;
-    for (std::size_t k = begin; k < end; ++k) sums[from + k] = start + line.rises[k];
+    for (std::size_t k = begin; k < end; ++k) sums[from + k] = (start + line.rises[k]) >> 1;
   }
+  takeFalls(terms, block.first, block.skip, block.count, out);
   return unsureStretches;
 }
 

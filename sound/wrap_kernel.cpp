@@ -89,22 +89,23 @@ std::uint32_t sumWrapSet(const std::uint32_t* begun, const std::uint16_t* wraps,
 }
 
 // Sums samples [begin, end) of the stretch from sample at of the chord
-// (out taken at the stretch's first), start being its line's whole units:
-// returns true if one lies within the edge of a whole number. sumFallBlock's
-// scalar twin.
+// (out taken at the stretch's first), start being its line in half units:
+// returns true if one may lie within the edge of a whole number.
+// sumFallBlock's scalar twin.
 bool sumFallStretch(const WrapTerms& terms, const WrapLine& line, std::uint32_t start,
                     std::size_t at, std::size_t begin, std::size_t end, unsigned char* out) {
-  std::uint32_t nearest = ~0u;  // the least part above a whole number, edge added, on top
+  bool unsure = false;
+  const std::uint32_t lifted = start + 2 * line.edge;
   for (std::size_t k = begin; k < end; ++k) {
-    const std::uint32_t v = start + line.edge + line.rises[k];
-    const std::uint32_t turned = (v << 9) | (v >> 23);  // the part on top, the whole units below
-    nearest = std::min(nearest, turned);
-    auto sample = static_cast<std::uint8_t>(turned);
+    const std::uint32_t v = lifted + line.rises[k];
+    const auto top = static_cast<std::uint16_t>((lifted >> 8) + 1 + (line.rises[k] >> 8));
+    unsure = unsure || top < line.nearTops;
+    auto sample = static_cast<std::uint8_t>(v >> 24);
     for (int i = 0; i < terms.count; ++i)
       sample = static_cast<std::uint8_t>(sample - terms.times[i] * terms.falls[i][at + k]);
     out[k] = sample;
   }
-  return nearest < (2 * line.edge) << 9;
+  return unsure;
 }
 
 }  // namespace
@@ -163,10 +164,10 @@ std::uint32_t sumFallBlock(WrapKernel kernel, const WrapTerms& terms, const Wrap
     const std::size_t from = s * wrapStretch;
     const std::size_t begin = s == 0 ? block.skip : 0;
     const std::size_t end = std::min(block.count - from, wrapStretch);
-    const auto start = static_cast<std::uint32_t>((block.base + from * line.step) >> 32);
+    const auto start = static_cast<std::uint32_t>((block.base + from * line.step) >> 31);
     if (!sumFallStretch(terms, line, start, block.first + from, begin, end, out + from)) continue;
     unsureStretches |= 1u << s;
-    for (std::size_t k = begin; k < end; ++k) sums[from + k] = start + line.rises[k];
+    for (std::size_t k = begin; k < end; ++k) sums[from + k] = (start + line.rises[k]) >> 1;
   }
   return unsureStretches;
 }

@@ -58,7 +58,12 @@ struct WrapLine {
   std::uint32_t edge = 0;            // units within which a sum may name the wrong sample
   std::uint64_t stretchWraps = 0;    // the most periods the notes begin within a stretch
   std::uint32_t fall = 0;            // 2 g where it is a whole number below 256, else 0
-  std::uint32_t rises[wrapStretch];  // j steps' whole units, for j in a stretch
+  // Where the fall is whole: a sample may be unsure where bits 8 to 23 of
+  // its line (in half units, edge added), plus one, modulo 2^16, fall below
+  // this; they may be one less than the line's own, which it allows for.
+  std::uint32_t nearTops = 0;
+  // j steps' whole units (half units where the fall is whole), for j in a stretch
+  std::uint32_t rises[wrapStretch];
 };
 
 // A block of a chord's samples, for the kernels.
@@ -139,9 +144,12 @@ std::uint32_t sumWrapBlock(WrapKernel kernel, const WrapTerms& terms, const Wrap
                            const WrapBlock& block, std::uint32_t* sums, unsigned char* out);
 
 // Where the line's fall is whole, as sumWrapBlock: each sample is the
-// line's whole part less the notes' falls, in bytes (mod 256), and its sum
-// (left in sums where a stretch holds one near a whole number) the line's
-// own, as the falls are whole. The kernel must take falls (fallsWith).
+// line's whole part less the notes' falls, in bytes (mod 256), the line
+// kept in half units (2^-24 of a sample: its top byte is then the sample's).
+// A stretch is unsure where a line's part above a whole number, edge added,
+// may lie below twice the edge (nearTops); its sums (the line's own, as the
+// falls are whole) go to sums then.
+// The kernel must take falls (fallsWith).
 std::uint32_t sumFallBlock(WrapKernel kernel, const WrapTerms& terms, const WrapLine& line,
                            const WrapBlock& block, std::uint32_t* sums, unsigned char* out);
 
