@@ -41,6 +41,7 @@
 // begun, and a chord takes its notes' bytes from the line's.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "base/allocation.h"
 #include "sound/fixed_sum.h"
@@ -236,8 +237,43 @@ bool prepareWraps(Renderer& renderer, ChordPass& pass) {
   return pass.line.edge != 0;
 }
 
-void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
+namespace {
+
+// Sums samples [first, first + part) of the chord (first beginning a
+// stretch, part at most a block) into out.
+void sumBlock(const Renderer& renderer, const ChordPass& pass, const WrapTerms& terms,
+              std::size_t first, std::size_t part, unsigned char* out) {
   const WrapLine& line = pass.line;
+  std::uint32_t begun[Renderer::blockSamples / wrapStretch];
+  std::uint32_t sums[Renderer::blockSamples];
+  std::size_t stretches = (part + wrapStretch - 1) / wrapStretch;
+  for (std::size_t s = 0; s < stretches; ++s) begun[s] = 0;
+  for (int i = 0; i < terms.count && line.fall == 0; ++i) {
+    const std::uint16_t* starts = renderer.wrapStarts[pass.pitches.pitches[i]].get();
+    for (std::size_t s = 0; s < stretches; ++s) {
+      begun[s] += terms.times[i] * starts[first / wrapStretch + s];
+    }
+  }
+  // Every ramp is -1 at a chord's first sample, which loud chords put on
+  // a whole number: it is summed at once (and its fixed sum, never read,
+  // set far from a whole number).
+  if (first == 0) out[0] = sampleOf(firstSum(pass.gain, pass.chord->noteCount));
+  if (first == 0) sums[0] = fixedSum::fixedOne / 2;
+  WrapBlock block;
+  block.first = first;
+  block.count = part;
+  block.skip = first == 0 ? 1 : 0;
+  block.begun = begun;
+  block.base = line.start + first * line.step;
+  std::uint32_t recheck = line.fall != 0
+                              ? sumFallBlock(renderer.wrapKernel, terms, line, block, sums, out)
+                              : sumWrapBlock(renderer.wrapKernel, terms, line, block, sums, out);
+  recheckSums(renderer, pass, recheck, wrapStretch, sums, line.edge, first, part, out);
+}
+
+}  // namespace
+
+void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigned char* out) {
   WrapTerms terms;
   terms.count = pass.pitches.count;
   for (int i = 0; i < terms.count; ++i) {
@@ -247,41 +283,21 @@ void renderWraps(Renderer& renderer, ChordPass& pass, std::size_t count, unsigne
     terms.falls[i] = pass.falls != nullptr ? pass.falls->rows[pitch].get() : nullptr;
     terms.times[i] = static_cast<std::uint32_t>(pass.counts[pitch]);
   }
-  terms.fewSteps = terms.steps[0] != nullptr && line.stretchWraps <= 255 &&
+  terms.fewSteps = terms.steps[0] != nullptr && pass.line.stretchWraps <= 255 &&
                    pass.chord->noteCount <= fewStepNotes;
-  // Samples before the first whole stretch (where a chord is rendered in
-  // pieces) take the double formula.
+  // A piece that begins within a stretch (where a chord is rendered in
+  // pieces) takes its samples from the whole stretch, summed aside.
   std::size_t head = std::min(count, (wrapStretch - pass.done % wrapStretch) % wrapStretch);
-  if (head > 0)
-    recheckSums(renderer, pass, ~0u, wrapStretch, nullptr, 0, pass.done, head, out, true);
-  std::uint32_t begun[Renderer::blockSamples / wrapStretch];
-  std::uint32_t sums[Renderer::blockSamples];
+  if (head > 0) {
+    unsigned char whole[wrapStretch];
+    std::size_t first = pass.done - pass.done % wrapStretch;
+    sumBlock(renderer, pass, terms, first, std::min(wrapStretch, renderer.timeCount - first),
+             whole);
+    std::memcpy(out, whole + pass.done % wrapStretch, head);
+  }
   for (std::size_t from = head; from < count; from += Renderer::blockSamples) {
-    std::size_t first = pass.done + from;
     std::size_t part = std::min(count - from, Renderer::blockSamples);
-    std::size_t stretches = (part + wrapStretch - 1) / wrapStretch;
-    for (std::size_t s = 0; s < stretches; ++s) begun[s] = 0;
-    for (int i = 0; i < terms.count && line.fall == 0; ++i) {
-      const std::uint16_t* starts = renderer.wrapStarts[pass.pitches.pitches[i]].get();
-      for (std::size_t s = 0; s < stretches; ++s) {
-        begun[s] += terms.times[i] * starts[first / wrapStretch + s];
-      }
-    }
-    // Every ramp is -1 at a chord's first sample, which loud chords put on
-    // a whole number: it is summed at once (and its fixed sum, never read,
-    // set far from a whole number).
-    if (first == 0) out[from] = sampleOf(firstSum(pass.gain, pass.chord->noteCount));
-    if (first == 0) sums[0] = fixedSum::fixedOne / 2;
-    WrapBlock block;
-    block.first = first;
-    block.count = part;
-    block.skip = first == 0 ? 1 : 0;
-    block.begun = begun;
-    block.base = line.start + first * line.step;
-    std::uint32_t recheck =
-        line.fall != 0 ? sumFallBlock(renderer.wrapKernel, terms, line, block, sums, out + from)
-                       : sumWrapBlock(renderer.wrapKernel, terms, line, block, sums, out + from);
-    recheckSums(renderer, pass, recheck, wrapStretch, sums, line.edge, first, part, out + from);
+    sumBlock(renderer, pass, terms, pass.done + from, part, out + from);
   }
   pass.done += count;
 }

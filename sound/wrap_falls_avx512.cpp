@@ -45,12 +45,9 @@ struct AlignedLine {
 // sample in the chord. Returns true if one may lie within the edge of a
 // whole number.
 template <bool Whole>
-SCORE2WAV_AVX512_VBMI SCORE2WAV_ALWAYS_INLINE bool lineStretch(const WrapTerms& terms,
-                                                               const WrapLine& line,
-                                                               const AlignedLine& aligned,
-                                                               std::uint32_t start, std::size_t at,
-                                                               std::size_t begin, std::size_t end,
-                                                               unsigned char* out) {
+SCORE2WAV_AVX512_VBMI SCORE2WAV_ALWAYS_INLINE bool lineStretch(
+    const WrapTerms& terms, const WrapLine& line, const AlignedLine& aligned, std::uint32_t start,
+    std::size_t at, std::size_t begin, std::size_t end, unsigned char* out) {
   // Byte i of 32 from the top byte of lane i % 16 of the first vector (i
   // below 16) or of the second; the upper 32 bytes the same.
   const __m512i topBytes = _mm512_set_epi8(
@@ -97,7 +94,8 @@ SCORE2WAV_AVX512_VBMI SCORE2WAV_ALWAYS_INLINE bool lineStretch(const WrapTerms& 
 
 // Takes the falls at falls from the bytes at out whose bits are live.
 SCORE2WAV_AVX512_VBMI SCORE2WAV_ALWAYS_INLINE void takeSome(const std::uint8_t* falls,
-                                                            std::uint64_t live, unsigned char* out) {
+                                                            std::uint64_t live,
+                                                            unsigned char* out) {
   const __m512i bytes = _mm512_maskz_loadu_epi8(live, out);
   _mm512_mask_storeu_epi8(out, live, _mm512_sub_epi8(bytes, _mm512_loadu_si512(falls)));
 }
@@ -126,10 +124,9 @@ SCORE2WAV_AVX512_VBMI void takeFalls(const WrapTerms& terms, std::size_t first, 
 
 }  // namespace
 
-SCORE2WAV_AVX512_VBMI std::uint32_t sumFallBlockAvx512(const WrapTerms& terms,
-                                                       const WrapLine& line,
-                                                       const WrapBlock& block,
-                                                       std::uint32_t* sums, unsigned char* out) {
+SCORE2WAV_AVX512_VBMI std::uint32_t sumFallBlockAvx512(const WrapTerms& terms, const WrapLine& line,
+                                                       const WrapBlock& block, std::uint32_t* sums,
+                                                       unsigned char* out) {
   AlignedLine aligned;
   for (std::size_t k = 0; k < wrapStretch; k += 16) {
     const __m512i rises = _mm512_loadu_si512(line.rises + k);

@@ -51,13 +51,13 @@ struct WrapTerms {
 // One chord's line and product, in fixed point (the bound is beside the
 // renderer's wrap sums, sum_wraps.cpp).
 struct WrapLine {
-  std::uint64_t start = 0;           // (128 - g n) at the chord's first sample, units of 2^-55
-  std::uint64_t step = 0;            // g T h: the rise a sample, units of 2^-55
-  std::uint64_t twice = 0;           // 2 g in units of 2^-39 (2^-16 of a unit)
-  std::uint32_t whole = 0;           // 2 g in units, rounded
-  std::uint32_t edge = 0;            // units within which a sum may name the wrong sample
-  std::uint64_t stretchWraps = 0;    // the most periods the notes begin within a stretch
-  std::uint32_t fall = 0;            // 2 g where it is a whole number below 256, else 0
+  std::uint64_t start = 0;         // (128 - g n) at the chord's first sample, units of 2^-55
+  std::uint64_t step = 0;          // g T h: the rise a sample, units of 2^-55
+  std::uint64_t twice = 0;         // 2 g in units of 2^-39 (2^-16 of a unit)
+  std::uint32_t whole = 0;         // 2 g in units, rounded
+  std::uint32_t edge = 0;          // units within which a sum may name the wrong sample
+  std::uint64_t stretchWraps = 0;  // the most periods the notes begin within a stretch
+  std::uint32_t fall = 0;          // 2 g where it is a whole number below 256, else 0
   // Where the fall is whole: a sample may be unsure where bits 8 to 23 of
   // its line (in half units, edge added), plus one, modulo 2^16, fall below
   // this; they may be one less than the line's own, which it allows for.
