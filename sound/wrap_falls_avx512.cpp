@@ -92,32 +92,53 @@ SCORE2WAV_AVX512_VBMI SCORE2WAV_ALWAYS_INLINE bool lineStretch(
   return _mm512_cmplt_epu16_mask(least, _mm512_set1_epi16(static_cast<short>(line.nearTops))) != 0;
 }
 
-// Takes the falls at falls from the bytes at out whose bits are live.
-SCORE2WAV_AVX512_VBMI SCORE2WAV_ALWAYS_INLINE void takeSome(const std::uint8_t* falls,
-                                                            std::uint64_t live,
-                                                            unsigned char* out) {
-  const __m512i bytes = _mm512_maskz_loadu_epi8(live, out);
-  _mm512_mask_storeu_epi8(out, live, _mm512_sub_epi8(bytes, _mm512_loadu_si512(falls)));
+// Returns bytes less the N rows' falls at k.
+template <int N>
+SCORE2WAV_AVX512_VBMI SCORE2WAV_ALWAYS_INLINE __m512i lessFalls(__m512i bytes,
+                                                                const std::uint8_t* const* rows,
+                                                                std::size_t k) {
+  for (int i = 0; i < N; ++i) bytes = _mm512_sub_epi8(bytes, _mm512_loadu_si512(rows[i] + k));
+  return bytes;
+}
+
+// Takes N notes' falls (a row each, from the block's first sample) away
+// from samples [skip, count) of the block at out (the rows hold whole
+// stretches, so whole vectors may be read).
+template <int N>
+SCORE2WAV_AVX512_VBMI void takeFalls(const std::uint8_t* const* rows, std::size_t skip,
+                                     std::size_t count, unsigned char* out) {
+  std::size_t k = 0;
+  for (; k < count; k += 64) {
+    if (k < skip || k + 64 > count) {  // the first vector, or the last
+      const __mmask64 live =
+          spanBits(skip > k ? skip - k : 0, std::min<std::size_t>(count - k, 64));
+      const __m512i bytes = _mm512_maskz_loadu_epi8(live, out + k);
+      _mm512_mask_storeu_epi8(out + k, live, lessFalls<N>(bytes, rows, k));
+    } else {
+      _mm512_storeu_si512(out + k, lessFalls<N>(_mm512_loadu_si512(out + k), rows, k));
+    }
+  }
 }
 
 // Takes each note of the pitches after the first away from samples
 // [skip, count) of the block at out, their falls from sample first of the
-// chord on (the rows hold whole stretches, so whole vectors may be read).
-SCORE2WAV_AVX512_VBMI void takeFalls(const WrapTerms& terms, std::size_t first, std::size_t skip,
+// chord on, four notes a pass.
+SCORE2WAV_AVX512_VBMI void takeNotes(const WrapTerms& terms, std::size_t first, std::size_t skip,
                                      std::size_t count, unsigned char* out) {
+  const std::uint8_t* rows[4];
+  int held = 0;
   for (int i = 1; i < terms.count; ++i) {
-    const std::uint8_t* falls = terms.falls[i] + first;
     for (std::uint32_t note = 0; note < terms.times[i]; ++note) {
-      std::size_t k = 0;
-      if (skip > 0) {
-        takeSome(falls, spanBits(skip, std::min<std::size_t>(count, 64)), out);
-        k = 64;
+      rows[held++] = terms.falls[i] + first;
+      if (held == 4 || (i + 1 == terms.count && note + 1 == terms.times[i])) {
+        switch (held) {
+          case 1: takeFalls<1>(rows, skip, count, out); break;
+          case 2: takeFalls<2>(rows, skip, count, out); break;
+          case 3: takeFalls<3>(rows, skip, count, out); break;
+          default: takeFalls<4>(rows, skip, count, out); break;
+        }
+        held = 0;
       }
-      for (; k + 64 <= count; k += 64) {
-        const __m512i bytes = _mm512_loadu_si512(out + k);
-        _mm512_storeu_si512(out + k, _mm512_sub_epi8(bytes, _mm512_loadu_si512(falls + k)));
-      }
-      if (k < count) takeSome(falls + k, spanBits(0, count - k), out + k);
     }
   }
 }
@@ -149,7 +170,7 @@ SCORE2WAV_AVX512_VBMI std::uint32_t sumFallBlockAvx512(const WrapTerms& terms, c
     unsureStretches |= 1u << s;
     for (std::size_t k = begin; k < end; ++k) sums[from + k] = (start + line.rises[k]) >> 1;
   }
-  takeFalls(terms, block.first, block.skip, block.count, out);
+  takeNotes(terms, block.first, block.skip, block.count, out);
   return unsureStretches;
 }
 
