@@ -128,6 +128,12 @@ const unsigned char* findChord(ChordCache& cache, const Chord& chord, std::size_
   lookup.cacheable = chord.noteCount <= cacheableNotes && bytes <= cacheableChordBytes;
   if (!lookup.cacheable) return nullptr;
   lookup.hash = chordHash(cache, chord);
+#if defined(__GNUC__)
+  // The fingerprint's slot, which keepChord reads once the chord's way is
+  // chosen, is long out of the cache (the output streams through it): its
+  // wait now overlaps that choice.
+  if (cache.seen) __builtin_prefetch(&cache.seen[lookup.hash % ChordCache::seenSlots], 1);
+#endif
   lookup.slot = findSlot(cache, lookup.hash, chord);
   if (lookup.slot < 0 || cache.slots[static_cast<std::size_t>(lookup.slot)].hash == 0)
     return nullptr;

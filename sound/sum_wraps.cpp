@@ -90,6 +90,15 @@ std::uint32_t wholeFall(double gain) {
   return fall == std::floor(fall) && fall < 256.0 ? static_cast<std::uint32_t>(fall) : 0;
 }
 
+// Stores j steps in units of 2^(unit - 55) at rises[j], modulo 2^32.
+SCORE2WAV_VECTOR_CLONES
+void fillRises(std::uint64_t step, int unit, std::uint32_t* rises) {
+  std::uint64_t lift = 0;  // j steps
+  for (std::size_t j = 0; j < wrapStretch; ++j, lift += step) {
+    rises[j] = static_cast<std::uint32_t>(lift >> unit);
+  }
+}
+
 // Sets the chord's line and edge, stretchWraps being the product's part of
 // the edge (0 where its notes' falls are whole), its rises in units of
 // 2^(unit - 55) of a sample; a zero edge if that passes half a sample.
@@ -116,10 +125,7 @@ void setLine(const Renderer& renderer, ChordPass& pass, std::uint64_t stretchWra
   line.step = static_cast<std::uint64_t>((rise * renderer.settings.sampleStep) * 0x1p55);
   line.twice = static_cast<std::uint64_t>(gain * 0x1p40);  // exact: g * 2^40 < 2^47
   line.whole = static_cast<std::uint32_t>((line.twice + 0x8000) >> 16);
-  std::uint64_t lift = 0;  // j steps
-  for (std::size_t j = 0; j < wrapStretch; ++j, lift += line.step) {
-    line.rises[j] = static_cast<std::uint32_t>(lift >> unit);
-  }
+  fillRises(line.step, unit, line.rises);
 }
 
 // Sets the chord's line, product and edge from its periods begun; a zero
@@ -158,10 +164,11 @@ const Renderer::FallSet* ensureFallRows(Renderer& renderer, const PitchSet& set,
     OwnedArray<std::uint8_t> row = allocateArray<std::uint8_t>(rowBytes);
     if (!row) return nullptr;
     const double* ramps = renderer.rows[pitch].get();
-    std::uint8_t falls = 0;  // fall times the periods begun, mod 256
-    for (std::size_t k = 0; k < renderer.timeCount; ++k) {
-      if (k > 0 && ramps[k] < ramps[k - 1]) falls = static_cast<std::uint8_t>(falls + fall);
-      row[k] = falls;
+    unsigned falls = 0;  // fall times the periods begun (the row keeps it mod 256)
+    row[0] = 0;
+    for (std::size_t k = 1; k < renderer.timeCount; ++k) {
+      falls += fall * static_cast<unsigned>(ramps[k] < ramps[k - 1]);  // no branch to mispredict
+      row[k] = static_cast<std::uint8_t>(falls);
     }
     for (std::size_t k = renderer.timeCount; k < rowBytes; ++k) row[k] = 0;
     rows->rows[pitch] = std::move(row);
