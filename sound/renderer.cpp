@@ -20,8 +20,9 @@
 //                while the periods their notes begin stay below 2^16: a
 //                line less 2 g times those periods, counted from a bit a
 //                sample by a kernel per instruction set (sum_wraps.cpp,
-//                wrap_kernel.h); for up to 16 notes whose 2 g is a whole
-//                number, in bytes: the line's whole part less their falls
+//                wrap_kernel.h); and with every kernel, for up to 16
+//                notes whose 2 g is a whole number, in bytes: the line's
+//                whole part less their falls
 //   fixed rows   else up to four notes, with the tables: 32-bit sums, a
 //                row a note
 //   fixed sets   else more notes, while rows of their note count fit:
@@ -49,8 +50,7 @@ void choosePath(Renderer& renderer, ChordPass& pass) {
   pass.pitches = countPitches(chord, pass.counts);
   pass.gain = amplitudeFactor(chord.noteCount, renderer.settings.maxChordNotes);
   pass.fromTables = ensureRows(renderer, pass.pitches);
-  pass.wraps =
-      chord.noteCount >= renderer.wrapNotes && pass.fromTables && prepareWraps(renderer, pass);
+  pass.wraps = pass.fromTables && prepareWraps(renderer, pass);
   pass.fixed = pass.fromTables && !many && !pass.wraps &&
                ensureFixedRows(renderer, pass.pitches, chord.noteCount, pass.gain);
   if (pass.fromTables && many && !pass.wraps && chord.noteCount <= fixedSetNotes) {

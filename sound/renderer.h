@@ -101,6 +101,9 @@ struct Renderer {
   // (wrapSumsFrom: as many as their kernel beats the fixed rows at; tests
   // set 1 to reach the kernels, or none to reach the other ways).
   std::int64_t wrapNotes = wrapSumsFrom(chosenWrapKernel());
+  // Chords whose fall is whole take their falls, with any kernel (tests
+  // turn it off to reach the other ways).
+  bool fallSums = true;
   ChordCache cache;
   // Scratch for one block of samples.
   OwnedArray<double> blockTimes;

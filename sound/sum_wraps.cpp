@@ -224,7 +224,7 @@ bool ensureWrapRows(Renderer& renderer, const PitchSet& set) {
 bool prepareWraps(Renderer& renderer, ChordPass& pass) {
   const std::uint32_t fall = wholeFall(pass.gain);
   pass.falls = nullptr;
-  if (fall != 0 && pass.chord->noteCount <= fallNotes && fallsWith(renderer.wrapKernel)) {
+  if (fall != 0 && pass.chord->noteCount <= fallNotes && renderer.fallSums) {
     pass.falls = ensureFallRows(renderer, pass.pitches, fall);
   }
   if (pass.falls != nullptr) {
@@ -236,7 +236,8 @@ bool prepareWraps(Renderer& renderer, ChordPass& pass) {
     std::uint32_t near = 1;
     while (near < 4 * pass.line.edge) near *= 2;
     pass.line.nearTops = std::max<std::uint32_t>(near >> 8, 1) + 1;
-  } else if (ensureWrapRows(renderer, pass.pitches)) {
+  } else if (pass.chord->noteCount >= renderer.wrapNotes &&
+             ensureWrapRows(renderer, pass.pitches)) {
     setCountedLine(renderer, pass);
   } else {
     return false;

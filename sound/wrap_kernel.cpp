@@ -29,15 +29,13 @@ bool processorHasAvx512() {
 #endif
 }
 
+#if SCORE2WAV_AVX512_KERNEL
 // True if the processor has AVX-512 with its byte permutes (asked once).
 bool processorHasAvx512Vbmi() {
-#if SCORE2WAV_AVX512_KERNEL
   static const bool has = processorHasAvx512() && __builtin_cpu_supports("avx512vbmi") != 0;
   return has;
-#else
-  return false;
-#endif
 }
+#endif
 
 // Adds each times at counts[k] for every bit k set in word.
 inline void addSetBits(std::uint64_t word, std::uint32_t each, std::uint32_t* counts) {
@@ -88,24 +86,36 @@ std::uint32_t sumWrapSet(const std::uint32_t* begun, const std::uint16_t* wraps,
   return unsureStretches;
 }
 
-// Sums samples [begin, end) of the stretch from sample at of the chord
-// (out taken at the stretch's first), start being its line in half units:
-// returns true if one may lie within the edge of a whole number.
-// sumFallBlock's scalar twin.
-bool sumFallStretch(const WrapTerms& terms, const WrapLine& line, std::uint32_t start,
-                    std::size_t at, std::size_t begin, std::size_t end, unsigned char* out) {
-  bool unsure = false;
+// Stores the line's bytes of samples [begin, end) of a stretch at out
+// (taken at its first sample), start being its line in half units: returns
+// true if one may lie within the edge of a whole number. A loop the
+// compiler takes in vectors.
+SCORE2WAV_VECTOR_CLONES
+bool lineStretch(const WrapLine& line, std::uint32_t start, std::size_t begin, std::size_t end,
+                 unsigned char* out) {
   const std::uint32_t lifted = start + 2 * line.edge;
+  const auto topOffset = static_cast<std::uint16_t>((lifted >> 8) + 1);
+  std::uint16_t least = 0xFFFF;  // of the upper 16 bits of the parts above a whole number, one more
   for (std::size_t k = begin; k < end; ++k) {
-    const std::uint32_t v = lifted + line.rises[k];
-    const auto top = static_cast<std::uint16_t>((lifted >> 8) + 1 + (line.rises[k] >> 8));
-    unsure = unsure || top < line.nearTops;
-    auto sample = static_cast<std::uint8_t>(v >> 24);
-    for (int i = 0; i < terms.count; ++i)
-      sample = static_cast<std::uint8_t>(sample - terms.times[i] * terms.falls[i][at + k]);
-    out[k] = sample;
+    out[k] = static_cast<std::uint8_t>((lifted + line.rises[k]) >> 24);
+    const auto top = static_cast<std::uint16_t>(topOffset + (line.rises[k] >> 8));
+    least = top < least ? top : least;
   }
-  return unsure;
+  return least < line.nearTops;
+}
+
+// Takes the notes' falls (from sample first of the chord) away from samples
+// [skip, count) of a block at out, a pass a note.
+SCORE2WAV_VECTOR_CLONES
+void takeFalls(const WrapTerms& terms, std::size_t first, std::size_t skip, std::size_t count,
+               unsigned char* out) {
+  for (int i = 0; i < terms.count; ++i) {
+    const std::uint8_t* falls = terms.falls[i] + first;
+    for (std::uint32_t note = 0; note < terms.times[i]; ++note) {
+      for (std::size_t k = skip; k < count; ++k)
+        out[k] = static_cast<std::uint8_t>(out[k] - falls[k]);
+    }
+  }
 }
 
 }  // namespace
@@ -144,19 +154,12 @@ std::int64_t wrapSumsFrom(WrapKernel kernel) {
   return std::numeric_limits<std::int64_t>::max();
 }
 
-bool fallsWith(WrapKernel kernel) {
-  switch (kernel) {
-    case WrapKernel::scalar: return true;
-    case WrapKernel::avx2: return false;
-    case WrapKernel::avx512: return processorHasAvx512Vbmi();
-  }
-  return false;
-}
-
 std::uint32_t sumFallBlock(WrapKernel kernel, const WrapTerms& terms, const WrapLine& line,
                            const WrapBlock& block, std::uint32_t* sums, unsigned char* out) {
 #if SCORE2WAV_AVX512_KERNEL
-  if (kernel == WrapKernel::avx512) return sumFallBlockAvx512(terms, line, block, sums, out);
+  if (kernel == WrapKernel::avx512 && processorHasAvx512Vbmi()) {
+    return sumFallBlockAvx512(terms, line, block, sums, out);
+  }
 #endif
   (void)kernel;
   std::uint32_t unsureStretches = 0;
@@ -165,10 +168,11 @@ std::uint32_t sumFallBlock(WrapKernel kernel, const WrapTerms& terms, const Wrap
     const std::size_t begin = s == 0 ? block.skip : 0;
     const std::size_t end = std::min(block.count - from, wrapStretch);
     const auto start = static_cast<std::uint32_t>((block.base + from * line.step) >> 31);
-    if (!sumFallStretch(terms, line, start, block.first + from, begin, end, out + from)) continue;
+    if (!lineStretch(line, start, begin, end, out + from)) continue;
     unsureStretches |= 1u << s;
     for (std::size_t k = begin; k < end; ++k) sums[from + k] = (start + line.rises[k]) >> 1;
   }
+  takeFalls(terms, block.first, block.skip, block.count, out);
   return unsureStretches;
 }
 

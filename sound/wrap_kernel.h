@@ -8,8 +8,8 @@
 // their vectors, as on Windows. The renderer takes the best the processor
 // has, chosen once, and the wrap sums only with a vector kernel; tests run
 // each kernel by name. Chords whose fall (2 g) is whole take their notes'
-// falls in bytes instead (sumFallBlock), with the scalar twin or, where the
-// processor has VBMI, in AVX-512 (wrap_falls_avx512.cpp).
+// falls in bytes instead (sumFallBlock), with any kernel: in AVX-512 where
+// the processor has VBMI (wrap_falls_avx512.cpp), else the scalar twin.
 #pragma once
 
 #include <cstddef>
@@ -130,11 +130,6 @@ WrapKernel chosenWrapKernel();
 // time and six the same), none with the scalar twin (twice the time).
 std::int64_t wrapSumsFrom(WrapKernel kernel);
 
-// True if the kernel sums chords whose fall is whole from their notes'
-// falls (sumFallBlock): the scalar twin, and AVX-512 where the processor has
-// its byte permutes (VBMI).
-bool fallsWith(WrapKernel kernel);
-
 // Sums a block's samples into out[0..count) but the skipped: the line less
 // 2 g M, M being the periods begun where a stretch began and the notes'
 // periods begun since. Returns the mask of the block's stretches that hold a
@@ -149,7 +144,9 @@ std::uint32_t sumWrapBlock(WrapKernel kernel, const WrapTerms& terms, const Wrap
 // A stretch is unsure where a line's part above a whole number, edge added,
 // may lie below twice the edge (nearTops); its sums (the line's own, as the
 // falls are whole) go to sums then.
-// The kernel must take falls (fallsWith).
+// The AVX-512 kernel sums them where the processor has its byte permutes
+// (VBMI); every other kernel, the scalar twin, whose loops the compiler
+// takes in vectors.
 std::uint32_t sumFallBlock(WrapKernel kernel, const WrapTerms& terms, const WrapLine& line,
                            const WrapBlock& block, std::uint32_t* sums, unsigned char* out);
 

@@ -35,6 +35,7 @@ std::vector<unsigned char> renderAll(const std::vector<std::vector<std::int16_t>
   renderer->exactSamples = exactSamples;
   renderer->wrapKernel = wrapKernel;
   renderer->wrapNotes = wrapSums ? 1 : std::numeric_limits<std::int64_t>::max();
+  renderer->fallSums = wrapSums;
   for (std::vector<std::int16_t> notes : chords) {
     EXPECT_TRUE(renderChord(*renderer, output, chordOf(notes)));
   }
@@ -321,12 +322,12 @@ TEST(ExhaustiveRenderer, EveryNoteCountAtItsNearTiesMatchesTheLiteralFormula) {
 
 class WrapKernels : public testing::TestWithParam<WrapKernel> {};
 
-// Chords of 3 to 127 notes summed from the periods their notes begin, by
-// each kernel: of any pitches, of the highest alone (two periods of each
-// note an eighth of a stretch: its byte lanes at their fullest), of a few
-// high ones held for seconds (added a note at a time), and of high ones
-// held until the periods near their bound of 2^16 (or pass it, and the
-// chord takes another way); whole, and in pieces that split stretches.
+// Chords of 3 to 127 notes summed from the periods their notes begin (or,
+// where 2 g is whole and they are few, from their falls), by each kernel: of any pitches, of the
+// highest alone (two periods of each note an eighth of a stretch: its byte lanes at their fullest),
+// of a few high ones held for seconds (added a note at a time), and of high ones held until the
+// periods near their bound of 2^16 (or pass it, and the chord takes another way); whole, and in
+// pieces that split stretches.
 TEST_P(WrapKernels, ChordsMatchTheLiteralFormula) {
   const WrapKernel kernel = GetParam();
   if (!wrapKernelAvailable(kernel)) {
