@@ -1,5 +1,6 @@
 #include "score/text_decoder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -148,29 +149,21 @@ PortResult decodeNext(TextDecoder& d) {
 }
 
 // Copies the ASCII units that wait in fileBytes straight to out (room bytes
-// at most), four at a time where it can, and returns how many: most of a
-// score is ASCII, and a unit below 0x80 is its own UTF-8 byte. The
-// character handed out before is settled first; on return none waits.
+// at most), many at a time where the text kernel can, and returns how many:
+// most of a score is ASCII, and a unit below 0x80 is its own UTF-8 byte.
+// The character handed out before is settled first; on return none waits.
 std::size_t takeAscii(TextDecoder& d, unsigned char* out, std::size_t room) {
   d.charText += static_cast<std::int64_t>(d.pendingLength);
   d.pendingLength = 0;
   d.pendingNext = 0;
   bool little = d.encoding == ScoreEncoding::utf16LittleEndian;
-  // The bits that must be clear in four units read as one little-endian word.
-  const std::uint64_t notAscii = little ? 0xFF80FF80FF80FF80ull : 0x80FF80FF80FF80FFull;
-  const unsigned shift = little ? 0 : 8;
-  std::size_t taken = 0;
-  while (room - taken >= 4 && d.fileLength - d.fileNext >= 8) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, d.fileBytes + d.fileNext, sizeof word);  // every target is little-endian
-    if ((word & notAscii) != 0) break;
-    word >>= shift;  // each unit's ASCII byte at the bottom of its 16 bits
-    auto bytes = static_cast<std::uint32_t>((word & 0xFF) | (word >> 8 & 0xFF00) |
-                                            (word >> 16 & 0xFF0000) | (word >> 24 & 0xFF000000));
-    std::memcpy(out + taken, &bytes, sizeof bytes);
-    taken += 4;
-    d.fileNext += 8;
-  }
+  std::size_t units = std::min(room, (d.fileLength - d.fileNext) / 2);
+  std::size_t taken = asciiUnits(d.kernel, d.fileBytes + d.fileNext, units, little, out);
+  d.fileNext += 2 * taken;
+  std::size_t more = asciiUnits(TextKernel::scalar, d.fileBytes + d.fileNext, units - taken, little,
+                                out + taken);  // the last few, four at a time
+  taken += more;
+  d.fileNext += 2 * more;
   while (taken < room && d.fileLength - d.fileNext >= 2 && unitAt(d, d.fileNext) < 0x80) {
     out[taken++] = static_cast<unsigned char>(unitAt(d, d.fileNext));
     d.fileNext += 2;

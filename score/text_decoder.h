@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "base/ports.h"
+#include "score/text_kernel.h"
 
 enum class ScoreEncoding {
   plain,       // 8-bit text, read byte for byte
@@ -26,8 +27,9 @@ constexpr unsigned char undecodableByte = 0xFF;
 struct TextDecoder {
   ByteSource file;
   ScoreEncoding encoding = ScoreEncoding::plain;
-  bool started = false;   // the mark has been looked for
-  std::int64_t skip = 0;  // file bytes of the mark
+  TextKernel kernel = chosenTextKernel();  // takes runs of ASCII units
+  bool started = false;                    // the mark has been looked for
+  std::int64_t skip = 0;                   // file bytes of the mark
 
   // Plain and UTF-8: the bytes read while looking for a mark, handed out first.
   unsigned char head[3] = {0, 0, 0};

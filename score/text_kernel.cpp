@@ -1,5 +1,9 @@
 #include "score/text_kernel.h"
 
+#include "score/text_kernel_avx2.h"
+#include "score/text_kernel_scalar.h"
+#include "score/text_kernel_sse2.h"
+
 namespace {
 
 // True if the processor has AVX2 and POPCNT (asked once).
@@ -42,4 +46,19 @@ TextKernel chosenTextKernel() {
                                    : textKernelAvailable(TextKernel::sse2) ? TextKernel::sse2
                                                                            : TextKernel::scalar;
   return chosen;
+}
+
+std::size_t asciiUnits(TextKernel kernel, const unsigned char* units, std::size_t count,
+                       bool little, unsigned char* out) {
+  switch (kernel) {
+    case TextKernel::scalar: break;
+    case TextKernel::sse2: return textScan::Sse2Kernel::asciiUnits(units, count, little, out);
+    case TextKernel::avx2:
+#if SCORE2WAV_AVX2_KERNEL
+      return textScan::asciiUnitsWide(units, count, little, out);
+#else
+      break;
+#endif
+  }
+  return textScan::ScalarKernel::asciiUnits(units, count, little, out);
 }

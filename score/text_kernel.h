@@ -7,6 +7,8 @@
 // names the kernel its passes take, so that tests can run each by name.
 #pragma once
 
+#include <cstddef>
+
 // The AVX2 kernel is built where the compiler can build code for AVX2 and
 // POPCNT beside the program's own; not in the scalar twins' build.
 #if defined(__SSE2__) && defined(__x86_64__) && defined(__GNUC__) && !defined(SCORE2WAV_NO_CLONES)
@@ -32,3 +34,9 @@ bool textKernelAvailable(TextKernel kernel);
 
 // Returns the best kernel available, chosen once.
 TextKernel chosenTextKernel();
+
+// Converts the run of ASCII units that begins count UTF-16 units at units
+// (little-endian if little) to bytes at out, as many at a time as the
+// kernel takes, while whole steps remain; returns how many it took.
+std::size_t asciiUnits(TextKernel kernel, const unsigned char* units, std::size_t count,
+                       bool little, unsigned char* out);

@@ -188,5 +188,9 @@ SCORE2WAV_WIDE inline PlainRun plainRun(const unsigned char* bytes) {
   return run;
 }
 
+// ScalarKernel::asciiUnits, 32 units at a time (text_kernel_avx2.cpp).
+std::size_t asciiUnitsWide(const unsigned char* units, std::size_t count, bool little,
+                           unsigned char* out);
+
 }  // namespace textScan
 #endif

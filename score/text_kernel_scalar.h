@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "score/note_grammar.h"
 #include "score/score_format.h"
@@ -72,6 +74,28 @@ struct ScalarKernel {
       pitch += next == noteGrammar::sharpClass ? 1 : next == noteGrammar::flatClass ? -1 : 0;
       pitches[i] = static_cast<unsigned char>(pitch);
     }
+  }
+
+  // Stores at out, a byte each, the ASCII units of the run of them that
+  // begins count UTF-16 units at units (little-endian if little, else
+  // big-endian), four at a time while four more are whole; returns how
+  // many it took (the caller takes the rest one by one).
+  static std::size_t asciiUnits(const unsigned char* units, std::size_t count, bool little,
+                                unsigned char* out) {
+    // The bits that must be clear in four units read as one little-endian word.
+    const std::uint64_t notAscii = little ? 0xFF80FF80FF80FF80ull : 0x80FF80FF80FF80FFull;
+    const unsigned shift = little ? 0 : 8;
+    std::size_t taken = 0;
+    for (; count - taken >= 4; taken += 4) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, units + 2 * taken, sizeof word);  // every target is little-endian
+      if ((word & notAscii) != 0) break;
+      word >>= shift;  // each unit's ASCII byte at the bottom of its 16 bits
+      auto bytes = static_cast<std::uint32_t>((word & 0xFF) | (word >> 8 & 0xFF00) |
+                                              (word >> 16 & 0xFF0000) | (word >> 24 & 0xFF000000));
+      std::memcpy(out + taken, &bytes, sizeof bytes);
+    }
+    return taken;
   }
 };
 

@@ -113,6 +113,25 @@ struct Sse2Kernel {
         _mm_add_epi8(pitch, _mm_cmpeq_epi8(_mm_or_si128(next, all(0x20)), all(scoreFormat::flat)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(pitches), pitch);
   }
+
+  // ScalarKernel::asciiUnits, sixteen units at a time.
+  static std::size_t asciiUnits(const unsigned char* units, std::size_t count, bool little,
+                                unsigned char* out) {
+    const __m128i notAscii = _mm_set1_epi16(static_cast<short>(little ? 0xFF80 : 0x80FF));
+    std::size_t taken = 0;
+    for (; count - taken >= 16; taken += 16) {
+      __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 2 * taken));
+      __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 2 * taken + 16));
+      const __m128i stray = _mm_and_si128(_mm_or_si128(low, high), notAscii);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(stray, _mm_setzero_si128())) != 0xFFFF) break;
+      if (!little) {  // each unit's ASCII byte to the bottom of its 16 bits
+        low = _mm_srli_epi16(low, 8);
+        high = _mm_srli_epi16(high, 8);
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + taken), _mm_packus_epi16(low, high));
+    }
+    return taken;
+  }
 };
 
 }  // namespace textScan

@@ -128,4 +128,41 @@ TEST(TextDecoder, GoingBackCostsTheDistanceGoneBack) {
   EXPECT_LT(decoded.decoder->unitsDecoded - afterReading, 2 * units);
 }
 
+// Runs of ASCII of every length up to 80 between units that are not ASCII
+// (with a byte of an ASCII character in either half among them), in either
+// byte order, read by each text kernel: each gives the text's UTF-8.
+TEST(TextDecoder, EveryKernelTakesRunsOfAsciiAsTheirBytes) {
+  std::mt19937 random(16);
+  std::u16string units;
+  std::string utf8;
+  static const char16_t others[] = {u'\u0141', u'\u4100', u'\u00E9', u'\u4E41'};
+  static const char* const othersUtf8[] = {"\xC5\x81", "\xE4\x84\x80", "\xC3\xA9", "\xE4\xB9\x81"};
+  for (int run = 0; run < 400; ++run) {
+    for (auto i = random() % 81; i > 0; --i) {
+      auto c = static_cast<char>('!' + random() % 94);
+      units.push_back(static_cast<char16_t>(c));
+      utf8.push_back(c);
+    }
+    auto other = random() % 4;
+    units.push_back(others[other]);
+    utf8 += othersUtf8[other];
+  }
+  for (bool little : {true, false}) {
+    std::string bytes = little ? std::string("\xFF\xFE", 2) : std::string("\xFE\xFF", 2);
+    for (char16_t unit : units) {
+      bytes.push_back(static_cast<char>(little ? unit & 0xFF : unit >> 8));
+      bytes.push_back(static_cast<char>(little ? unit >> 8 : unit & 0xFF));
+    }
+    for (TextKernel kernel : allTextKernels) {
+      if (!textKernelAvailable(kernel)) continue;
+      for (std::size_t step : {std::size_t{61}, std::size_t{64}}) {
+        Decoded decoded(bytes, 4096);
+        decoded.decoder->kernel = kernel;
+        EXPECT_EQ(readText(decoded.source, step), utf8)
+            << textKernelName(kernel) << (little ? " little" : " big") << ", reads of " << step;
+      }
+    }
+  }
+}
+
 }  // namespace
