@@ -40,14 +40,15 @@ struct AlignedLine {
 };
 
 // Stores the line's bytes of samples [begin, end) of a stretch (of them all
-// if Whole), less the first pitch's falls, at out (taken at its first
-// sample); start is the stretch's line in half units and at its first
-// sample in the chord. Returns true if one may lie within the edge of a
-// whole number.
-template <bool Whole>
+// if Whole), less the falls of the N notes whose rows are rows (each from
+// the block's first sample), at out (taken at the stretch's first sample);
+// start is the stretch's line in half units and at its first sample in
+// the block. Returns true if one may lie within the edge of a whole number.
+template <bool Whole, int N>
 SCORE2WAV_AVX512_VBMI SCORE2WAV_ALWAYS_INLINE bool lineStretch(
-    const WrapTerms& terms, const WrapLine& line, const AlignedLine& aligned, std::uint32_t start,
-    std::size_t at, std::size_t begin, std::size_t end, unsigned char* out) {
+    const WrapLine& line, const AlignedLine& aligned, std::uint32_t start,
+    const std::uint8_t* const* rows, std::size_t at, std::size_t begin, std::size_t end,
+    unsigned char* out) {
   // Byte i of 32 from the top byte of lane i % 16 of the first vector (i
   // below 16) or of the second; the upper 32 bytes the same.
   const __m512i topBytes = _mm512_set_epi8(
@@ -65,9 +66,8 @@ SCORE2WAV_AVX512_VBMI SCORE2WAV_ALWAYS_INLINE bool lineStretch(
     }
     __m512i bytes = _mm512_mask_blend_epi64(0xF0, _mm512_permutex2var_epi8(v[0], topBytes, v[1]),
                                             _mm512_permutex2var_epi8(v[2], topBytes, v[3]));
-    const __m512i falls = _mm512_loadu_si512(terms.falls[0] + at + k);
-    for (std::uint32_t note = 0; note < terms.times[0]; ++note) {
-      bytes = _mm512_sub_epi8(bytes, falls);
+    for (int i = 0; i < N; ++i) {
+      bytes = _mm512_sub_epi8(bytes, _mm512_loadu_si512(rows[i] + at + k));
     }
     if (Whole) {
       _mm512_storeu_si512(out + k, bytes);
@@ -120,27 +120,40 @@ SCORE2WAV_AVX512_VBMI void takeFalls(const std::uint8_t* const* rows, std::size_
   }
 }
 
-// Takes each note of the pitches after the first away from samples
-// [skip, count) of the block at out, their falls from sample first of the
-// chord on, four notes a pass.
-SCORE2WAV_AVX512_VBMI void takeNotes(const WrapTerms& terms, std::size_t first, std::size_t skip,
-                                     std::size_t count, unsigned char* out) {
-  const std::uint8_t* rows[4];
-  int held = 0;
-  for (int i = 1; i < terms.count; ++i) {
-    for (std::uint32_t note = 0; note < terms.times[i]; ++note) {
-      rows[held++] = terms.falls[i] + first;
-      if (held == 4 || (i + 1 == terms.count && note + 1 == terms.times[i])) {
-        switch (held) {
-          case 1: takeFalls<1>(rows, skip, count, out); break;
-          case 2: takeFalls<2>(rows, skip, count, out); break;
-          case 3: takeFalls<3>(rows, skip, count, out); break;
-          default: takeFalls<4>(rows, skip, count, out); break;
-        }
-        held = 0;
-      }
-    }
+// Takes the falls of the notes whose rows are rows[0..count) (each from
+// the block's first sample) away from samples [skip, samples) of the block
+// at out, four notes a pass.
+SCORE2WAV_AVX512_VBMI void takeNotes(const std::uint8_t* const* rows, int count, std::size_t skip,
+                                     std::size_t samples, unsigned char* out) {
+  for (; count >= 4; rows += 4, count -= 4) takeFalls<4>(rows, skip, samples, out);
+  switch (count) {
+    case 1: takeFalls<1>(rows, skip, samples, out); break;
+    case 2: takeFalls<2>(rows, skip, samples, out); break;
+    case 3: takeFalls<3>(rows, skip, samples, out); break;
+    default: break;
   }
+}
+
+// Sums a block's stretches from its line, less the falls of the N notes
+// whose rows are rows; returns the mask of those that may hold a sample
+// near a whole number.
+template <int N>
+SCORE2WAV_AVX512_VBMI std::uint32_t lineBlock(const WrapLine& line, const AlignedLine& aligned,
+                                              const std::uint8_t* const* rows,
+                                              const WrapBlock& block, unsigned char* out) {
+  std::uint32_t unsureStretches = 0;
+  for (std::size_t s = 0; s * wrapStretch < block.count; ++s) {
+    const std::size_t from = s * wrapStretch;
+    const std::size_t begin = s == 0 ? block.skip : 0;
+    const std::size_t end = std::min(block.count - from, wrapStretch);
+    const auto start = static_cast<std::uint32_t>((block.base + from * line.step) >> 31);
+    const bool unsure =
+        begin == 0 && end == wrapStretch
+            ? lineStretch<true, N>(line, aligned, start, rows, from, 0, wrapStretch, out + from)
+            : lineStretch<false, N>(line, aligned, start, rows, from, begin, end, out + from);
+    if (unsure) unsureStretches |= 1u << s;
+  }
+  return unsureStretches;
 }
 
 }  // namespace
@@ -155,22 +168,32 @@ SCORE2WAV_AVX512_VBMI std::uint32_t sumFallBlockAvx512(const WrapTerms& terms, c
     _mm256_store_si256(reinterpret_cast<__m256i*>(aligned.tops + k),
                        _mm512_cvtepi32_epi16(_mm512_srli_epi32(rises, 8)));
   }
+  // Each note's row, from the block's first sample (a chord that takes the
+  // wrap sums has at most 127 notes): the line takes up to four of them,
+  // and passes over the block the rest.
+  const std::uint8_t* rows[128];
+  int notes = 0;
+  for (int i = 0; i < terms.count; ++i) {
+    for (std::uint32_t note = 0; note < terms.times[i] && notes < 128; ++note) {
+      rows[notes++] = terms.falls[i] + block.first;
+    }
+  }
   std::uint32_t unsureStretches = 0;
-  for (std::size_t s = 0; s * wrapStretch < block.count; ++s) {
+  switch (std::min(notes, 4)) {
+    case 1: unsureStretches = lineBlock<1>(line, aligned, rows, block, out); break;
+    case 2: unsureStretches = lineBlock<2>(line, aligned, rows, block, out); break;
+    case 3: unsureStretches = lineBlock<3>(line, aligned, rows, block, out); break;
+    default: unsureStretches = lineBlock<4>(line, aligned, rows, block, out); break;
+  }
+  if (notes > 4) takeNotes(rows + 4, notes - 4, block.skip, block.count, out);
+  for (std::uint32_t marked = unsureStretches; marked != 0; marked &= marked - 1) {
+    const std::size_t s = static_cast<std::size_t>(__builtin_ctz(marked));
     const std::size_t from = s * wrapStretch;
+    const auto start = static_cast<std::uint32_t>((block.base + from * line.step) >> 31);
     const std::size_t begin = s == 0 ? block.skip : 0;
     const std::size_t end = std::min(block.count - from, wrapStretch);
-    const auto start = static_cast<std::uint32_t>((block.base + from * line.step) >> 31);
-    const std::size_t at = block.first + from;
-    const bool unsure =
-        begin == 0 && end == wrapStretch
-            ? lineStretch<true>(terms, line, aligned, start, at, 0, wrapStretch, out + from)
-            : lineStretch<false>(terms, line, aligned, start, at, begin, end, out + from);
-    if (!unsure) continue;
-    unsureStretches |= 1u << s;
     for (std::size_t k = begin; k < end; ++k) sums[from + k] = (start + line.rises[k]) >> 1;
   }
-  takeNotes(terms, block.first, block.skip, block.count, out);
   return unsureStretches;
 }
 
