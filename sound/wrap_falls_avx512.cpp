@@ -169,8 +169,8 @@ SCORE2WAV_AVX512_VBMI std::uint32_t sumFallBlockAvx512(const WrapTerms& terms, c
                        _mm512_cvtepi32_epi16(_mm512_srli_epi32(rises, 8)));
   }
   // Each note's row, from the block's first sample (a chord that takes the
-  // wrap sums has at most 127 notes): the line takes up to four of them,
-  // and passes over the block the rest.
+  // wrap sums has at most 127 notes): the line takes up to eight of them,
+  // and passes over the block the rest, four at a time.
   const std::uint8_t* rows[128];
   int notes = 0;
   for (int i = 0; i < terms.count; ++i) {
@@ -179,13 +179,17 @@ SCORE2WAV_AVX512_VBMI std::uint32_t sumFallBlockAvx512(const WrapTerms& terms, c
     }
   }
   std::uint32_t unsureStretches = 0;
-  switch (std::min(notes, 4)) {
+  switch (std::min(notes, 8)) {
     case 1: unsureStretches = lineBlock<1>(line, aligned, rows, block, out); break;
     case 2: unsureStretches = lineBlock<2>(line, aligned, rows, block, out); break;
     case 3: unsureStretches = lineBlock<3>(line, aligned, rows, block, out); break;
-    default: unsureStretches = lineBlock<4>(line, aligned, rows, block, out); break;
+    case 4: unsureStretches = lineBlock<4>(line, aligned, rows, block, out); break;
+    case 5: unsureStretches = lineBlock<5>(line, aligned, rows, block, out); break;
+    case 6: unsureStretches = lineBlock<6>(line, aligned, rows, block, out); break;
+    case 7: unsureStretches = lineBlock<7>(line, aligned, rows, block, out); break;
+    default: unsureStretches = lineBlock<8>(line, aligned, rows, block, out); break;
   }
-  if (notes > 4) takeNotes(rows + 4, notes - 4, block.skip, block.count, out);
+  if (notes > 8) takeNotes(rows + 8, notes - 8, block.skip, block.count, out);
   for (std::uint32_t marked = unsureStretches; marked != 0; marked &= marked - 1) {
     const std::size_t s = static_cast<std::size_t>(__builtin_ctz(marked));
     const std::size_t from = s * wrapStretch;
