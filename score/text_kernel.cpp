@@ -1,17 +1,16 @@
 #include "score/text_kernel.h"
 
+#include "base/cpu_features.h"
 #include "score/text_kernel_avx2.h"
 #include "score/text_kernel_scalar.h"
 #include "score/text_kernel_sse2.h"
 
 namespace {
 
-// True if the processor has AVX2 and POPCNT (asked once).
+// True if the processor has AVX2 and POPCNT.
 bool processorHasAvx2() {
 #if SCORE2WAV_AVX2_KERNEL
-  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0 &&
-                                                     __builtin_cpu_supports("popcnt") != 0);
-  return has;
+  return cpuFeatures().avx2 && cpuFeatures().popcnt;
 #else
   return false;
 #endif

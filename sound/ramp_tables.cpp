@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/cpu_features.h"
 #include "sound/period_table.h"
 #include "sound/render_parts.h"
 
@@ -100,8 +101,8 @@ bool ensureScratch(Renderer& renderer, bool fromTables) {
 using render::exactRemainder;
 using render::exactRemainderLimit;
 
-SCORE2WAV_VECTOR_CLONES
-void rampValues(int pitch, const double* times, std::size_t count, double* ramps) {
+SCORE2WAV_ALWAYS_INLINE void rampValuesBody(int pitch, const double* times, std::size_t count,
+                                            double* ramps) {
   const double period = periodTable[pitch];
   const double high = periodHigh[pitch];
   const double low = periodLow[pitch];
@@ -115,3 +116,6 @@ void rampValues(int pitch, const double* times, std::size_t count, double* ramps
     ramps[k] = (std::fmod(times[k], period) * 2.0) / period - 1.0;
   }
 }
+SCORE2WAV_TWINS(void, rampValues,
+                (int pitch, const double* times, std::size_t count, double* ramps),
+                (pitch, times, count, ramps))

@@ -12,15 +12,8 @@
 #include "score/score_format.h"
 #include "sound/renderer.h"
 
-// Vector width pays off most in the summing loops; pick it when the machine
-// runs. SCORE2WAV_NO_CLONES builds only the default clone, so that tests
-// reach it.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__) && \
-    !defined(SCORE2WAV_NO_CLONES)
-#define SCORE2WAV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define SCORE2WAV_VECTOR_CLONES
-#endif
+// The summing loops are built twice, for AVX2 and the baseline, the first
+// taken where the processor has it (SCORE2WAV_TWINS, base/cpu_features.h).
 #if defined(__GNUC__)
 #define SCORE2WAV_ALWAYS_INLINE inline __attribute__((always_inline))
 #else

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "base/allocation.h"
+#include "base/cpu_features.h"
 #include "sound/fixed_sum.h"
 #include "sound/render_parts.h"
 
@@ -55,10 +56,10 @@ SCORE2WAV_ALWAYS_INLINE bool sumSetStretch(const std::int32_t* const* rows,
 // its distinct pitches, as sumFixed does for few notes, a stretch of
 // setStretch samples at a time; returns the mask of the stretches that
 // hold a sum near a whole number, whose sums it leaves in sums.
-SCORE2WAV_VECTOR_CLONES
-std::uint32_t sumFixedSet(const std::int32_t* const* rows, const std::uint32_t* times, int pitches,
-                          std::size_t count, std::uint32_t edge, std::uint32_t* sums,
-                          unsigned char* out) {
+SCORE2WAV_ALWAYS_INLINE std::uint32_t sumFixedSetBody(const std::int32_t* const* rows,
+                                                      const std::uint32_t* times, int pitches,
+                                                      std::size_t count, std::uint32_t edge,
+                                                      std::uint32_t* sums, unsigned char* out) {
   std::uint32_t unsureStretches = 0;
   std::size_t from = 0;
   for (; from + setStretch <= count; from += setStretch) {
@@ -71,6 +72,10 @@ std::uint32_t sumFixedSet(const std::int32_t* const* rows, const std::uint32_t* 
   }
   return unsureStretches;
 }
+SCORE2WAV_TWINS(std::uint32_t, sumFixedSet,
+                (const std::int32_t* const* rows, const std::uint32_t* times, int pitches,
+                 std::size_t count, std::uint32_t edge, std::uint32_t* sums, unsigned char* out),
+                (rows, times, pitches, count, edge, sums, out))
 
 // Renders the pass's next count samples from fixed rows (terms of them,
 // each times[i] over), a block at a time; the rare sums near a whole number

@@ -1,6 +1,7 @@
 // Tiles: a chord's samples summed in doubles, note by note in the order
 // written, as the defining formula says; the way of every chord that takes
 // neither fixed rows nor counted pitches, and every chord's exact fallback.
+#include "base/cpu_features.h"
 #include "sound/render_parts.h"
 
 namespace render {
@@ -21,9 +22,8 @@ SCORE2WAV_ALWAYS_INLINE void sumFewKernel(const double* const* rows, double gain
   }
 }
 
-SCORE2WAV_VECTOR_CLONES
-void sumFewNotes(const double* const* rows, std::int64_t noteCount, double gain, std::size_t count,
-                 unsigned char* out) {
+SCORE2WAV_ALWAYS_INLINE void sumFewNotesBody(const double* const* rows, std::int64_t noteCount,
+                                             double gain, std::size_t count, unsigned char* out) {
   switch (noteCount) {
     case 1: sumFewKernel<1>(rows, gain, count, out); break;
     case 2: sumFewKernel<2>(rows, gain, count, out); break;
@@ -31,15 +31,19 @@ void sumFewNotes(const double* const* rows, std::int64_t noteCount, double gain,
     default: sumFewKernel<4>(rows, gain, count, out); break;
   }
 }
+SCORE2WAV_TWINS(void, sumFewNotes,
+                (const double* const* rows, std::int64_t noteCount, double gain, std::size_t count,
+                 unsigned char* out),
+                (rows, noteCount, gain, count, out))
 
 // Samples of a chord of any number of notes. A short stretch goes in tiles
 // of register size, each over all the notes (as few tiles as may be: each
 // reads every note); a long one (at most a block)
 // a note at a time over all its sums, which streams best from memory.
 // Either way each sum takes the notes in order.
-SCORE2WAV_VECTOR_CLONES
-void sumManyNotes(const double* const* rowOf, const std::int16_t* notes, std::int64_t noteCount,
-                  double gain, std::size_t count, double* sums, unsigned char* out) {
+SCORE2WAV_ALWAYS_INLINE void sumManyNotesBody(const double* const* rowOf, const std::int16_t* notes,
+                                              std::int64_t noteCount, double gain,
+                                              std::size_t count, double* sums, unsigned char* out) {
   if (count >= 64) {
     for (std::size_t k = 0; k < count; ++k) sums[k] = 0.0;
     for (std::int64_t i = 0; i < noteCount; ++i) {
@@ -55,6 +59,10 @@ void sumManyNotes(const double* const* rowOf, const std::int16_t* notes, std::in
   for (; k + 4 <= count; k += 4) sumTile<4>(rowOf, notes, noteCount, gain, k, out);
   for (; k < count; ++k) sumTile<1>(rowOf, notes, noteCount, gain, k, out);
 }
+SCORE2WAV_TWINS(void, sumManyNotes,
+                (const double* const* rowOf, const std::int16_t* notes, std::int64_t noteCount,
+                 double gain, std::size_t count, double* sums, unsigned char* out),
+                (rowOf, notes, noteCount, gain, count, sums, out))
 
 }  // namespace
 

@@ -44,6 +44,7 @@
 #include <cstring>
 
 #include "base/allocation.h"
+#include "base/cpu_features.h"
 #include "sound/fixed_sum.h"
 #include "sound/period_table.h"
 #include "sound/render_parts.h"
@@ -91,13 +92,14 @@ std::uint32_t wholeFall(double gain) {
 }
 
 // Stores j steps in units of 2^(unit - 55) at rises[j], modulo 2^32.
-SCORE2WAV_VECTOR_CLONES
-void fillRises(std::uint64_t step, int unit, std::uint32_t* rises) {
+SCORE2WAV_ALWAYS_INLINE void fillRisesBody(std::uint64_t step, int unit, std::uint32_t* rises) {
   std::uint64_t lift = 0;  // j steps
   for (std::size_t j = 0; j < wrapStretch; ++j, lift += step) {
     rises[j] = static_cast<std::uint32_t>(lift >> unit);
   }
 }
+SCORE2WAV_TWINS(void, fillRises, (std::uint64_t step, int unit, std::uint32_t* rises),
+                (step, unit, rises))
 
 // Sets the chord's line and edge, stretchWraps being the product's part of
 // the edge (0 where its notes' falls are whole), its rises in units of

@@ -3,38 +3,33 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/cpu_features.h"
 #include "sound/fixed_sum.h"
 #include "sound/render_parts.h"
 
 namespace {
 
-// True if the processor has AVX2 (asked once).
+// True if the processor has AVX2.
 bool processorHasAvx2() {
 #if SCORE2WAV_AVX2_WRAP_KERNEL
-  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
-  return has;
+  return cpuFeatures().avx2;
 #else
   return false;
 #endif
 }
 
-// True if the processor has AVX-512 with byte and word lanes (asked once).
+// True if the processor has AVX-512 with byte and word lanes.
 bool processorHasAvx512() {
 #if SCORE2WAV_AVX512_KERNEL
-  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx512f") != 0 &&
-                                                     __builtin_cpu_supports("avx512bw") != 0);
-  return has;
+  return cpuFeatures().avx512f && cpuFeatures().avx512bw;
 #else
   return false;
 #endif
 }
 
 #if SCORE2WAV_AVX512_KERNEL
-// True if the processor has AVX-512 with its byte permutes (asked once).
-bool processorHasAvx512Vbmi() {
-  static const bool has = processorHasAvx512() && __builtin_cpu_supports("avx512vbmi") != 0;
-  return has;
-}
+// True if the processor has AVX-512 with its byte permutes.
+bool processorHasAvx512Vbmi() { return processorHasAvx512() && cpuFeatures().avx512vbmi; }
 #endif
 
 // Adds each times at counts[k] for every bit k set in word.
@@ -66,10 +61,11 @@ void countWrapsScalar(const WrapTerms& terms, std::size_t first, std::size_t str
 // periods begun (begun: at each stretch's start; wraps: since), the line at
 // the first being base, all but the first skip; returns the mask of the
 // stretches that hold a sum near a whole number, whose sums it leaves in sums.
-SCORE2WAV_VECTOR_CLONES
-std::uint32_t sumWrapSet(const std::uint32_t* begun, const std::uint16_t* wraps, std::size_t count,
-                         std::size_t skip, const WrapLine& line, std::uint64_t base,
-                         std::uint32_t* sums, unsigned char* out) {
+SCORE2WAV_ALWAYS_INLINE std::uint32_t sumWrapSetBody(const std::uint32_t* begun,
+                                                     const std::uint16_t* wraps, std::size_t count,
+                                                     std::size_t skip, const WrapLine& line,
+                                                     std::uint64_t base, std::uint32_t* sums,
+                                                     unsigned char* out) {
   std::uint32_t unsureStretches = 0;
   for (std::size_t s = 0; s * wrapStretch < count; ++s) {
     const std::size_t from = s * wrapStretch;
@@ -85,14 +81,19 @@ std::uint32_t sumWrapSet(const std::uint32_t* begun, const std::uint16_t* wraps,
   }
   return unsureStretches;
 }
+SCORE2WAV_TWINS(std::uint32_t, sumWrapSet,
+                (const std::uint32_t* begun, const std::uint16_t* wraps, std::size_t count,
+                 std::size_t skip, const WrapLine& line, std::uint64_t base, std::uint32_t* sums,
+                 unsigned char* out),
+                (begun, wraps, count, skip, line, base, sums, out))
 
 // Stores the line's bytes of samples [begin, end) of a stretch at out
 // (taken at its first sample), start being its line in half units: returns
 // true if one may lie within the edge of a whole number. A loop the
 // compiler takes in vectors.
-SCORE2WAV_VECTOR_CLONES
-bool lineStretch(const WrapLine& line, std::uint32_t start, std::size_t begin, std::size_t end,
-                 unsigned char* out) {
+SCORE2WAV_ALWAYS_INLINE bool lineStretchBody(const WrapLine& line, std::uint32_t start,
+                                             std::size_t begin, std::size_t end,
+                                             unsigned char* out) {
   const std::uint32_t lifted = start + 2 * line.edge;
   const auto topOffset = static_cast<std::uint16_t>((lifted >> 8) + 1);
   std::uint16_t least = 0xFFFF;  // of the upper 16 bits of the parts above a whole number, one more
@@ -103,12 +104,16 @@ bool lineStretch(const WrapLine& line, std::uint32_t start, std::size_t begin, s
   }
   return least < line.nearTops;
 }
+SCORE2WAV_TWINS(bool, lineStretch,
+                (const WrapLine& line, std::uint32_t start, std::size_t begin, std::size_t end,
+                 unsigned char* out),
+                (line, start, begin, end, out))
 
 // Takes the notes' falls (from sample first of the chord) away from samples
 // [skip, count) of a block at out, a pass a note.
-SCORE2WAV_VECTOR_CLONES
-void takeFalls(const WrapTerms& terms, std::size_t first, std::size_t skip, std::size_t count,
-               unsigned char* out) {
+SCORE2WAV_ALWAYS_INLINE void takeFallsBody(const WrapTerms& terms, std::size_t first,
+                                           std::size_t skip, std::size_t count,
+                                           unsigned char* out) {
   for (int i = 0; i < terms.count; ++i) {
     const std::uint8_t* falls = terms.falls[i] + first;
     for (std::uint32_t note = 0; note < terms.times[i]; ++note) {
@@ -117,6 +122,10 @@ void takeFalls(const WrapTerms& terms, std::size_t first, std::size_t skip, std:
     }
   }
 }
+SCORE2WAV_TWINS(void, takeFalls,
+                (const WrapTerms& terms, std::size_t first, std::size_t skip, std::size_t count,
+                 unsigned char* out),
+                (terms, first, skip, count, out))
 
 }  // namespace
 
