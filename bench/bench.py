@@ -4,8 +4,8 @@
 Generates two one-hour scores (7200 chords of 0.5 s, three notes each): a
 song whose 24 triads repeat, and one in which every chord differs. Runs, in
 turn and alternately (paired runs), the program and the write floor: `dd`
-writing the program's output size in 256 KiB blocks, as the program
-writes, to a file in the same folder; and, as a second column, `head -c N
+writing the program's output size in 256 KiB blocks (the program
+writes 64 KiB ones), to a file in the same folder; and, as a second column, `head -c N
 /dev/zero > file`, which writes in small pieces. Then sox synthesising
 three mixed sawtooths for an hour (when installed). Prints the median CPU
 time (user and system) and wall time of each, the ratios to the 256 KiB
@@ -67,7 +67,7 @@ def timed_cpu(argv, stdout=subprocess.DEVNULL):
 
 
 def floor_argv(size, path):
-    """Writes size zero bytes to path in 256 KiB blocks, as the program writes its output."""
+    """Writes size zero bytes to path in 256 KiB blocks: the write floor."""
     return ["dd", "if=/dev/zero", "of=" + path, "bs=256K", "count=%d" % size, "iflag=count_bytes",
             "status=none"]
 

@@ -12,7 +12,7 @@ For each, the median CPU time (user and system) and wall time of the
 program, of its floor, and the program's peak memory (maximum resident set
 size, from GNU time). The floor is reading the file twice (`cat FILE >
 /dev/null`, twice), and for the short chords also writing the WAV's bytes in
-256 KiB blocks (`dd`), as the program writes them.
+256 KiB blocks (`dd`).
 
     python3 bench/large_text.py --program build/score2wav [--runs 5] [--only "100 MB"]
         [--baseline other/score2wav]
