@@ -1,7 +1,9 @@
 #include "base/cpu_features.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
-#if defined(__has_include)
+// glibc's header declares its functions with C's _Bool, which GCC takes in
+// C++ and clang does not.
+#if defined(__has_include) && !defined(__clang__)
 #if __has_include(<sys/platform/x86.h>)
 #include <sys/platform/x86.h>
 #define SCORE2WAV_LIBC_FEATURES 1

@@ -358,10 +358,10 @@ TEST_P(WrapKernels, ChordsMatchTheLiteralFormula) {
   // Chords of A alone (110 to 880 Hz), whose falls are whole: their line
   // meets a whole number every few samples, where the sums must give way.
   const std::vector<std::int16_t> as = {24, 12, 36, 0, 24, 36};
-  for (std::size_t n : {3, 4, 6}) {
+  for (std::int64_t n : {3, 4, 6}) {
     std::vector<std::vector<std::int16_t>> chords = {{as.begin(), as.begin() + n}};
-    Bytes fast = renderAll(chords, static_cast<std::int64_t>(n), 0.3, 1000, false, kernel);
-    ASSERT_EQ(fast, renderAllLiterally(chords, static_cast<std::int64_t>(n), 0.3)) << n;
+    Bytes fast = renderAll(chords, n, 0.3, 1000, false, kernel);
+    ASSERT_EQ(fast, renderAllLiterally(chords, n, 0.3)) << n;
   }
 }
 
