@@ -143,14 +143,13 @@ SCORE2WAV_AVX512_VBMI std::uint32_t lineBlock(const WrapLine& line, const Aligne
                                               const WrapBlock& block, unsigned char* out) {
   std::uint32_t unsureStretches = 0;
   for (std::size_t s = 0; s * wrapStretch < block.count; ++s) {
-    const std::size_t from = s * wrapStretch;
-    const std::size_t begin = s == 0 ? block.skip : 0;
-    const std::size_t end = std::min(block.count - from, wrapStretch);
-    const auto start = static_cast<std::uint32_t>((block.base + from * line.step) >> 31);
+    const FallStretch stretch = fallStretch(block, line, s);
     const bool unsure =
-        begin == 0 && end == wrapStretch
-            ? lineStretch<true, N>(line, aligned, start, rows, from, 0, wrapStretch, out + from)
-            : lineStretch<false, N>(line, aligned, start, rows, from, begin, end, out + from);
+        stretch.begin == 0 && stretch.end == wrapStretch
+            ? lineStretch<true, N>(line, aligned, stretch.start, rows, stretch.from, 0, wrapStretch,
+                                   out + stretch.from)
+            : lineStretch<false, N>(line, aligned, stretch.start, rows, stretch.from, stretch.begin,
+                                    stretch.end, out + stretch.from);
     if (unsure) unsureStretches |= 1u << s;
   }
   return unsureStretches;
@@ -191,12 +190,8 @@ SCORE2WAV_AVX512_VBMI std::uint32_t sumFallBlockAvx512(const WrapTerms& terms, c
   }
   if (notes > 8) takeNotes(rows + 8, notes - 8, block.skip, block.count, out);
   for (std::uint32_t marked = unsureStretches; marked != 0; marked &= marked - 1) {
-    const std::size_t s = static_cast<std::size_t>(__builtin_ctz(marked));
-    const std::size_t from = s * wrapStretch;
-    const auto start = static_cast<std::uint32_t>((block.base + from * line.step) >> 31);
-    const std::size_t begin = s == 0 ? block.skip : 0;
-    const std::size_t end = std::min(block.count - from, wrapStretch);
-    for (std::size_t k = begin; k < end; ++k) sums[from + k] = (start + line.rises[k]) >> 1;
+    keepFallSums(fallStretch(block, line, static_cast<std::size_t>(__builtin_ctz(marked))), line,
+                 sums);
   }
   return unsureStretches;
 }

@@ -173,13 +173,10 @@ std::uint32_t sumFallBlock(WrapKernel kernel, const WrapTerms& terms, const Wrap
   (void)kernel;
   std::uint32_t unsureStretches = 0;
   for (std::size_t s = 0; s * wrapStretch < block.count; ++s) {
-    const std::size_t from = s * wrapStretch;
-    const std::size_t begin = s == 0 ? block.skip : 0;
-    const std::size_t end = std::min(block.count - from, wrapStretch);
-    const auto start = static_cast<std::uint32_t>((block.base + from * line.step) >> 31);
-    if (!lineStretch(line, start, begin, end, out + from)) continue;
+    const FallStretch stretch = fallStretch(block, line, s);
+    if (!lineStretch(line, stretch.start, stretch.begin, stretch.end, out + stretch.from)) continue;
     unsureStretches |= 1u << s;
-    for (std::size_t k = begin; k < end; ++k) sums[from + k] = (start + line.rises[k]) >> 1;
+    keepFallSums(stretch, line, sums);
   }
   takeFalls(terms, block.first, block.skip, block.count, out);
   return unsureStretches;

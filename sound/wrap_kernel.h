@@ -107,6 +107,33 @@ inline bool sumWrapStretch(std::uint32_t start, const std::uint16_t* wraps, cons
   return true;
 }
 
+// A stretch of a block whose fall is whole: its first sample in the block,
+// the samples of it summed, [begin, end), and its line in half units.
+struct FallStretch {
+  std::size_t from = 0;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::uint32_t start = 0;
+};
+
+// Returns the block's stretch s.
+inline FallStretch fallStretch(const WrapBlock& block, const WrapLine& line, std::size_t s) {
+  FallStretch stretch;
+  stretch.from = s * wrapStretch;
+  stretch.begin = s == 0 ? block.skip : 0;
+  stretch.end = block.count - stretch.from < wrapStretch ? block.count - stretch.from : wrapStretch;
+  stretch.start = static_cast<std::uint32_t>((block.base + stretch.from * line.step) >> 31);
+  return stretch;
+}
+
+// Stores the sums of a stretch whose fall is whole (its line's, in units
+// of 2^-23) at sums, taken at the block's first sample.
+inline void keepFallSums(const FallStretch& stretch, const WrapLine& line, std::uint32_t* sums) {
+  for (std::size_t k = stretch.begin; k < stretch.end; ++k) {
+    sums[stretch.from + k] = (stretch.start + line.rises[k]) >> 1;
+  }
+}
+
 enum class WrapKernel {
   scalar,  // the bits that are set, one at a time
   avx2,    // 32 samples at a time, each lane testing its bit
