@@ -2,10 +2,10 @@
 // a sample is the whole part of its line less its notes' falls, and all of
 // it can be taken modulo 256. Each 16 samples of the line are one vector
 // in half units, whose top bytes are the line's whole part: a byte permute
-// (VBMI) gathers them 64 at a time, and the first pitch's falls are taken
-// away; the upper 16 bits of the part above a whole number, 32 samples a
-// vector, find an unsure one; the other pitches' falls are taken away in
-// passes over the block.
+// (VBMI) gathers them 64 at a time, and up to eight notes' falls are taken
+// away while they are in registers; the upper 16 bits of the part above a
+// whole number, 32 samples a vector, find an unsure one; the falls of any
+// more notes are taken away in passes over the block, four a pass.
 #include <algorithm>
 
 #include "sound/render_parts.h"
